@@ -1,0 +1,47 @@
+/* vekr_volume.h - include <vekr.h> rather than this file. */
+#ifndef VEKR_VOLUME_H
+#define VEKR_VOLUME_H
+
+#include "vekr_base.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Extent of a whole volume in voxels. */
+typedef struct VekrVolume {
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+} VekrVolume;
+
+/* A box of voxels: first voxel (absolute indices) and extent. */
+typedef struct VekrCuboid {
+    int32_t x;
+    int32_t y;
+    int32_t z;
+    int32_t width;
+    int32_t height;
+    int32_t depth;
+} VekrCuboid;
+
+/* A voxel position, e.g. the anchor of a filter kernel. */
+typedef struct VekrPoint {
+    int32_t x;
+    int32_t y;
+    int32_t z;
+} VekrPoint;
+
+/* Interpolation modes of resize, warp and remap. */
+#define vekInterNearest 1
+#define vekInterLinear 2
+#define vekInterLagrange 4     /* 4-point cubic Lagrange */
+#define vekInterBSpline 5      /* cubic B-spline, B = 1, C = 0 */
+#define vekInterCatmullRom 6   /* Catmull-Rom, B = 0, C = 1/2 */
+#define vekInterBlendCubic 7   /* cubic with B = 1/2, C = 3/10 */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEKR_VOLUME_H */

@@ -1,0 +1,99 @@
+// Core services: the allocator and the thread count that vekr reads.
+//
+// Both are configuration of the application, so unlike vekr itself this
+// library keeps process-wide settings. They are read far more often than
+// written; the allocator pair is guarded by a mutex because it is three
+// values that must change together, the thread count is a single atomic.
+
+#include "vekcore.h"
+
+#include <omp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+struct Allocator {
+    VekAllocFn alloc;
+    VekReleaseFn release;
+    void* user;
+};
+
+void* defaultAlloc(size_t size, void*) { return std::malloc(size); }
+void defaultRelease(void* p, void*) { std::free(p); }
+
+std::mutex gAllocatorMutex;
+Allocator gAllocator{defaultAlloc, defaultRelease, nullptr};
+std::atomic<int32_t> gNumThreads{0};  // 0: follow OpenMP
+
+Allocator currentAllocator()
+{
+    std::lock_guard<std::mutex> lock(gAllocatorMutex);
+    return gAllocator;
+}
+
+// Every block carries, just below the aligned address, how to give it back:
+// the raw pointer from the allocator and the release function with its user
+// pointer. That is what lets the allocator change while blocks are alive.
+struct BlockHeader {
+    void* raw;
+    VekReleaseFn release;
+    void* user;
+};
+static_assert(sizeof(BlockHeader) <= VEK_MALLOC_ALIGNMENT, "header must fit in the padding");
+
+}  // namespace
+
+extern "C" {
+
+VEKCORE_API void* VEKCORE_CALL vekMalloc(int32_t size)
+{
+    if (size < 1) return nullptr;
+    const Allocator a = currentAllocator();
+    // Padding of one full alignment unit leaves room for the header below
+    // the aligned address whatever alignment the allocator gave us.
+    const size_t total = static_cast<size_t>(size) + 2 * VEK_MALLOC_ALIGNMENT;
+    void* raw = a.alloc(total, a.user);
+    if (!raw) return nullptr;
+    uintptr_t base = reinterpret_cast<uintptr_t>(raw) + sizeof(BlockHeader);
+    uintptr_t aligned = (base + VEK_MALLOC_ALIGNMENT - 1) & ~static_cast<uintptr_t>(VEK_MALLOC_ALIGNMENT - 1);
+    BlockHeader* h = reinterpret_cast<BlockHeader*>(aligned) - 1;
+    h->raw = raw;
+    h->release = a.release;
+    h->user = a.user;
+    return reinterpret_cast<void*>(aligned);
+}
+
+VEKCORE_API void VEKCORE_CALL vekFree(void* p)
+{
+    if (!p) return;
+    const BlockHeader* h = static_cast<BlockHeader*>(p) - 1;
+    h->release(h->raw, h->user);
+}
+
+VEKCORE_API int32_t VEKCORE_CALL ownGetNumThreads(void)
+{
+    const int32_t n = gNumThreads.load(std::memory_order_relaxed);
+    if (n >= 1) return n;
+    const int m = omp_get_max_threads();
+    return m >= 1 ? m : 1;
+}
+
+VEKCORE_API void VEKCORE_CALL vekSetNumThreads(int32_t n)
+{
+    gNumThreads.store(n >= 1 ? n : 0, std::memory_order_relaxed);
+}
+
+VEKCORE_API void VEKCORE_CALL vekSetAllocator(VekAllocFn alloc, VekReleaseFn release, void* user)
+{
+    std::lock_guard<std::mutex> lock(gAllocatorMutex);
+    if (alloc && release)
+        gAllocator = Allocator{alloc, release, user};
+    else
+        gAllocator = Allocator{defaultAlloc, defaultRelease, nullptr};
+}
+
+}  // extern "C"
