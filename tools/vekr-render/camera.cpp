@@ -57,17 +57,40 @@ CameraSpec frameBox(const float box[6], double fovDegrees, double aspect)
         radius += 0.25 * (double(box[k + 3]) - box[k]) * (double(box[k + 3]) - box[k]);
     }
     radius = std::max(std::sqrt(radius), 1e-6);
-    // The bounding sphere must fit the narrower of the two fields of view.
-    const double halfV = fovDegrees * kPi / 360.0;
-    const double halfH = std::atan(std::tan(halfV) * aspect);
-    const double distance = radius / std::sin(std::min(halfV, halfH));
-    double dir[3] = {0.45, 0.38, 1.0};
-    normalize(dir);
-    for (int k = 0; k < 3; ++k) s.eye[k] = s.lookAt[k] + distance * dir[k];
     s.up[0] = 0.0;
     s.up[1] = 1.0;
     s.up[2] = 0.0;
     s.fovDegrees = fovDegrees;
+
+    // Seen from the front, a little to the right and above.
+    double back[3] = {0.45, 0.38, 1.0};
+    normalize(back);
+    double right[3], up[3];
+    cross(s.up, back, right);
+    normalize(right);
+    cross(back, right, up);
+
+    // The nearest distance at which all eight corners lie within 92% of the
+    // half-extents of the image; the bounding sphere's distance always fits.
+    const double tanV = 0.92 * std::tan(fovDegrees * kPi / 360.0);
+    const double tanH = tanV * aspect;
+    auto fits = [&](double distance) {
+        for (int corner = 0; corner < 8; ++corner) {
+            double p[3];
+            for (int k = 0; k < 3; ++k) p[k] = (corner >> k & 1 ? box[k + 3] : box[k]) - s.lookAt[k];
+            const double depth = distance - (p[0] * back[0] + p[1] * back[1] + p[2] * back[2]);
+            const double x = p[0] * right[0] + p[1] * right[1] + p[2] * right[2];
+            const double y = p[0] * up[0] + p[1] * up[1] + p[2] * up[2];
+            if (!(depth > 0.0) || std::fabs(x) > tanH * depth || std::fabs(y) > tanV * depth) return false;
+        }
+        return true;
+    };
+    double lo = 0.0, hi = radius / std::sin(std::atan(std::min(tanV, tanH)));
+    for (int i = 0; i < 50; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (fits(mid) ? hi : lo) = mid;
+    }
+    for (int k = 0; k < 3; ++k) s.eye[k] = s.lookAt[k] + hi * back[k];
     return s;
 }
 

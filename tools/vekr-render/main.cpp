@@ -197,7 +197,7 @@ int main(int argc, char** argv)
     radius = std::sqrt(radius);
     double light[3];
     for (int k = 0; k < 3; ++k) {
-        const double offset[3] = {0.3, 1.3, 0.9};
+        const double offset[3] = {0.2, 0.8, 0.45};
         light[k] = opt.hasLight ? opt.light[k] : 0.5 * double(box[k] + box[k + 3]) + radius * offset[k];
     }
     double lightDistance = 0.0;
