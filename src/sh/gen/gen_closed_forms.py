@@ -22,6 +22,7 @@ committed source, so the two cannot drift apart.
 
 import sys
 from fractions import Fraction
+from functools import lru_cache
 from math import comb, gcd
 
 import sympy
@@ -55,6 +56,7 @@ def primitive(coeffs, lead_last=False):
     return Fraction(g, den), [v // g for v in ints]
 
 
+@lru_cache(maxsize=None)
 def legendre_part(l, m):
     """Content and primitive integer coefficients (index = power of z) of
     the |m|-th derivative of the Legendre polynomial P_l."""
@@ -67,6 +69,7 @@ def legendre_part(l, m):
     return primitive(coeffs, lead_last=True)
 
 
+@lru_cache(maxsize=None)
 def trig_part(m, imaginary):
     """Content and terms (coefficient, power of x, power of y) of Re or Im of
     (x + iy)^m, with the powers of x decreasing."""
