@@ -8,8 +8,8 @@
 namespace vekr {
 
 // Bands 0 .. order (order <= kMaxBand) for count directions, blocks of
-// (order + 1)^2 values. Runs four directions at a time and the remainder
-// one at a time; both give the same bits.
+// (order + 1)^2 values. Runs sixteen, then four directions at a time (four
+// per SSE vector) and the remainder one at a time; all give the same bits.
 void evaluateRecurrence(const float* x, const float* y, const float* z, int32_t count, uint32_t order,
                         const float* tableA, const float* tableB, float* dst);
 

@@ -20,6 +20,8 @@ namespace vekr {
 // Highest band any evaluation supports: 16 bands fill a 256-value block.
 constexpr uint32_t kMaxBand = 15;
 constexpr uint32_t kMaxCoeffs = (kMaxBand + 1) * (kMaxBand + 1);
+// Entries of one factor table up to band 15.
+constexpr uint32_t kMaxTableLength = (kMaxBand + 1) * (kMaxBand + 2) / 2;
 
 enum SHKind : int32_t { kSHDirect = 0, kSHRecurrence = 1 };
 

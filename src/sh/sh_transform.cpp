@@ -18,8 +18,9 @@
 namespace vekr {
 namespace {
 
-// Samples whose basis is evaluated in one go: one 4-wide recurrence step.
-constexpr int32_t kChunk = 4;
+// Samples whose basis is evaluated in one go: the widest step of the
+// recurrence kernel (four vectors of four directions).
+constexpr int32_t kChunk = 16;
 
 // The checks every transform makes after its null checks. `work` tells
 // whether any sample is to be processed. A state the basis evaluation

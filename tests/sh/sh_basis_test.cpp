@@ -146,17 +146,17 @@ TEST(SHBasis, KindsAgreeAtLowBands)
     for (size_t k = 0; k < a.size(); ++k) ASSERT_NEAR(a[k], b[k], 4e-7f) << k;
 }
 
-// Four directions per vector, then one at a time for the remainder: every
-// value equals the scalar loop's bit for bit, at every order, whatever the
-// count's remainder and the arrays' alignment.
+// Sixteen and four directions at a time, then one at a time for the
+// remainder: every value equals the scalar loop's bit for bit, at every
+// order, whatever the count's remainder and the arrays' alignment.
 TEST(SHBasis, FourWideRecurrenceEqualsScalarLoop)
 {
-    const Directions d = vekr_test::randomDirections(11, 0x5E05);
+    const Directions d = vekr_test::randomDirections(39, 0x5E05);
     State state(15, 1);
     const VekrSHState* s = state.get();
     for (uint32_t order = 0; order < kBands; ++order) {
         const uint32_t n = (order + 1) * (order + 1);
-        for (int32_t count : {4, 7, 11}) {
+        for (int32_t count : {4, 7, 16, 39}) {
             OffsetArray<float> x(count, 4), y(count, 4), z(count, 4), out(size_t(count) * n, 4);
             std::copy_n(d.x.data(), count, x.data());
             std::copy_n(d.y.data(), count, y.data());
