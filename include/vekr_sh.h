@@ -27,6 +27,127 @@ typedef struct VekrSHState {
     float* pTableB;   /* kind 1: second factor table; kind 0: NULL */
 } VekrSHState;
 
+/*
+ * Byte size of a state of the given order and kind.
+ *   order  highest band the state will allow (compared unsigned)
+ *   kind   0 direct (closed forms in double precision), 1 recurrence
+ *          (single-precision recurrence over two factor tables)
+ *   pSize  receives the size
+ * Kind 0 needs sizeof(VekrSHState) bytes. Kind 1 needs 2 x A16(4m) + T bytes
+ * (m = (L + 1)(L + 2) / 2, T = sizeof(VekrSHState) rounded up to 16: 16 on
+ * 32-bit targets, 32 on 64-bit ones), laid out from a 16-byte aligned start.
+ * Returns vekStsNullPtrErr for a null pSize; vekStsSizeErr for kind 0 with
+ * an order above 15 (a negative order counts as large), and for kind 1 with
+ * an order whose size does not fit in int32 (the order is otherwise not
+ * checked for kind 1, but evaluation stops at 15); vekStsRangeErr for any
+ * other kind. On error *pSize is not written.
+ */
+VEKR_API VekStatus VEK_CALL vekrSHGetSize_32f(uint32_t order, int32_t kind, int32_t* pSize);
+
+/*
+ * Builds a state in the caller's buffer of the size vekrSHGetSize_32f
+ * reports. The buffer must be 16-byte aligned for kind 1, whose tables are
+ * placed inside it (the reported size assumes that alignment).
+ *   pState  the buffer; zeroed over the reported size, then filled
+ *   order   highest band the state allows
+ *   kind    0 direct, 1 recurrence
+ * Checks and codes are those of vekrSHGetSize_32f, after the null check of
+ * pState; on error the buffer is untouched. The state is never modified
+ * afterwards and needs no release; it holds pointers into itself, so it
+ * must not be moved or copied byte-wise to another address.
+ */
+VEKR_API VekStatus VEK_CALL vekrSHInit_32f(VekrSHState* pState, uint32_t order, int32_t kind);
+
+/*
+ * Evaluates the real orthonormal spherical harmonics (Condon-Shortley
+ * phase) of bands 0 .. order at count unit directions (x[i], y[i], z[i]).
+ * Direction i's (order + 1)^2 values start at pDst[i * (order + 1)^2];
+ * Y(l, m) sits at l^2 + l + m within the block. Directions are used as
+ * given: they must have unit length (nothing is normalised).
+ * A kind-0 state evaluates closed-form polynomials in double precision and
+ * rounds each value once to float. A kind-1 state runs the band-by-band
+ * recurrence in float over the state's tables (four directions at a time
+ * where possible, bit-identical to one at a time); it agrees with kind 0
+ * to float rounding at low bands and a little less closely at band 15.
+ * Check order: any of pX, pY, pZ, pDst, pState null: vekStsNullPtrErr;
+ * count 0: vekStsSizeErr; order above the state's order: vekStsRangeErr;
+ * order above 15 or a state kind other than 0 and 1: vekStsRangeErr;
+ * negative count: vekStsOk with nothing written.
+ */
+VEKR_API VekStatus VEK_CALL vekrSH_32f(const float* pX, const float* pY, const float* pZ, int32_t count,
+                                       float* pDst, uint32_t order, const VekrSHState* pState);
+
+/*
+ * Evaluates the single band `band` (closed forms in double precision, each
+ * value rounded once to float) at count unit directions; needs no state.
+ * Direction i's 2 band + 1 values start at pDst[i * (2 band + 1)], Y(band, m)
+ * at offset band + m.
+ * Check order: any of pX, pY, pZ, pDst null: vekStsNullPtrErr; band above
+ * 15: vekStsRangeErr (also when count is 0); count 0: vekStsSizeErr;
+ * negative count: vekStsOk with nothing written.
+ */
+VEKR_API VekStatus VEK_CALL vekrSHBand_32f(const float* pX, const float* pY, const float* pZ, int32_t count,
+                                           float* pDst, uint32_t band);
+
+/*
+ * Forward transforms (projection), accumulating: for each sample i in
+ * increasing order, the basis b of bands 0 .. order at (x[i], y[i], z[i])
+ * (evaluated as vekrSH_32f does with pState) is scaled by the sample's value
+ * v and added to the n = (order + 1)^2 coefficients: c[j] = c[j] + v b[j].
+ * A value of exactly 1 adds b itself; a value of 0 (either sign) adds zeros.
+ * The coefficients are never cleared (zero them for a fresh projection) and
+ * no weighting by solid angle or sample count is applied. Channels are
+ * independent: a three-channel call equals three one-channel calls bit for
+ * bit. Working storage lives on the stack; nothing is allocated.
+ *   C1I:   pSrc one value per sample; pCoeffs n floats.
+ *   C3P3I: pSrc three interleaved values per sample (channel c of sample i
+ *          at 3 i + c); pCoeffs three pointers to n floats each.
+ *   P3I:   pSrc three pointers to planes of count values; pCoeffs as C3P3I.
+ * Check order: the pointers null-checked in the order of the parameter list
+ * (directions, values, coefficients, state), then the value planes (P3I)
+ * and the coefficient planes: vekStsNullPtrErr; count 0: vekStsSizeErr;
+ * order above the state's order: vekStsRangeErr; negative count: vekStsOk
+ * with nothing done; order above 15 or an unknown state kind:
+ * vekStsRangeErr. Nothing is written on error.
+ */
+VEKR_API VekStatus VEK_CALL vekrSHTFwd_32f_C1I(const float* pX, const float* pY, const float* pZ,
+                                               const float* pSrc, int32_t count, float* pCoeffs,
+                                               uint32_t order, const VekrSHState* pState);
+VEKR_API VekStatus VEK_CALL vekrSHTFwd_32f_C3P3I(const float* pX, const float* pY, const float* pZ,
+                                                 const float* pSrc, int32_t count, float* const pCoeffs[3],
+                                                 uint32_t order, const VekrSHState* pState);
+VEKR_API VekStatus VEK_CALL vekrSHTFwd_32f_P3I(const float* pX, const float* pY, const float* pZ,
+                                               const float* const pSrc[3], int32_t count,
+                                               float* const pCoeffs[3], uint32_t order,
+                                               const VekrSHState* pState);
+
+/*
+ * Inverse transforms (reconstruction): for each sample i, the value of each
+ * channel is the float dot product of that channel's n = (order + 1)^2
+ * coefficients with the basis at (x[i], y[i], z[i]) (evaluated as
+ * vekrSH_32f does with pState). Outputs are overwritten; coefficients are
+ * only read. The dot product is summed in four interleaved partial sums,
+ * so it may differ from a sequential sum in the last bits.
+ *   C1:   pCoeffs n floats; pDst one value per sample.
+ *   P3:   pCoeffs three pointers to n floats; pDst three planes.
+ *   P3C3: pCoeffs three pointers; pDst three interleaved values per sample.
+ * Check order: the pointers null-checked in the order of the parameter list
+ * (coefficients, directions, values, state), then the coefficient planes
+ * and the value planes (P3): vekStsNullPtrErr; count 0: vekStsSizeErr;
+ * order above the state's order: vekStsRangeErr; negative count: vekStsOk
+ * with nothing done; order above 15 or an unknown state kind:
+ * vekStsRangeErr. Nothing is written on error.
+ */
+VEKR_API VekStatus VEK_CALL vekrSHTInv_32f_C1(const float* pCoeffs, uint32_t order, const float* pX,
+                                              const float* pY, const float* pZ, float* pDst, int32_t count,
+                                              const VekrSHState* pState);
+VEKR_API VekStatus VEK_CALL vekrSHTInv_32f_P3(const float* const pCoeffs[3], uint32_t order, const float* pX,
+                                              const float* pY, const float* pZ, float* const pDst[3],
+                                              int32_t count, const VekrSHState* pState);
+VEKR_API VekStatus VEK_CALL vekrSHTInv_32f_P3C3(const float* const pCoeffs[3], uint32_t order,
+                                                const float* pX, const float* pY, const float* pZ,
+                                                float* pDst, int32_t count, const VekrSHState* pState);
+
 #ifdef __cplusplus
 }
 #endif

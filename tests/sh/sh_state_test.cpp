@@ -1,0 +1,142 @@
+// State size, placement of the recurrence tables and their contents.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "sh/sh_state.h"
+#include "support/test_buffers.h"
+#include "vekr.h"
+
+namespace {
+
+using vekr_test::OffsetArray;
+
+// Bytes between the buffer's 16-byte boundary and table A: 16 with 32-bit
+// pointers, 32 with 64-bit ones.
+constexpr int32_t kOffsetA = sizeof(void*) == 4 ? 16 : 32;
+
+int32_t sizeOf(uint32_t order, int32_t kind)
+{
+    int32_t size = -1;
+    EXPECT_EQ(vekrSHGetSize_32f(order, kind, &size), vekStsOk);
+    return size;
+}
+
+TEST(SHState, SizesOfBothKinds)
+{
+    EXPECT_EQ(kOffsetA, int32_t(vekr::kSHTableOffset));
+    EXPECT_EQ(sizeOf(0, 0), int32_t(sizeof(VekrSHState)));
+    EXPECT_EQ(sizeOf(15, 0), int32_t(sizeof(VekrSHState)));
+    // 32-bit figures 48, 48, 80, 112, 1104, 1872 less their 16-byte header.
+    const struct {
+        uint32_t order;
+        int32_t tables;
+    } kind1[] = {{0, 32}, {1, 32}, {2, 64}, {3, 96}, {15, 1088}, {20, 1856}};
+    for (const auto& c : kind1) EXPECT_EQ(sizeOf(c.order, 1), c.tables + kOffsetA) << c.order;
+}
+
+TEST(SHState, RefusedArgumentsLeaveEverythingUntouched)
+{
+    int32_t size = 12345;
+    EXPECT_EQ(vekrSHGetSize_32f(3, 0, nullptr), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHGetSize_32f(16, 0, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrSHGetSize_32f(uint32_t(-1), 0, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrSHGetSize_32f(3, 2, &size), vekStsRangeErr);
+    EXPECT_EQ(vekrSHGetSize_32f(3, -1, &size), vekStsRangeErr);
+    // An order whose recurrence tables cannot be sized in 32 bits.
+    EXPECT_EQ(vekrSHGetSize_32f(100000, 1, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrSHGetSize_32f(uint32_t(-1), 1, &size), vekStsSizeErr);
+    EXPECT_EQ(size, 12345);
+
+    OffsetArray<unsigned char> buffer(64);
+    buffer.fill(0x5A);
+    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
+    EXPECT_EQ(vekrSHInit_32f(nullptr, 3, 0), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHInit_32f(state, 16, 0), vekStsSizeErr);
+    EXPECT_EQ(vekrSHInit_32f(state, 3, 7), vekStsRangeErr);
+    for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0x5A) << i;
+    EXPECT_TRUE(buffer.guardsIntact());
+}
+
+TEST(SHState, DirectKindHoldsOrderAndKindOnly)
+{
+    OffsetArray<unsigned char> buffer(sizeof(VekrSHState));
+    buffer.fill(0xFF);
+    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
+    ASSERT_EQ(vekrSHInit_32f(state, 3, 0), vekStsOk);
+    EXPECT_EQ(state->order, 3u);
+    EXPECT_EQ(state->kind, 0);
+    EXPECT_EQ(state->pTableA, nullptr);
+    EXPECT_EQ(state->pTableB, nullptr);
+    EXPECT_TRUE(buffer.guardsIntact());
+}
+
+TEST(SHState, RecurrenceTablesOfOrderTwo)
+{
+    const int32_t size = sizeOf(2, 1);
+    OffsetArray<unsigned char> buffer{size_t(size)};
+    buffer.fill(0xFF);
+    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
+    ASSERT_EQ(vekrSHInit_32f(state, 2, 1), vekStsOk);
+    EXPECT_EQ(state->order, 2u);
+    EXPECT_EQ(state->kind, 1);
+    const auto* base = reinterpret_cast<const unsigned char*>(buffer.data());
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(state->pTableA) - base, kOffsetA);
+    EXPECT_EQ(reinterpret_cast<const unsigned char*>(state->pTableB) - base, kOffsetA + 32);
+
+    const float* a = state->pTableA;
+    const float* b = state->pTableB;
+    EXPECT_EQ(vekr_test::floatBits(a[0]), 0x3E906EBBu);
+    EXPECT_FLOAT_EQ(a[1], 0.48860255f);
+    EXPECT_EQ(a[2], -a[1]);
+    const float expectA[] = {1.9364917f, 2.2360680f, -1.1180340f};
+    for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(a[3 + i], expectA[i]) << i;
+    for (int i = 0; i < 6; ++i) {
+        if (i != 3) {
+            EXPECT_EQ(b[i], 0.0f) << i;
+        }
+    }
+    EXPECT_FLOAT_EQ(b[3], -1.1180340f);
+    // Everything outside the record and the six used A entries and the one
+    // used B entry is zero, including the padding after each table.
+    for (int32_t i = int32_t(sizeof(VekrSHState)); i < size; ++i) {
+        const bool inA = i >= kOffsetA && i < kOffsetA + 24;
+        const bool inB = i >= kOffsetA + 32 + 12 && i < kOffsetA + 32 + 16;
+        if (!inA && !inB) {
+            ASSERT_EQ(base[i], 0) << i;
+        }
+    }
+    EXPECT_TRUE(buffer.guardsIntact());
+}
+
+// Every factor of bands 2 .. 20 within float accuracy of its closed form.
+TEST(SHState, RecurrenceFactorsOfHighOrder)
+{
+    const uint32_t order = 20;
+    OffsetArray<unsigned char> buffer(size_t(sizeOf(order, 1)));
+    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
+    ASSERT_EQ(vekrSHInit_32f(state, order, 1), vekStsOk);
+    for (int l = 2; l <= int(order); ++l) {
+        const float* a = state->pTableA + vekr::shTableIndex(l, 0);
+        const float* b = state->pTableB + vekr::shTableIndex(l, 0);
+        for (int m = 0; m <= l; ++m) {
+            double ea, eb = 0.0;
+            if (m <= l - 2) {
+                ea = std::sqrt((4.0 * l * l - 1) / (double(l) * l - double(m) * m));
+                eb = -std::sqrt((double(l - 1) * (l - 1) - double(m) * m) * (2 * l + 1) /
+                                ((double(l) * l - double(m) * m) * (2 * l - 3)));
+            } else if (m == l - 1) {
+                ea = std::sqrt(2.0 * l + 1);
+            } else {
+                ea = -std::sqrt((2.0 * l + 1) / (2.0 * l));
+            }
+            EXPECT_NEAR(a[m], ea, 2.5e-7 * std::fabs(ea)) << l << " " << m;
+            EXPECT_NEAR(b[m], eb, 2.5e-7 * std::fabs(eb)) << l << " " << m;
+        }
+    }
+    EXPECT_TRUE(buffer.guardsIntact());
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+// Forward and inverse transforms: accumulation semantics, channel
+// independence, reconstruction of a band-limited function and the checks.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "sh_reference.h"
+#include "support/test_buffers.h"
+#include "vekr.h"
+
+namespace {
+
+using vekr_test::Directions;
+using vekr_test::OffsetArray;
+
+class State {
+public:
+    State(uint32_t order, int32_t kind)
+    {
+        int32_t size = 0;
+        EXPECT_EQ(vekrSHGetSize_32f(order, kind, &size), vekStsOk);
+        buffer_ = std::make_unique<OffsetArray<unsigned char>>(size_t(size));
+        EXPECT_EQ(vekrSHInit_32f(get(), order, kind), vekStsOk);
+    }
+    VekrSHState* get() { return reinterpret_cast<VekrSHState*>(buffer_->data()); }
+
+private:
+    std::unique_ptr<OffsetArray<unsigned char>> buffer_;
+};
+
+std::vector<float> randomValues(size_t n, uint32_t seed)
+{
+    vekr_test::Rng rng(seed);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    std::vector<float> v(n);
+    for (float& f : v) f = u(rng);
+    return v;
+}
+
+bool sameBits(const float* a, const float* b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (vekr_test::floatBits(a[i]) != vekr_test::floatBits(b[i])) return false;
+    return true;
+}
+
+TEST(SHTransform, ForwardAccumulatesValueTimesBasis)
+{
+    const float zero = 0.0f, one = 1.0f, two = 2.0f;
+    for (int32_t kind : {0, 1}) {
+        State state(1, kind);
+        float basis[4], coeffs[4] = {0, 0, 0, 0};
+        ASSERT_EQ(vekrSH_32f(&zero, &zero, &one, 1, basis, 1, state.get()), vekStsOk);
+        ASSERT_EQ(vekrSHTFwd_32f_C1I(&zero, &zero, &one, &two, 1, coeffs, 1, state.get()), vekStsOk);
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(coeffs[j], 2.0f * basis[j]) << j;
+        // A second identical call doubles.
+        ASSERT_EQ(vekrSHTFwd_32f_C1I(&zero, &zero, &one, &two, 1, coeffs, 1, state.get()), vekStsOk);
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(coeffs[j], 4.0f * basis[j]) << j;
+    }
+
+    // Value 1 adds the basis itself; value 0 adds nothing, even where the
+    // basis would turn 0 times a value into something else.
+    const Directions d = vekr_test::randomDirections(9, 0x5E10);
+    State state(4, 1);
+    const uint32_t n = 25;
+    std::vector<float> basis(9 * n);
+    ASSERT_EQ(vekrSH_32f(d.x.data(), d.y.data(), d.z.data(), 9, basis.data(), 4, state.get()), vekStsOk);
+    std::vector<float> ones(9, 1.0f), zeros(9, 0.0f);
+    zeros[3] = -0.0f;
+    std::vector<float> coeffs(n, 0.0f), expect(n, 0.0f);
+    ASSERT_EQ(vekrSHTFwd_32f_C1I(d.x.data(), d.y.data(), d.z.data(), ones.data(), 9, coeffs.data(), 4, state.get()),
+              vekStsOk);
+    for (int i = 0; i < 9; ++i)
+        for (uint32_t j = 0; j < n; ++j) expect[j] = expect[j] + basis[i * n + j];
+    EXPECT_TRUE(sameBits(coeffs.data(), expect.data(), n));
+    ASSERT_EQ(vekrSHTFwd_32f_C1I(d.x.data(), d.y.data(), d.z.data(), zeros.data(), 9, coeffs.data(), 4, state.get()),
+              vekStsOk);
+    EXPECT_TRUE(sameBits(coeffs.data(), expect.data(), n));
+}
+
+// The three-channel forms give exactly three one-channel results.
+TEST(SHTransform, ThreeChannelsEqualThreeSingleChannelCalls)
+{
+    const int32_t count = 23;
+    const uint32_t order = 6, n = 49;
+    const Directions d = vekr_test::randomDirections(count, 0x5E11);
+    const float *x = d.x.data(), *y = d.y.data(), *z = d.z.data();
+    for (int32_t kind : {0, 1}) {
+        State state(order, kind);
+        VekrSHState* s = state.get();
+        std::vector<float> planes[3], single[3], outPlanes[3];
+        std::vector<float> interleaved(3 * count);
+        const std::vector<float> start = randomValues(n, 0x5E12);
+        for (int c = 0; c < 3; ++c) {
+            planes[c] = randomValues(count, 0x5E20 + c);
+            for (int32_t i = 0; i < count; ++i) interleaved[3 * i + c] = planes[c][i];
+            single[c] = start;
+            ASSERT_EQ(vekrSHTFwd_32f_C1I(x, y, z, planes[c].data(), count, single[c].data(), order, s), vekStsOk);
+        }
+        std::vector<float> fromC3[3] = {start, start, start}, fromP3[3] = {start, start, start};
+        float* c3[3] = {fromC3[0].data(), fromC3[1].data(), fromC3[2].data()};
+        float* p3[3] = {fromP3[0].data(), fromP3[1].data(), fromP3[2].data()};
+        const float* src[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
+        ASSERT_EQ(vekrSHTFwd_32f_C3P3I(x, y, z, interleaved.data(), count, c3, order, s), vekStsOk);
+        ASSERT_EQ(vekrSHTFwd_32f_P3I(x, y, z, src, count, p3, order, s), vekStsOk);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_TRUE(sameBits(fromC3[c].data(), single[c].data(), n)) << kind << " " << c;
+            EXPECT_TRUE(sameBits(fromP3[c].data(), single[c].data(), n)) << kind << " " << c;
+        }
+
+        // Inverse, from the coefficients just made.
+        const float* coeffs[3] = {single[0].data(), single[1].data(), single[2].data()};
+        std::vector<float> inv1[3], outC3(3 * count);
+        float* outP3[3];
+        for (int c = 0; c < 3; ++c) {
+            inv1[c].resize(count);
+            outPlanes[c].resize(count);
+            outP3[c] = outPlanes[c].data();
+            ASSERT_EQ(vekrSHTInv_32f_C1(coeffs[c], order, x, y, z, inv1[c].data(), count, s), vekStsOk);
+        }
+        ASSERT_EQ(vekrSHTInv_32f_P3(coeffs, order, x, y, z, outP3, count, s), vekStsOk);
+        ASSERT_EQ(vekrSHTInv_32f_P3C3(coeffs, order, x, y, z, outC3.data(), count, s), vekStsOk);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_TRUE(sameBits(outPlanes[c].data(), inv1[c].data(), count)) << kind << " " << c;
+            for (int32_t i = 0; i < count; ++i)
+                ASSERT_EQ(vekr_test::floatBits(outC3[3 * i + c]), vekr_test::floatBits(inv1[c][i])) << kind << c << i;
+        }
+    }
+}
+
+// Projection with quadrature weights recovers the coefficients of a
+// band-limited function, and the inverse transform reproduces its values.
+TEST(SHTransform, ProjectionAndReconstructionOfBandLimitedFunction)
+{
+    const uint32_t order = 8, n = 81;
+    const vekr_test::SphereQuadrature q = vekr_test::sphereQuadrature(int(order));
+    const int32_t count = int32_t(q.dirs.size());
+    const std::vector<float> truth = randomValues(n, 0x5E13);
+    const Directions probe = vekr_test::randomDirections(50, 0x5E14);
+    for (int32_t kind : {0, 1}) {
+        State state(order, kind);
+        // f at the quadrature directions, from the double reference.
+        std::vector<float> weighted(count);
+        for (int32_t i = 0; i < count; ++i) {
+            double f = 0.0;
+            for (int l = 0; l <= int(order); ++l)
+                for (int m = -l; m <= l; ++m)
+                    f += truth[l * l + l + m] * vekr_test::referenceY(l, m, q.dirs.x[i], q.dirs.y[i], q.dirs.z[i]);
+            weighted[i] = float(f * q.weights[i]);
+        }
+        std::vector<float> coeffs(n, 0.0f);
+        ASSERT_EQ(vekrSHTFwd_32f_C1I(q.dirs.x.data(), q.dirs.y.data(), q.dirs.z.data(), weighted.data(), count,
+                                     coeffs.data(), order, state.get()),
+                  vekStsOk);
+        for (uint32_t j = 0; j < n; ++j) EXPECT_NEAR(coeffs[j], truth[j], 2e-5f) << kind << " " << j;
+
+        std::vector<float> values(probe.size());
+        ASSERT_EQ(vekrSHTInv_32f_C1(coeffs.data(), order, probe.x.data(), probe.y.data(), probe.z.data(),
+                                    values.data(), int32_t(probe.size()), state.get()),
+                  vekStsOk);
+        for (size_t i = 0; i < probe.size(); ++i) {
+            double f = 0.0;
+            for (int l = 0; l <= int(order); ++l)
+                for (int m = -l; m <= l; ++m)
+                    f += truth[l * l + l + m] * vekr_test::referenceY(l, m, probe.x[i], probe.y[i], probe.z[i]);
+            EXPECT_NEAR(values[i], f, 2e-4) << kind << " " << i;
+        }
+    }
+}
+
+TEST(SHTransform, OrderZeroRoundTripGivesValueOverFourPi)
+{
+    const float x = 0.6f, y = 0.0f, z = 0.8f, v = 3.0f;
+    State state(0, 1);
+    float c = 0.0f, back = 0.0f;
+    ASSERT_EQ(vekrSHTFwd_32f_C1I(&x, &y, &z, &v, 1, &c, 0, state.get()), vekStsOk);
+    ASSERT_EQ(vekrSHTInv_32f_C1(&c, 0, &x, &y, &z, &back, 1, state.get()), vekStsOk);
+    EXPECT_NEAR(back, 3.0 / (4 * vekr_test::kPi), 1e-7);
+}
+
+// Each export: nulls first (all -8, so a null beats count 0), then count 0,
+// then the order against the state, then a negative count (nothing done),
+// then what the basis evaluation refuses. Nothing is written on refusal.
+TEST(SHTransform, ChecksInOrderAndNothingWrittenOnRefusal)
+{
+    const Directions d = vekr_test::randomDirections(4, 0x5E15);
+    const float *x = d.x.data(), *y = d.y.data(), *z = d.z.data();
+    State two(2, 1), big(20, 1);
+    VekrSHState unknown = *two.get();
+    unknown.kind = 5;
+    std::vector<float> src(12, 1.0f), c0(256, 9.0f), c1(256, 9.0f), c2(256, 9.0f);
+    std::vector<float> v0(12, 9.0f), v1(12, 9.0f), v2(12, 9.0f);
+    const float* srcP3[3] = {src.data(), src.data(), src.data()};
+    float* coeffP3[3] = {c0.data(), c1.data(), c2.data()};
+    const float* coeffIn[3] = {c0.data(), c1.data(), c2.data()};
+    float* valueP3[3] = {v0.data(), v1.data(), v2.data()};
+    float* nullPlane[3] = {c0.data(), nullptr, c2.data()};
+    const float* nullIn[3] = {c0.data(), c1.data(), nullptr};
+
+    // One call per export, with a chosen count, order and state.
+    using Call = std::function<VekStatus(int32_t, uint32_t, const VekrSHState*)>;
+    const Call calls[] = {
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_C1I(x, y, z, src.data(), n, c0.data(), o, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_C3P3I(x, y, z, src.data(), n, coeffP3, o, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_P3I(x, y, z, srcP3, n, coeffP3, o, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_C1(c0.data(), o, x, y, z, v0.data(), n, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_P3(coeffIn, o, x, y, z, valueP3, n, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_P3C3(coeffIn, o, x, y, z, v0.data(), n, s); },
+    };
+    for (size_t k = 0; k < std::size(calls); ++k) {
+        EXPECT_EQ(calls[k](0, 9, nullptr), vekStsNullPtrErr) << k;
+        EXPECT_EQ(calls[k](0, 9, two.get()), vekStsSizeErr) << k;
+        EXPECT_EQ(calls[k](-1, 3, two.get()), vekStsRangeErr) << k;
+        EXPECT_EQ(calls[k](-1, 2, two.get()), vekStsOk) << k;
+        EXPECT_EQ(calls[k](-1, 2, &unknown), vekStsOk) << k;
+        EXPECT_EQ(calls[k](4, 2, &unknown), vekStsRangeErr) << k;
+        EXPECT_EQ(calls[k](4, 16, big.get()), vekStsRangeErr) << k;
+    }
+    // Null planes inside the pointer arrays.
+    EXPECT_EQ(vekrSHTFwd_32f_C3P3I(x, y, z, src.data(), 0, nullPlane, 1, two.get()), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHTFwd_32f_P3I(x, y, z, nullIn, 0, coeffP3, 1, two.get()), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHTFwd_32f_P3I(x, y, z, srcP3, 0, nullPlane, 1, two.get()), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHTInv_32f_P3(nullIn, 1, x, y, z, valueP3, 0, two.get()), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHTInv_32f_P3(coeffIn, 1, x, y, z, nullPlane, 0, two.get()), vekStsNullPtrErr);
+    EXPECT_EQ(vekrSHTInv_32f_P3C3(nullIn, 1, x, y, z, v0.data(), 0, two.get()), vekStsNullPtrErr);
+
+    for (const auto* v : {&c0, &c1, &c2, &v0, &v1, &v2})
+        for (float f : *v) ASSERT_EQ(f, 9.0f);
+}
+
+}  // namespace
