@@ -196,12 +196,3 @@ TEST(KDTreeSimpleBuild, AllocationFailureWritesNothingAndLeaksNothing)
     EXPECT_EQ(failFirst.calls(), 1);
     EXPECT_EQ(failFirst.live(), 0);
 }
-
-TEST(KDTreeSimpleBuild, TreeIsOneBlockReleasedByFree)
-{
-    vekr_test::CountingAllocator counting;
-    Call c;
-    EXPECT_EQ(build(c), vekStsOk);  // build() frees the tree
-    EXPECT_EQ(counting.calls(), 1);
-    EXPECT_EQ(counting.live(), 0);
-}
