@@ -24,7 +24,9 @@ constexpr float kMinSquaredLength = 0x1p-23f;
 // (p[0], p[1], p[2], 0), reading exactly three floats.
 inline __m128 loadTriple(const float* p)
 {
-    const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+    // A 64-bit load with no alignment requirement: triples sit at any
+    // multiple of 4 bytes.
+    const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
     return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
 }
 
