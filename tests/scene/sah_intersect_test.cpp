@@ -61,7 +61,9 @@ void expectAgreement(const TriangleSoup& s, const SahScene& scene, const RaySet&
         }
         if (block.tri[i] != ref.tri && ++wrong <= 5)
             ADD_FAILURE() << what << " ray " << i << ": triangle " << block.tri[i] << ", reference " << ref.tri;
-        if (ref.tri >= 0) EXPECT_NEAR(block.dist[i], ref.t, 1e-5 * (1.0 + ref.t)) << what << " ray " << i;
+        if (ref.tri >= 0) {
+            EXPECT_NEAR(block.dist[i], ref.t, 1e-5 * (1.0 + ref.t)) << what << " ray " << i;
+        }
     }
     EXPECT_EQ(wrong, 0u) << what;
     EXPECT_GT(hits, n / 10) << what;
@@ -73,8 +75,8 @@ void expectAgreement(const TriangleSoup& s, const SahScene& scene, const RaySet&
 TEST(SAHIntersect, RandomScenesAgreeWithBruteForce)
 {
     const TriangleSoup soup = randomSoup(0x5A4B1001u, 800, 5.0f, 1.2f);
-    const RaySet rays = randomRays(0x5A4B1002u, 2000, 7.0f);
-    for (float f : {0.0f, 0.5f, 1.0f})
+    const RaySet rays = randomRays(0x5A4B1002u, 1000, 7.0f);
+    for (float f : {0.0f, 1.0f})
         for (int32_t depth : {6, 50}) {
             SahScene scene;
             ASSERT_TRUE(prepareSah(soup, depth, f, scene));
@@ -96,7 +98,7 @@ TEST(SAHIntersect, BunnyAgreesWithBruteForce)
     }
     std::fclose(file);
     // Rays from around the model towards its middle, so most of them hit.
-    RaySet rays = randomRays(0x5A4B1003u, 1200, 6.0f);
+    RaySet rays = randomRays(0x5A4B1003u, 600, 6.0f);
     for (size_t i = 0; i < rays.size(); ++i) {
         rays.o[1][i] += 4.8f;
         rays.o[0][i] *= 2.0f;
