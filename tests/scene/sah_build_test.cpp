@@ -16,6 +16,7 @@
 #include "scene/kdtree_node.h"
 #include "scene/sah_build.h"
 #include "scene/sah_split_search.h"
+#include "bunny_soup.h"
 #include "support/alloc_hook.h"
 #include "support/random_scene.h"
 #include "tree_walk.h"
@@ -99,21 +100,6 @@ TriangleSoup gridQuads(uint32_t seed, int count)
         s.addTriangle(p[0], p[2], p[3]);
     }
     return s;
-}
-
-bool loadBunny(TriangleSoup& s)
-{
-    FILE* f = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
-    if (!f) return false;
-    char line[256];
-    while (std::fgets(line, sizeof line, f)) {
-        float x, y, z;
-        int a, b, c;
-        if (std::sscanf(line, "v %f %f %f", &x, &y, &z) == 3) s.addVertex(x, y, z);
-        else if (std::sscanf(line, "f %d %d %d", &a, &b, &c) == 3) s.addTriangle(a - 1, b - 1, c - 1);
-    }
-    std::fclose(f);
-    return s.triangleCount() > 0;
 }
 
 // Checks the block and that each triangle is listed in every leaf whose

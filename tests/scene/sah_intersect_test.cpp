@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bunny_soup.h"
 #include "intersect/mo_scene.h"
 #include "support/brute_force.h"
 #include "support/random_scene.h"
@@ -87,16 +88,7 @@ TEST(SAHIntersect, RandomScenesAgreeWithBruteForce)
 TEST(SAHIntersect, BunnyAgreesWithBruteForce)
 {
     TriangleSoup bunny;
-    FILE* file = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
-    if (!file) GTEST_SKIP() << "bunny.obj not available";
-    char line[256];
-    while (std::fgets(line, sizeof line, file)) {
-        float x, y, z;
-        int a, b, c;
-        if (std::sscanf(line, "v %f %f %f", &x, &y, &z) == 3) bunny.addVertex(x, y, z);
-        else if (std::sscanf(line, "f %d %d %d", &a, &b, &c) == 3) bunny.addTriangle(a - 1, b - 1, c - 1);
-    }
-    std::fclose(file);
+    if (!loadBunny(bunny)) GTEST_SKIP() << "bunny.obj not available";
     // Rays from around the model towards its middle, so most of them hit.
     RaySet rays = randomRays(0x5A4B1003u, 600, 6.0f);
     for (size_t i = 0; i < rays.size(); ++i) {
