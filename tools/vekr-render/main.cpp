@@ -165,7 +165,7 @@ int main(int argc, char** argv)
         params.algorithm = vekrKDTreeBuildSAH;
         params.maxDepth = std::min(50, 8 + static_cast<int32_t>(1.3 * std::log2(std::max(2, triangleCount))));
         params.splitFactor = 0.5f;
-        params.memoryLimit = 1024;
+        params.memoryLimit = opt.treeMemoryMB;
         params.pBuildBox = nullptr;
     } else {
         params.algorithm = vekrKDTreeBuildSimple;
