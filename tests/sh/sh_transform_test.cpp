@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
+#include <functional>
+#include <iterator>
 #include <vector>
 
-#include "sh_reference.h"
+#include "sh_test_support.h"
 #include "support/test_buffers.h"
 #include "vekr.h"
 
@@ -16,20 +17,7 @@ namespace {
 using vekr_test::Directions;
 using vekr_test::OffsetArray;
 
-class State {
-public:
-    State(uint32_t order, int32_t kind)
-    {
-        int32_t size = 0;
-        EXPECT_EQ(vekrSHGetSize_32f(order, kind, &size), vekStsOk);
-        buffer_ = std::make_unique<OffsetArray<unsigned char>>(size_t(size));
-        EXPECT_EQ(vekrSHInit_32f(get(), order, kind), vekStsOk);
-    }
-    VekrSHState* get() { return reinterpret_cast<VekrSHState*>(buffer_->data()); }
-
-private:
-    std::unique_ptr<OffsetArray<unsigned char>> buffer_;
-};
+using State = vekr_test::SHStateBuffer;
 
 std::vector<float> randomValues(size_t n, uint32_t seed)
 {
