@@ -128,15 +128,6 @@ TEST(SHBasis, BothKindsAreOrthonormal)
     }
 }
 
-TEST(SHBasis, KindsAgreeAtLowBands)
-{
-    const Directions d = vekr_test::randomDirections(500, 0x5E04);
-    State direct(3, 0), recurrence(3, 1);
-    const std::vector<float> a = evaluate(d, 3, direct.get());
-    const std::vector<float> b = evaluate(d, 3, recurrence.get());
-    for (size_t k = 0; k < a.size(); ++k) ASSERT_NEAR(a[k], b[k], 4e-7f) << k;
-}
-
 // Sixteen and four directions at a time, then one at a time for the
 // remainder: every value equals the scalar loop's bit for bit, at every
 // order, whatever the count's remainder and the arrays' alignment.

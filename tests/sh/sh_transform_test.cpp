@@ -159,16 +159,6 @@ TEST(SHTransform, ProjectionAndReconstructionOfBandLimitedFunction)
     }
 }
 
-TEST(SHTransform, OrderZeroRoundTripGivesValueOverFourPi)
-{
-    const float x = 0.6f, y = 0.0f, z = 0.8f, v = 3.0f;
-    State state(0, 1);
-    float c = 0.0f, back = 0.0f;
-    ASSERT_EQ(vekrSHTFwd_32f_C1I(&x, &y, &z, &v, 1, &c, 0, state.get()), vekStsOk);
-    ASSERT_EQ(vekrSHTInv_32f_C1(&c, 0, &x, &y, &z, &back, 1, state.get()), vekStsOk);
-    EXPECT_NEAR(back, 3.0 / (4 * vekr_test::kPi), 1e-7);
-}
-
 // Each export: nulls first (all -8, so a null beats count 0), then count 0,
 // then the order against the state, then a negative count (nothing done),
 // then what the basis evaluation refuses. Nothing is written on refusal.
