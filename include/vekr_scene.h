@@ -83,6 +83,105 @@ typedef struct VekrKDTreeBuildParams {
     const float* pBuildBox;
 } VekrKDTreeBuildParams;
 
+/*
+ * Scene bounding box. Scans vertexCount vertices (3 floats each) and writes
+ * min x, min y, min z, max x, max y, max z to pBound, each side widened by
+ * one margin e = 0.0001 * max(FLT_MIN, largest |bound|): relative to the
+ * scene's largest coordinate magnitude, not to its extent, and never zero,
+ * so a single vertex still gets a box of non-zero size. NaN coordinates are
+ * ignored. A count of 0 or below writes the inverted box
+ * (FLT_MAX - e, ..., -FLT_MAX + e, ...) with e = 0.0001 * FLT_MAX.
+ *   pVertex      vertex array
+ *   vertexCount  number of vertices
+ *   pBound       6 floats out (not checked for NULL)
+ * Returns vekStsNullPtrErr when pVertex is NULL, else vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrSetBoundBox_32f(const float* pVertex, int32_t vertexCount, float* pBound);
+
+/*
+ * Size in bytes of one VekrTriangleAccel (40); allocate one per triangle.
+ * Returns vekStsNullPtrErr when pSize is NULL, else vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrTriangleAccelGetSize(int32_t* pSize);
+
+/*
+ * Writes record j of pAccel for each triangle j < triangleCount of the scene
+ * arrays. Computed in double precision and rounded to float once per field.
+ * The projection axis k is that of the largest |N| component, ties going to
+ * the lower axis. A triangle whose normal is exactly zero (repeated or
+ * collinear vertices) gets ten zero words and is never hit. When both other
+ * normal components are below 2^-52 in magnitude, nu = nv = 0 and bit 31 of
+ * axes is set.
+ *   pAccel         triangleCount records out
+ *   pVertex        vertex array
+ *   pTriangle      triangle index array (4 int32 per triangle)
+ *   triangleCount  number of triangles
+ * Checks nothing but the count: pointers are neither tested for NULL nor for
+ * alignment. A count of 0 or below writes nothing. Always returns vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrTriangleAccelInit(VekrTriangleAccel* pAccel, const float* pVertex,
+                                                  const int32_t* pTriangle, int32_t triangleCount);
+
+/*
+ * Unit geometric normal of every triangle: N = (A - C) x (B - C) divided by
+ * its length, computed in double precision and rounded to float once, three
+ * interleaved floats (x, y, z) per triangle. N points towards a viewer who
+ * sees A, B, C counter-clockwise and agrees in direction with the
+ * VekrTriangleAccel record. A triangle whose squared normal length is below
+ * 2^-52 gets (0, 0, 0).
+ *   pVertex        vertex array
+ *   pTriangle      triangle index array (4 int32 per triangle)
+ *   pNormal        3 * triangleCount floats out
+ *   triangleCount  number of triangles; 0 or below writes nothing
+ * Runs on ownGetNumThreads() OpenMP threads, each taking one contiguous block
+ * of triangles; the result does not depend on the thread count.
+ * Returns vekStsNullPtrErr when any pointer is NULL (checked before the
+ * count), else vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrTriangleNormal_32f(const float* pVertex, const int32_t* pTriangle, float* pNormal,
+                                                   int32_t triangleCount);
+
+/*
+ * Builds a kd-tree over the triangles as one block from vekMalloc, owned by
+ * the caller until vekrKDTreeFree.
+ *   pTree          receives the tree block
+ *   pVertex        vertex array
+ *   pTriangle      triangle index array (4 int32 per triangle)
+ *   vertexCount    number of vertices
+ *   triangleCount  number of triangles
+ *   pSize          receives the size of the block in bytes
+ *   pParams        build descriptor; its algorithm tag decides which fields
+ *                  are read
+ * With vekrKDTreeBuildSimple the tree is a single leaf listing every
+ * triangle in ascending order (16 + 4 * triangleCount bytes); the arrays are
+ * not read, so a vertex count of 0 is fine. With vekrKDTreeBuildSAH the
+ * triangles are split by the surface-area heuristic.
+ * Checks, in this order, returning the first failure:
+ *   vekStsNullPtrErr   pTree, pVertex, pTriangle or pSize is NULL
+ *   vekStsSizeErr      vertexCount or triangleCount is negative
+ *   vekStsNullPtrErr   pParams is NULL
+ *   vekStsBadParamErr  maxDepth outside 0..50; for the SAH tag also a
+ *                      splitFactor below 0 or above 1 (NaN is accepted and
+ *                      then never splits)
+ *   vekStsNoMemErr     SAH tag: memoryLimit below 32 MB. The limit is taken
+ *                      modulo 4096 MB (a 32-bit byte count), so limits of
+ *                      4096 MB and more wrap around.
+ *   vekStsBadArgErr    the tag is neither known algorithm
+ * A failing build returns vekStsNoMemErr (the block could not be allocated),
+ * and for the SAH tag also vekStsMemAllocErr (the memory limit was exhausted
+ * during the build) or vekStsErr (an internal consistency check failed).
+ * On failure pTree and pSize are left untouched and nothing stays allocated.
+ */
+VEKR_API VekStatus VEK_CALL vekrKDTreeBuildAlloc(VekrKDTreeNode** pTree, const float* pVertex, const int32_t* pTriangle,
+                                                 int32_t vertexCount, int32_t triangleCount, int32_t* pSize,
+                                                 const VekrKDTreeBuildParams* pParams);
+
+/*
+ * Releases a tree block from vekrKDTreeBuildAlloc by passing it to vekFree
+ * unchanged (NULL is accepted). Always returns vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrKDTreeFree(VekrKDTreeNode* pTree);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,102 @@
+// Closest hit, one ray at a time, rays with their own origins.
+//
+// Each ray is clipped to the scene box, then walks the tree near side first.
+// Every triangle that beats the present hit is written out at once, so later
+// triangles are measured against it. A candidate must be nearer than the
+// present hit by more than a small margin: among hits that close together
+// (a shared edge, coplanar overlaps) the one met first in traversal and list
+// order stands, which keeps the result stable under tiny changes of the
+// arithmetic. The triangle hit last is skipped outright, because a
+// triangle that straddles a split sits in several leaves.
+#include "intersect/scalar_intersect_mo.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "intersect/ray_box_clip.h"
+#include "intersect/scalar_traversal.h"
+#include "intersect/triangle_test.h"
+#include "scene/kdtree_node.h"
+
+namespace vekr {
+
+namespace {
+
+// Added to the box exit so that a hit just on the far face still lies inside
+// the segment the walk visits.
+constexpr float kExitSlack = 0.0001f;  // bits 0x38D1B717
+
+// How much nearer a candidate must be than the present hit.
+constexpr float kAcceptMargin = 0.00001f;
+
+class ClosestHitMO {
+public:
+    ClosestHitMO(const VekrTriangleAccel* accel, const float* o, const float* d, const HitPlanes& out, size_t i,
+                 float tmax)
+        : accel_(accel), o_(o), d_(d), out_(out), i_(i), dist_(tmax)
+    {
+    }
+
+    bool visitLeaf(const VekrKDTreeNode* leaf)
+    {
+        kd::forEachLeafTriangle(leaf, [this](int32_t n) { test(n); });
+        return false;
+    }
+
+    float reach() const { return dist_; }
+
+private:
+    void test(int32_t n)
+    {
+        if (n == last_) return;
+        TriangleCrossing c;
+        if (!crossTriangle<true>(accel_[n], o_, d_, c)) return;
+        const float t = c.tn / c.det;
+        if (!(dist_ - kAcceptMargin > t && t > 0.0f)) return;
+        dist_ = t;
+        out_.dist[i_] = t;
+        out_.u[i_] = c.w1 / c.det;
+        out_.v[i_] = c.w2 / c.det;
+        out_.tri[i_] = n;
+        last_ = n;
+    }
+
+    const VekrTriangleAccel* accel_;
+    const float* o_;
+    const float* d_;
+    const HitPlanes& out_;
+    size_t i_;
+    float dist_;
+    int32_t last_ = -1;
+};
+
+void traceRayMO(const RayBlockMO& b, const SceneView& scene, size_t i)
+{
+    b.hit.tri[i] = -1;
+    TraversalRay ray;
+    float d[3];
+    for (int a = 0; a < 3; ++a) {
+        ray.o[a] = b.origin[a][i];
+        d[a] = b.dir[a][i];
+    }
+    const float tmax = b.hit.dist[i];
+
+    float tnear = 0.0f, tfar = tmax;
+    if (!clipToBoxMO(scene.box, d, tmax, ray, tnear, tfar)) return;
+    tfar = tfar + kExitSlack;
+
+    ClosestHitMO hits(scene.accel, ray.o, d, b.hit, i, tmax);
+    traverseKDTree(scene.root, ray, tnear, tfar, kSplitTolerance, hits);
+}
+
+}  // namespace
+
+void intersectScalarMO(const RayBlockMO& b, const SceneView& scene)
+{
+    if (b.height < 1 || b.width < 1) return;
+    const size_t width = static_cast<size_t>(b.width);
+    for (size_t row = 0; row < static_cast<size_t>(b.height); ++row)
+        for (size_t col = 0; col < width; ++col) traceRayMO(b, scene, row * width + col);
+}
+
+}  // namespace vekr

@@ -1,0 +1,90 @@
+// Front-to-back walk of a kd-tree by a single ray.
+//
+// The walk keeps the segment [tnear, tfar] of the ray parameter that lies in
+// the current cell. At an inner node the split's ray parameter ts decides
+// whether the segment lies wholly beyond the split (far child only), wholly
+// before it (near child only) or straddles it (near child now, far child
+// pushed with the part of the segment beyond ts). The comparisons carry a
+// small tolerance so that a segment ending just at a split still visits both
+// sides: a hit that lies on the plane is then found from either cell.
+//
+// Leaves are handed to a visitor that tests their triangles. After a leaf the
+// walk stops when nothing is left on the stack, when the visitor says the ray
+// is settled, or when the nearest hit so far lies within the part of the tree
+// already visited: every cell still on the stack starts beyond the leaf's
+// tfar, so nothing in it can be nearer.
+//
+// Visitor interface:
+//   bool visitLeaf(const VekrKDTreeNode* leaf);  // true: the ray is settled
+//   float reach() const;                         // nearest hit so far, or the
+//                                                // ray's limit when none
+#ifndef VEKR_INTERSECT_SCALAR_TRAVERSAL_H
+#define VEKR_INTERSECT_SCALAR_TRAVERSAL_H
+
+#include <cassert>
+#include <cstdint>
+
+#include "scene/kdtree_node.h"
+
+namespace vekr {
+
+// The build limits trees to 50 levels and at most one cell per level waits
+// on the stack, so this fixed stack never overflows on a valid tree.
+constexpr int kTraversalStackSize = 50;
+
+// Split tolerance of the closest-hit and any-hit walks.
+constexpr float kSplitTolerance = 0.00001f;  // bits 0x3727C5AC
+
+// What the walk needs of a ray beyond its segment.
+struct TraversalRay {
+    float o[3];
+    float inv[3];  // reciprocal direction per axis
+    int sign[3];   // 1 where the direction is negative: child 1 is met first
+};
+
+template <class Visitor>
+inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnear, float tfar,
+                           float splitTolerance, Visitor& visitor)
+{
+    struct Entry {
+        const VekrKDTreeNode* node;
+        float tfar;
+    };
+    Entry stack[kTraversalStackSize];
+    int top = 0;
+
+    const VekrKDTreeNode* node = root;
+    for (;;) {
+        while (!kd::isLeaf(*node)) {
+            const int32_t a = kd::splitAxis(*node);
+            const float ts = (kd::splitPosition(*node) - ray.o[a]) * ray.inv[a];
+            const VekrKDTreeNode* nearChild = kd::child(node, ray.sign[a]);
+            const VekrKDTreeNode* farChild = kd::child(node, 1 - ray.sign[a]);
+            if (tnear - ts > splitTolerance) {
+                node = farChild;
+            } else if (ts - tfar > splitTolerance) {
+                node = nearChild;
+            } else {
+                // Straddling, or ts undefined (NaN): visit both sides.
+                assert(top < kTraversalStackSize);
+                stack[top++] = Entry{farChild, tfar};
+                const float cut = ts < tfar ? ts : tfar;
+                tfar = cut > tnear ? cut : tnear;
+                node = nearChild;
+            }
+        }
+
+        const float leafTfar = tfar;
+        if (visitor.visitLeaf(node)) return;
+        if (top == 0) return;
+        if (leafTfar >= visitor.reach()) return;
+        const Entry& e = stack[--top];
+        tnear = leafTfar;
+        tfar = e.tfar;
+        node = e.node;
+    }
+}
+
+}  // namespace vekr
+
+#endif

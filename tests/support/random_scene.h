@@ -1,0 +1,116 @@
+// Seeded random triangle soups and ray sets for the intersection tests.
+#ifndef VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
+#define VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "support/brute_force.h"
+
+namespace vekr_test {
+
+struct TriangleSoup {
+    std::vector<float> vertices;    // 3 per vertex
+    std::vector<int32_t> triangles;  // 4 per triangle, the fourth 0
+    int32_t vertexCount() const { return static_cast<int32_t>(vertices.size() / 3); }
+    int32_t triangleCount() const { return static_cast<int32_t>(triangles.size() / 4); }
+    MeshView view() const { return MeshView{vertices.data(), triangles.data(), triangleCount()}; }
+
+    int32_t addVertex(float x, float y, float z)
+    {
+        vertices.insert(vertices.end(), {x, y, z});
+        return vertexCount() - 1;
+    }
+    int32_t addTriangle(int32_t a, int32_t b, int32_t c)
+    {
+        triangles.insert(triangles.end(), {a, b, c, 0});
+        return triangleCount() - 1;
+    }
+    int32_t addTriangle(const float a[3], const float b[3], const float c[3])
+    {
+        const int32_t i = addVertex(a[0], a[1], a[2]);
+        addVertex(b[0], b[1], b[2]);
+        addVertex(c[0], c[1], c[2]);
+        return addTriangle(i, i + 1, i + 2);
+    }
+};
+
+// count triangles with centres uniform in [-extent, extent]^3 and corners up
+// to `size` from the centre. Every 17th triangle is made degenerate (its third
+// corner on the line through the other two), and about a quarter share an
+// edge with the triangle before, so shared edges occur as in real meshes.
+inline TriangleSoup randomSoup(uint32_t seed, int32_t count, float extent = 5.0f, float size = 1.5f)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> centre(-extent, extent), corner(-size, size), unit(0.0f, 1.0f);
+    TriangleSoup s;
+    for (int32_t j = 0; j < count; ++j) {
+        const float cx = centre(rng), cy = centre(rng), cz = centre(rng);
+        const int32_t prev = s.triangleCount() - 1;
+        if (prev >= 0 && unit(rng) < 0.25f) {
+            // Share the previous triangle's first edge, fold the new corner away.
+            const int32_t a = s.triangles[4 * prev], b = s.triangles[4 * prev + 1];
+            const float* pa = &s.vertices[3 * a];
+            const int32_t c = s.addVertex(pa[0] + corner(rng), pa[1] + corner(rng), pa[2] + corner(rng));
+            s.addTriangle(b, a, c);
+            continue;
+        }
+        const int32_t a = s.addVertex(cx + corner(rng), cy + corner(rng), cz + corner(rng));
+        const int32_t b = s.addVertex(cx + corner(rng), cy + corner(rng), cz + corner(rng));
+        if (j % 17 == 16) {
+            const float* pa = &s.vertices[3 * a];
+            const float* pb = &s.vertices[3 * b];
+            const int32_t c = s.addVertex(2 * pb[0] - pa[0], 2 * pb[1] - pa[1], 2 * pb[2] - pa[2]);
+            s.addTriangle(a, b, c);
+            continue;
+        }
+        const int32_t c = s.addVertex(cx + corner(rng), cy + corner(rng), cz + corner(rng));
+        s.addTriangle(a, b, c);
+    }
+    return s;
+}
+
+struct RaySet {
+    std::vector<float> o[3], d[3], tmax;
+    size_t size() const { return tmax.size(); }
+};
+
+// count rays with origins uniform in [-extent, extent]^3 and random
+// directions of length 0.5 to 2. Every 8th ray runs parallel to a coordinate
+// axis (two exact zero components), and every 5th has a finite limit that
+// cuts some hits off; the rest reach to 1e30.
+inline RaySet randomRays(uint32_t seed, size_t count, float extent)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> pos(-extent, extent), unit(-1.0f, 1.0f), len(0.5f, 2.0f),
+        limit(0.5f, 12.0f);
+    RaySet r;
+    for (size_t i = 0; i < count; ++i) {
+        float dir[3];
+        if (i % 8 == 7) {
+            const int axis = static_cast<int>(i / 8 % 3);
+            dir[0] = dir[1] = dir[2] = 0.0f;
+            dir[axis] = (i / 24 % 2 ? -1.0f : 1.0f) * len(rng);
+        } else {
+            float q;
+            do {
+                for (float& c : dir) c = unit(rng);
+                q = dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2];
+            } while (q > 1.0f || q < 1e-4f);
+            const float s = len(rng) / std::sqrt(q);
+            for (float& c : dir) c *= s;
+        }
+        for (int a = 0; a < 3; ++a) {
+            r.o[a].push_back(pos(rng));
+            r.d[a].push_back(dir[a]);
+        }
+        r.tmax.push_back(i % 5 == 4 ? limit(rng) : 1e30f);
+    }
+    return r;
+}
+
+}  // namespace vekr_test
+
+#endif
