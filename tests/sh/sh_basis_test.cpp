@@ -70,7 +70,8 @@ TEST(SHBasis, SingleBandEqualsItsSliceOfAllBands)
         ASSERT_EQ(vekrSHBand_32f(d.x.data(), d.y.data(), d.z.data(), int32_t(d.size()), out.data(), band), vekStsOk);
         for (size_t i = 0; i < d.size(); ++i)
             for (uint32_t k = 0; k < w; ++k)
-                ASSERT_EQ(vekr_test::floatBits(out[i * w + k]), vekr_test::floatBits(all[i * kCoeffs + band * band + k]))
+                ASSERT_EQ(vekr_test::floatBits(out[i * w + k]),
+                          vekr_test::floatBits(all[i * kCoeffs + band * band + k]))
                     << band << " " << i << " " << k;
         EXPECT_TRUE(out.guardsIntact());
     }

@@ -181,12 +181,24 @@ TEST(SHTransform, ChecksInOrderAndNothingWrittenOnRefusal)
     // One call per export, with a chosen count, order and state.
     using Call = std::function<VekStatus(int32_t, uint32_t, const VekrSHState*)>;
     const Call calls[] = {
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_C1I(x, y, z, src.data(), n, c0.data(), o, s); },
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_C3P3I(x, y, z, src.data(), n, coeffP3, o, s); },
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTFwd_32f_P3I(x, y, z, srcP3, n, coeffP3, o, s); },
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_C1(c0.data(), o, x, y, z, v0.data(), n, s); },
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_P3(coeffIn, o, x, y, z, valueP3, n, s); },
-        [&](int32_t n, uint32_t o, const VekrSHState* s) { return vekrSHTInv_32f_P3C3(coeffIn, o, x, y, z, v0.data(), n, s); },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTFwd_32f_C1I(x, y, z, src.data(), n, c0.data(), o, s);
+        },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTFwd_32f_C3P3I(x, y, z, src.data(), n, coeffP3, o, s);
+        },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTFwd_32f_P3I(x, y, z, srcP3, n, coeffP3, o, s);
+        },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTInv_32f_C1(c0.data(), o, x, y, z, v0.data(), n, s);
+        },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTInv_32f_P3(coeffIn, o, x, y, z, valueP3, n, s);
+        },
+        [&](int32_t n, uint32_t o, const VekrSHState* s) {
+            return vekrSHTInv_32f_P3C3(coeffIn, o, x, y, z, v0.data(), n, s);
+        },
     };
     for (size_t k = 0; k < std::size(calls); ++k) {
         EXPECT_EQ(calls[k](0, 9, nullptr), vekStsNullPtrErr) << k;
