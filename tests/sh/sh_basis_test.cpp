@@ -10,7 +10,7 @@
 
 #include "sh/sh_basis_recurrence.h"
 #include "sh/sh_state.h"
-#include "sh_reference.h"
+#include "sh_test_support.h"
 #include "support/test_buffers.h"
 #include "vekr.h"
 
@@ -22,21 +22,7 @@ using vekr_test::OffsetArray;
 constexpr int kBands = 16;
 constexpr int kCoeffs = 256;
 
-// A state of either kind in its own aligned buffer.
-class State {
-public:
-    State(uint32_t order, int32_t kind)
-    {
-        int32_t size = 0;
-        EXPECT_EQ(vekrSHGetSize_32f(order, kind, &size), vekStsOk);
-        buffer_ = std::make_unique<OffsetArray<unsigned char>>(size_t(size));
-        EXPECT_EQ(vekrSHInit_32f(get(), order, kind), vekStsOk);
-    }
-    VekrSHState* get() { return reinterpret_cast<VekrSHState*>(buffer_->data()); }
-
-private:
-    std::unique_ptr<OffsetArray<unsigned char>> buffer_;
-};
+using State = vekr_test::SHStateBuffer;
 
 std::vector<float> evaluate(const Directions& d, uint32_t order, VekrSHState* state)
 {
@@ -84,7 +70,8 @@ TEST(SHBasis, SingleBandEqualsItsSliceOfAllBands)
         ASSERT_EQ(vekrSHBand_32f(d.x.data(), d.y.data(), d.z.data(), int32_t(d.size()), out.data(), band), vekStsOk);
         for (size_t i = 0; i < d.size(); ++i)
             for (uint32_t k = 0; k < w; ++k)
-                ASSERT_EQ(vekr_test::floatBits(out[i * w + k]), vekr_test::floatBits(all[i * kCoeffs + band * band + k]))
+                ASSERT_EQ(vekr_test::floatBits(out[i * w + k]),
+                          vekr_test::floatBits(all[i * kCoeffs + band * band + k]))
                     << band << " " << i << " " << k;
         EXPECT_TRUE(out.guardsIntact());
     }
@@ -93,13 +80,14 @@ TEST(SHBasis, SingleBandEqualsItsSliceOfAllBands)
 // The recurrence accumulates float rounding band after band. The error is
 // measured in float epsilons of the band's largest possible value
 // sqrt((2l + 1) / 4 pi) (the addition theorem bounds every |Y(l, m)| by
-// it): over 4,000 directions it grows by about 1.1 per band up to band 11
-// (0.4 at band 0, 8.7 at 7, 15.9 at 11) and levels off near 17 at band 15.
-// The bound 2 (l + 1) leaves a third or more of margin everywhere and still
-// catches a wrong factor or a step out of order at once.
+// it): over 2,000 directions it grows by about 1.1 per band up to band 11
+// (0.4 at band 0, 7.6 at 7, 13.6 at 11) and levels off near 15 at band 15
+// (4,000 directions gave at most 17). The bound 2 (l + 1) leaves a third
+// or more of margin everywhere and still catches a wrong factor or a step
+// out of order at once.
 TEST(SHBasis, RecurrenceKindMatchesReferenceWithinBandBounds)
 {
-    const Directions d = vekr_test::randomDirections(4000, 0x5E03);
+    const Directions d = vekr_test::randomDirections(2000, 0x5E03);
     State state(15, 1);
     const std::vector<float> out = evaluate(d, 15, state.get());
     const double eps = std::ldexp(1.0, -23);
@@ -117,8 +105,10 @@ TEST(SHBasis, RecurrenceKindMatchesReferenceWithinBandBounds)
     }
 }
 
-// Gram matrix of the 256 functions by a quadrature exact for products of
-// two band-15 functions: the identity, up to the float evaluation.
+// Gram matrix by a quadrature exact for products of two band-15 functions:
+// the identity, up to the float evaluation. Functions of different m are
+// orthogonal through the azimuthal factor alone, so the pairs that test the
+// polar polynomials and the constants are those of equal m.
 TEST(SHBasis, BothKindsAreOrthonormal)
 {
     const vekr_test::SphereQuadrature q = vekr_test::sphereQuadrature(15);
@@ -126,24 +116,17 @@ TEST(SHBasis, BothKindsAreOrthonormal)
         State state(15, kind);
         const std::vector<float> out = evaluate(q.dirs, 15, state.get());
         double worst = 0.0;
-        for (int a = 0; a < kCoeffs; ++a)
-            for (int b = a; b < kCoeffs; ++b) {
-                double sum = 0.0;
-                for (size_t i = 0; i < q.dirs.size(); ++i)
-                    sum += q.weights[i] * double(out[i * kCoeffs + a]) * double(out[i * kCoeffs + b]);
-                worst = std::max(worst, std::fabs(sum - (a == b ? 1.0 : 0.0)));
-            }
+        for (int m = -15; m <= 15; ++m)
+            for (int la = std::abs(m); la < kBands; ++la)
+                for (int lb = la; lb < kBands; ++lb) {
+                    const int a = la * la + la + m, b = lb * lb + lb + m;
+                    double sum = 0.0;
+                    for (size_t i = 0; i < q.dirs.size(); ++i)
+                        sum += q.weights[i] * double(out[i * kCoeffs + a]) * double(out[i * kCoeffs + b]);
+                    worst = std::max(worst, std::fabs(sum - (a == b ? 1.0 : 0.0)));
+                }
         EXPECT_LT(worst, 2e-6) << "kind " << kind;
     }
-}
-
-TEST(SHBasis, KindsAgreeAtLowBands)
-{
-    const Directions d = vekr_test::randomDirections(500, 0x5E04);
-    State direct(3, 0), recurrence(3, 1);
-    const std::vector<float> a = evaluate(d, 3, direct.get());
-    const std::vector<float> b = evaluate(d, 3, recurrence.get());
-    for (size_t k = 0; k < a.size(); ++k) ASSERT_NEAR(a[k], b[k], 4e-7f) << k;
 }
 
 // Sixteen and four directions at a time, then one at a time for the

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
 #include "sh/sh_state.h"
@@ -106,34 +105,6 @@ TEST(SHState, RecurrenceTablesOfOrderTwo)
         const bool inB = i >= kOffsetA + 32 + 12 && i < kOffsetA + 32 + 16;
         if (!inA && !inB) {
             ASSERT_EQ(base[i], 0) << i;
-        }
-    }
-    EXPECT_TRUE(buffer.guardsIntact());
-}
-
-// Every factor of bands 2 .. 20 within float accuracy of its closed form.
-TEST(SHState, RecurrenceFactorsOfHighOrder)
-{
-    const uint32_t order = 20;
-    OffsetArray<unsigned char> buffer(size_t(sizeOf(order, 1)));
-    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
-    ASSERT_EQ(vekrSHInit_32f(state, order, 1), vekStsOk);
-    for (int l = 2; l <= int(order); ++l) {
-        const float* a = state->pTableA + vekr::shTableIndex(l, 0);
-        const float* b = state->pTableB + vekr::shTableIndex(l, 0);
-        for (int m = 0; m <= l; ++m) {
-            double ea, eb = 0.0;
-            if (m <= l - 2) {
-                ea = std::sqrt((4.0 * l * l - 1) / (double(l) * l - double(m) * m));
-                eb = -std::sqrt((double(l - 1) * (l - 1) - double(m) * m) * (2 * l + 1) /
-                                ((double(l) * l - double(m) * m) * (2 * l - 3)));
-            } else if (m == l - 1) {
-                ea = std::sqrt(2.0 * l + 1);
-            } else {
-                ea = -std::sqrt((2.0 * l + 1) / (2.0 * l));
-            }
-            EXPECT_NEAR(a[m], ea, 2.5e-7 * std::fabs(ea)) << l << " " << m;
-            EXPECT_NEAR(b[m], eb, 2.5e-7 * std::fabs(eb)) << l << " " << m;
         }
     }
     EXPECT_TRUE(buffer.guardsIntact());

@@ -168,10 +168,10 @@ def emit():
     w("    p.re[1] = x;")
     w("    p.im[1] = y;")
     w("    if (order == 1) return;")
-    w("    const double x2 = x * x, y2 = y * y;")
-    for k in range(3, MAX_BAND + 1):
-        w(f"    const double x{k} = {power('x', k - 1)} * x, y{k} = {power('y', k - 1)} * y;")
     for m in range(2, MAX_BAND + 1):
+        # Powers are formed as the bands need them, so a low order pays
+        # only for its own.
+        w(f"    const double x{m} = {power('x', m - 1)} * x, y{m} = {power('y', m - 1)} * y;")
         _, re_terms = trig_part(m, False)
         _, im_terms = trig_part(m, True)
         w(f"    p.re[{m}] = {trig_expr(re_terms)};")

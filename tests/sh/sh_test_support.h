@@ -1,17 +1,38 @@
-// Independent references for the spherical-harmonics tests: the basis from
-// std::sph_legendre in double precision, random unit directions and a
-// product quadrature on the sphere.
-#ifndef VEKR_TESTS_SH_SH_REFERENCE_H
-#define VEKR_TESTS_SH_SH_REFERENCE_H
+// Shared pieces of the spherical-harmonics tests: states in aligned
+// buffers, and the independent references: the basis from std::sph_legendre
+// in double precision, random unit directions and a product quadrature on
+// the sphere.
+#ifndef VEKR_TESTS_SH_SH_TEST_SUPPORT_H
+#define VEKR_TESTS_SH_SH_TEST_SUPPORT_H
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "support/test_buffers.h"
+#include "vekr.h"
 
 namespace vekr_test {
+
+// A state of either kind in its own 64-byte aligned, guarded buffer.
+class SHStateBuffer {
+public:
+    SHStateBuffer(uint32_t order, int32_t kind)
+    {
+        int32_t size = 0;
+        EXPECT_EQ(vekrSHGetSize_32f(order, kind, &size), vekStsOk);
+        buffer_ = std::make_unique<OffsetArray<unsigned char>>(size_t(size));
+        EXPECT_EQ(vekrSHInit_32f(get(), order, kind), vekStsOk);
+    }
+    VekrSHState* get() { return reinterpret_cast<VekrSHState*>(buffer_->data()); }
+
+private:
+    std::unique_ptr<OffsetArray<unsigned char>> buffer_;
+};
 
 constexpr double kPi = 3.14159265358979323846;
 
