@@ -198,7 +198,9 @@ void attenuationFourWide(const float* light, const float* const pts[3], const in
         const Lanes3 p = load3<A>(pts, i);
         const Lanes3 d = {_mm_sub_ps(p.x, l.x), _mm_sub_ps(p.y, l.y), _mm_sub_ps(p.z, l.z)};
         const __m128 q = dotXYZ(d, d);
-        const __m128 distance = _mm_sqrt_ps(select(_mm_cmpgt_ps(q, one), q, one));
+        // maxps yields its second operand when the first is NaN: q where
+        // q > 1, 1 elsewhere, NaN included.
+        const __m128 distance = _mm_sqrt_ps(_mm_max_ps(q, one));
         A::store(dst + i, select(inactive, one, distance));
     }
 }

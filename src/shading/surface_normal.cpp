@@ -120,21 +120,39 @@ void smoothNormalScalar(const SmoothArgs& a, float* const out[3], int32_t count)
     }
 }
 
+// Lane j of v in all four lanes. pshufd takes a separate source, which
+// saves the register copy that shufps needs.
+template <int j>
+inline __m128 broadcastLane(__m128 v)
+{
+    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(j, j, j, j)));
+}
+
+// The vertex normals of the triangle hit last, kept across lanes and groups:
+// neighbouring rays of a coherent packet often hit the same triangle, and
+// then skip the index and vertex loads.
+struct LastTriangle {
+    int32_t number = -1;
+    __m128 n0 = _mm_setzero_ps(), n1 = _mm_setzero_ps(), n2 = _mm_setzero_ps();
+};
+
 // Lane j's interpolated normal as (x, y, z, 0): the three vertex normals
 // are blended as loaded, so only the sum needs transposing into planes. A
 // lane without a hit reads no vertex data and gives zero.
 template <int j>
-inline __m128 blendLane(const SmoothArgs& a, int32_t i, __m128 u, __m128 v, __m128 w)
+inline __m128 blendLane(const SmoothArgs& a, int32_t i, __m128 u, __m128 v, __m128 w, LastTriangle& last)
 {
-    if (a.tri[i + j] < 0) return _mm_setzero_ps();
-    const int32_t* vtx = triangleVertices(a, i + j);
-    const __m128 uj = _mm_shuffle_ps(u, u, _MM_SHUFFLE(j, j, j, j));
-    const __m128 vj = _mm_shuffle_ps(v, v, _MM_SHUFFLE(j, j, j, j));
-    const __m128 wj = _mm_shuffle_ps(w, w, _MM_SHUFFLE(j, j, j, j));
-    const __m128 n0 = loadTriple(vertexNormal(a, vtx[0]));
-    const __m128 n1 = loadTriple(vertexNormal(a, vtx[1]));
-    const __m128 n2 = loadTriple(vertexNormal(a, vtx[2]));
-    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(n0, uj), _mm_mul_ps(n1, vj)), _mm_mul_ps(n2, wj));
+    const int32_t t = a.tri[i + j];
+    if (t < 0) return _mm_setzero_ps();
+    if (t != last.number) {
+        const int32_t* vtx = triangleVertices(a, i + j);
+        last.n0 = loadTriple(vertexNormal(a, vtx[0]));
+        last.n1 = loadTriple(vertexNormal(a, vtx[1]));
+        last.n2 = loadTriple(vertexNormal(a, vtx[2]));
+        last.number = t;
+    }
+    const __m128 uj = broadcastLane<j>(u), vj = broadcastLane<j>(v), wj = broadcastLane<j>(w);
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(last.n0, uj), _mm_mul_ps(last.n1, vj)), _mm_mul_ps(last.n2, wj));
 }
 
 // Normalises with the reciprocal-square-root estimate and one Newton-Raphson
@@ -147,6 +165,7 @@ void smoothNormalFourWide(const SmoothArgs& a, float* const out[3], int32_t coun
     const __m128 minusHalf = _mm_set1_ps(-0.5f);
     const __m128 three = _mm_set1_ps(3.0f);
     const __m128 minLengthSq = _mm_set1_ps(kMinSquaredLength);
+    LastTriangle last;
     for (int32_t i = 0; i < count; i += 4) {
         const __m128 inactive = inactiveLanes(AlignedAccess::loadi(a.tri + i));
         if (noLaneActive(inactive)) {
@@ -156,10 +175,10 @@ void smoothNormalFourWide(const SmoothArgs& a, float* const out[3], int32_t coun
         const __m128 u = _mm_load_ps(a.u + i);
         const __m128 v = _mm_load_ps(a.v + i);
         const __m128 w = _mm_sub_ps(_mm_sub_ps(one, u), v);
-        __m128 nx = blendLane<0>(a, i, u, v, w);
-        __m128 ny = blendLane<1>(a, i, u, v, w);
-        __m128 nz = blendLane<2>(a, i, u, v, w);
-        __m128 spare = blendLane<3>(a, i, u, v, w);
+        __m128 nx = blendLane<0>(a, i, u, v, w, last);
+        __m128 ny = blendLane<1>(a, i, u, v, w, last);
+        __m128 nz = blendLane<2>(a, i, u, v, w, last);
+        __m128 spare = blendLane<3>(a, i, u, v, w, last);
         _MM_TRANSPOSE4_PS(nx, ny, nz, spare);
         const __m128 lengthSq = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nz, nz), _mm_mul_ps(ny, ny)), _mm_mul_ps(nx, nx));
         const __m128 r0 = _mm_and_ps(_mm_rsqrt_ps(lengthSq), _mm_cmpgt_ps(lengthSq, minLengthSq));

@@ -1,11 +1,10 @@
 // Every shading export: each checked pointer rejected with -8 whatever the
-// count, unchecked point arguments never rejected, a count below 1 accepted,
-// and in all these cases nothing read or written.
+// count, a count below 1 accepted without looking at the unchecked point
+// arguments, and in all these cases nothing written.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,30 +21,32 @@ constexpr size_t kN = 8;
 // One set of arguments for every export, filled with a pattern; a snapshot
 // of all of it shows whether a call touched anything.
 struct Arguments {
-    Planes3 a{kN}, b{kN}, c{kN}, d{kN};
+    Planes3 a{kN}, b{kN}, c{kN};
     OffsetArray<float> f{kN}, g{kN}, tableF{64};
     OffsetArray<int32_t> mask{kN}, index{64};
-    float point[3] = {1, 2, 3};
+    float pointData[3] = {1, 2, 3};
+    // Point arguments are never checked, and with nothing to compute never
+    // read: the count-below-1 test passes null for them.
+    const float* point = pointData;
     const float* uv[2] = {f.data(), g.data()};
 
     Arguments()
     {
-        for (Planes3* p : {&a, &b, &c, &d})
-            for (int k = 0; k < 3; ++k) p->operator[](k).fill(0.5f + k);
+        for (Planes3* p : {&a, &b, &c})
+            for (int k = 0; k < 3; ++k) (*p)[k].fill(0.5f + k);
         f.fill(0.25f);
         g.fill(0.25f);
         tableF.fill(1.0f);
         mask.fill(1);
         index.fill(0);
     }
-    std::vector<uint32_t> snapshot()
+    std::vector<float> snapshot()
     {
-        std::vector<uint32_t> bits;
-        for (Planes3* p : {&a, &b, &c, &d}) appendBits(bits, *p, kN);
-        appendBits(bits, f.data(), kN);
-        appendBits(bits, g.data(), kN);
-        for (size_t i = 0; i < kN; ++i) bits.push_back(static_cast<uint32_t>(mask[i]));
-        return bits;
+        std::vector<float> all;
+        for (OffsetArray<float>* p : {&a.x, &a.y, &a.z, &b.x, &b.y, &b.z, &c.x, &c.y, &c.z, &f, &g})
+            all.insert(all.end(), p->data(), p->data() + kN);
+        for (size_t i = 0; i < kN; ++i) all.push_back(float(mask[i]));
+        return all;
     }
 };
 
@@ -160,28 +161,15 @@ TEST(ShadingArguments, EachCheckedPointerIsRejectedWhateverTheCountAndNothingIsW
     }
 }
 
-TEST(ShadingArguments, CountBelowOneSucceedsAndTouchesNothing)
+TEST(ShadingArguments, CountBelowOneSucceedsAndTouchesNothingEvenWithNullPoints)
 {
     for (const Export& e : exportsUnderTest()) {
         for (int32_t count : {0, -3, -4}) {
             Arguments s;
+            s.point = nullptr;
             const auto before = s.snapshot();
             EXPECT_EQ(e.call(s, -1, count), vekStsOk) << e.name << " count " << count;
             EXPECT_EQ(s.snapshot(), before) << e.name;
         }
     }
-}
-
-// Point arguments are never checked; with nothing to compute they are never
-// read either, so null is harmless there.
-TEST(ShadingArguments, PointArgumentsAreNotChecked)
-{
-    Arguments s;
-    EXPECT_EQ(vekrCastEye_32f(nullptr, nullptr, nullptr, 0, 0, VekrSize{4, 4}, s.a.p, VekrSize{4, 0}), vekStsOk);
-    EXPECT_EQ(vekrCastEye_32f(nullptr, nullptr, nullptr, 0, 0, VekrSize{4, 4}, s.a.p, VekrSize{0, 3}), vekStsOk);
-    EXPECT_EQ(vekrCastShadowSO_32f(nullptr, s.f.data(), s.a.cp, s.b.cp, s.mask.data(), s.g.data(), s.c.p, 0),
-              vekStsOk);
-    EXPECT_EQ(vekrHitPoint3DEpsS0_32f_M(nullptr, s.a.cp, s.f.data(), s.mask.data(), s.c.p, 0, 1.0f), vekStsOk);
-    EXPECT_EQ(vekrAddMulMul_32f_AC1P3IM(nullptr, s.g.data(), s.a.cp, s.mask.data(), s.c.p, -1), vekStsOk);
-    EXPECT_EQ(vekrDistAttenuationSO_32f_M(nullptr, s.a.cp, s.mask.data(), s.f.data(), 0), vekStsOk);
 }

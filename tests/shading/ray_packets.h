@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -18,20 +19,18 @@ namespace vekr_test {
 // Byte offsets that put every array on, or 4 bytes past, a 16-byte boundary.
 constexpr size_t kAligned = 0;
 constexpr size_t kMisaligned = 4;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 struct Packet {
     std::vector<float> c[3];
-    size_t size() const { return c[0].size(); }
 };
 
-inline Packet randomPacket(Rng& rng, size_t n, float lo, float hi)
-{
-    std::uniform_real_distribution<float> d(lo, hi);
-    Packet p;
-    for (auto& plane : p.c)
-        for (size_t i = 0; i < n; ++i) plane.push_back(d(rng));
-    return p;
-}
+// What a call left in its outputs, copied back after the guards were checked.
+struct Result {
+    Packet p3;
+    std::vector<float> c1;
+    std::vector<int32_t> mask;
+};
 
 inline std::vector<float> randomValues(Rng& rng, size_t n, float lo, float hi)
 {
@@ -41,74 +40,92 @@ inline std::vector<float> randomValues(Rng& rng, size_t n, float lo, float hi)
     return v;
 }
 
-// Mostly hits (entries 0..9), some misses with assorted negative values, and
-// the group of four at 8..11 missing entirely so the all-inactive shortcut
-// of the 4-wide kernels runs too.
-inline std::vector<int32_t> randomMask(Rng& rng, size_t n)
+inline Packet randomPacket(Rng& rng, size_t n, float lo, float hi)
+{
+    return {{randomValues(rng, n, lo, hi), randomValues(rng, n, lo, hi), randomValues(rng, n, lo, hi)}};
+}
+
+// Hits on triangles 0..9 and a quarter misses with assorted negative values;
+// the group at 8..11 misses entirely, so the 4-wide all-miss shortcut runs.
+// The inputs of misses are NaN: no output may depend on them.
+inline std::vector<int32_t> randomMask(Rng& rng, size_t n, std::initializer_list<Packet*> poison = {})
 {
     std::uniform_int_distribution<int32_t> hit(0, 9), miss(-9, -1), pick(0, 3);
     std::vector<int32_t> m(n);
-    for (size_t i = 0; i < n; ++i) m[i] = pick(rng) == 0 ? miss(rng) : hit(rng);
-    for (size_t i = 8; i < 12 && i < n; ++i) m[i] = -1;
+    for (size_t i = 0; i < n; ++i) m[i] = (pick(rng) == 0 || (i >= 8 && i < 12)) ? miss(rng) : hit(rng);
+    for (Packet* p : poison)
+        for (size_t i = 0; i < n; ++i)
+            if (m[i] < 0)
+                for (auto& plane : p->c) plane[i] = kNaN;
     return m;
-}
-
-// Inactive elements must not depend on their inputs: give them NaNs.
-inline void poisonInactive(Packet& p, const std::vector<int32_t>& mask)
-{
-    for (size_t i = 0; i < mask.size(); ++i)
-        if (mask[i] < 0)
-            for (auto& plane : p.c) plane[i] = std::numeric_limits<float>::quiet_NaN();
-}
-
-// Guarded device copies at one alignment.
-inline Planes3 planes(const Packet& p, size_t offset)
-{
-    Planes3 out(p.size(), offset);
-    for (int k = 0; k < 3; ++k)
-        for (size_t i = 0; i < p.size(); ++i) out[k][i] = p.c[k][i];
-    return out;
 }
 
 template <class T>
 inline OffsetArray<T> array(const std::vector<T>& v, size_t offset)
 {
     OffsetArray<T> out(v.size(), offset);
-    for (size_t i = 0; i < v.size(); ++i) out[i] = v[i];
+    std::copy(v.begin(), v.end(), out.data());
     return out;
 }
 
-inline Planes3 emptyPlanes(size_t n, size_t offset, float fill = -777.0f)
+inline Planes3 planes(const Packet& p, size_t offset)
+{
+    Planes3 out(p.c[0].size(), offset);
+    for (int k = 0; k < 3; ++k) std::copy(p.c[k].begin(), p.c[k].end(), out[k].data());
+    return out;
+}
+
+// Output planes filled with a value no call writes.
+inline Planes3 outPlanes(size_t n, size_t offset)
 {
     Planes3 out(n, offset);
-    out.x.fill(fill);
-    out.y.fill(fill);
-    out.z.fill(fill);
+    for (int k = 0; k < 3; ++k) out[k].fill(-777.0f);
     return out;
 }
 
-inline bool guardsIntact(Planes3& p)
+template <class T>
+inline std::vector<T> take(OffsetArray<T>& a)
 {
-    return p.x.guardsIntact() && p.y.guardsIntact() && p.z.guardsIntact();
+    EXPECT_TRUE(a.guardsIntact());
+    return a.copy();
 }
 
-// Every output float of a call as its bit pattern, for bit-exact comparison
-// of two paths.
-inline void appendBits(std::vector<uint32_t>& bits, const float* v, size_t n)
+inline Packet take(Planes3& p)
 {
-    for (size_t i = 0; i < n; ++i) bits.push_back(floatBits(v[i]));
+    return {{take(p.x), take(p.y), take(p.z)}};
 }
 
-inline void appendBits(std::vector<uint32_t>& bits, Planes3& p, size_t n)
+// The first n elements of every output as bit patterns, for bit-exact
+// comparison of two calls.
+inline std::vector<uint32_t> bits(const Result& r, size_t n)
 {
-    for (int k = 0; k < 3; ++k) appendBits(bits, p[k].data(), n);
+    std::vector<uint32_t> b;
+    auto add = [&](const auto& v) {
+        for (size_t i = 0; i < std::min(n, v.size()); ++i) b.push_back(floatBits(v[i]));
+    };
+    for (const auto& plane : r.p3.c) add(plane);
+    add(r.c1);
+    for (size_t i = 0; i < std::min(n, r.mask.size()); ++i) b.push_back(static_cast<uint32_t>(r.mask[i]));
+    return b;
+}
+
+// run(offset, count) makes one call over the first count elements of fixed
+// data. Aligned over n (the 4-wide path), misaligned over n and aligned over
+// n - 1 (the scalar path both) must agree bit for bit.
+template <class Run>
+inline Result expectIdenticalPaths(Run run, size_t n)
+{
+    const Result fourWide = run(kAligned, n);
+    EXPECT_EQ(bits(run(kMisaligned, n), n), bits(fourWide, n)) << "misaligned";
+    EXPECT_EQ(bits(run(kAligned, n - 1), n - 1), bits(fourWide, n - 1)) << "count n - 1";
+    return fourWide;
 }
 
 // |got - want| within rel x scale, where scale bounds the magnitudes that
 // the float computation went through.
 inline ::testing::AssertionResult near(float got, double want, double scale, double rel)
 {
-    if (std::fabs(static_cast<double>(got) - want) <= rel * scale) return ::testing::AssertionSuccess();
+    if (std::fabs(got - want) <= rel * scale) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "got " << got << ", want " << want << " (allowed " << rel * scale << ")";
 }
 
