@@ -136,6 +136,15 @@ void widenRow(const T* in, int32_t m, int32_t n, T* out)
     for (int32_t k = 0; j < n; ++j, ++k) out[j] = in[k / m];
 }
 
+// Prefetches the cache lines holding row[first .. last].
+template <class T>
+inline void prefetchSpan(const T* row, int32_t first, int32_t last)
+{
+    const char* p = reinterpret_cast<const char*>(row + first);
+    const char* end = reinterpret_cast<const char*>(row + last);
+    for (; p <= end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+}
+
 template <class Src, class Dst>
 void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount, unsigned char* buffer)
 {
@@ -163,6 +172,9 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
         T* previous = nullptr;
         for (int32_t j = 0; j < h; ++j) {
             T* out = job.dst.voxel(plan.x.begin, plan.y.begin + j, z);
+            // On reduction every gathered row is a fresh stretch of memory;
+            // ask for the next one while this one is gathered.
+            if (j + 1 < h && ys[j + 1] != ys[j]) prefetchSpan(srcPlane + ys[j + 1], xs[0], xs[w - 1]);
             if (j > 0 && ys[j] == ys[j - 1]) {
                 std::memcpy(out, previous, static_cast<size_t>(w) * sizeof(T));
             } else {
