@@ -190,6 +190,21 @@ TEST(ResizeAccuracy, FloatMatchesDoublePrecisionReference)
     }
 }
 
+TEST(ResizeAccuracy, FloatReductionByTwoMatchesDoublePrecisionReference)
+{
+    // Rows wide enough for the 4-wide loops of a 2:1 reduction.
+    const VekrVolume e{42, 9, 7};
+    TestVolume<float> src = randomVolume<float>(e, 23);
+    TestVolume<float> dst(VekrVolume{24, 6, 5});
+    const Case c{{0, 0, 0, 42, 9, 7}, {0, 0, 0, 24, 6, 5}, {0.5, 0.5, 0.5, 0, 0.25, 0}};
+    for (int mode : {2, 6}) {
+        runCase(Layout::Contiguous, c, mode, src, dst);
+        expectWritten(dst, writtenRegions(e, c.srcVoi, c.dstVoi, c.scale), [&](int x, int y, int z, float v) {
+            ASSERT_NEAR(v, referenceVoxel(src, mode, x, y, z, c.scale), 1e-6) << mode << " " << x << " " << y << " " << z;
+        });
+    }
+}
+
 template <class T>
 void expectLinearFixedPoint()
 {
