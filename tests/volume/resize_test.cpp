@@ -359,9 +359,9 @@ void expectNearestRows(double factor, double shift)
     });
 }
 
-TEST(ResizeNearest, WholeFactorEnlargementMatchesTheIndexFormula)
+TEST(ResizeNearest, WholeFactorsMatchTheIndexFormula)
 {
-    for (double factor : {1.0, 2.0, 3.0, 4.0}) {
+    for (double factor : {0.5, 1.0, 2.0, 3.0, 4.0}) {
         for (double shift : {0.0, 1.0, 2.6}) {
             expectNearestRows<uint8_t>(factor, shift);
             expectNearestRows<uint16_t>(factor, shift);
