@@ -220,14 +220,7 @@ public:
         const VekrVolume& v = job.srcVolume;
         for (int32_t j = 0; j < w_; ++j) xt_[j] = makeLinearTap(plan_.x, plan_.x.begin + j, v.width);
         for (int32_t j = 0; j < h_; ++j) yt_[j] = makeLinearTap(plan_.y, plan_.y.begin + j, v.height);
-        interior_ = ColumnSpan{w_, w_};
-        for (int32_t j = 0; j < w_; ++j) {
-            if (isInteriorLinear(xt_[j].i, v.width)) {
-                if (interior_.begin == w_) interior_.begin = j;
-                interior_.end = j + 1;
-            }
-        }
-        if (interior_.begin == w_) interior_ = ColumnSpan{0, 0};
+        interior_ = interiorColumns(xt_, w_, [&](int32_t i) { return isInteriorLinear(i, v.width); });
         for (int32_t j = 0; j < w_; ++j) {
             first[j] = xt_[j].t0;
             w0[j] = 1.0f - xt_[j].f;
