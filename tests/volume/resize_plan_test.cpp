@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "volume/resize_plan.h"
+
+using namespace vekr::volume;
+
+TEST(ResizePlan, RegionEdgesAndReciprocals)
+{
+    VekrResizePlan plan;
+    // srcVoi.x = 4, factor 2: the scaled region starts at column 8; it is
+    // trimmed to the volume (width 10 - 4 = 6) and cut by dstVoi in y.
+    ASSERT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{4, 0, 2, 50, 10, 3}, VekrCuboid{0, 5, 0, 100, 8, 100}, 2,
+                         2, 0.5, 0, 0, 0.25, &plan),
+              vekStsOk);
+    EXPECT_EQ(plan.x.begin, 8);
+    EXPECT_EQ(plan.x.end, 20);
+    EXPECT_EQ(plan.y.begin, 5);
+    EXPECT_EQ(plan.y.end, 13);
+    EXPECT_EQ(plan.z.begin, 1);  // 2 * 0.5 + 0.25 = 1.25 -> 1
+    EXPECT_EQ(plan.z.end, 3);    // 5 * 0.5 + 0.25 = 2.75 -> 3
+    EXPECT_DOUBLE_EQ(plan.z.invFactor, 2.0);
+    EXPECT_DOUBLE_EQ(plan.z.offset, -0.5);
+    EXPECT_EQ(plan.width(), 12);
+
+    // A shift that moves the region left of dstVoi empties it.
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
+                         1, 1, -10, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
+    // Non-finite edges leave the region empty; absurd factors and shifts
+    // saturate instead of overflowing.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
+                         1, 1, 0, nan, 0, &plan),
+              vekStsNoVoxelsWarn);
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, inf,
+                         1, 1, 0, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{1, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10},
+                         1e300, 1, 1, 0, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
+}
+
+TEST(ResizePlan, FaceRuleKeepsEveryTapInside)
+{
+    for (int n = 1; n <= 5; ++n) {
+        for (int i = -3; i <= n + 2; ++i) {
+            const LinearTaps l = clampLinearTaps(i, n);
+            EXPECT_TRUE(l.t0 >= 0 && l.t1 <= n - 1 && l.t0 <= l.t1) << n << " " << i;
+            const CubicTaps c = clampCubicTaps(i, n);
+            for (int k = 0; k < 4; ++k) EXPECT_TRUE(c.t[k] >= 0 && c.t[k] <= n - 1) << n << " " << i << " " << k;
+        }
+    }
+    EXPECT_EQ(linearFixedWeight(0.25), 4096);
+    // A denormal factor makes positions infinite: index saturated, fraction 0.
+    const SplitPosition far = splitPosition(std::numeric_limits<double>::infinity());
+    EXPECT_EQ(far.i, INT32_MAX);
+    EXPECT_EQ(far.fraction, 0.0);
+    EXPECT_EQ(splitPosition(-2.25).i, -3);
+    EXPECT_EQ(splitPosition(-2.25).fraction, 0.75);
+    EXPECT_EQ(linearFixedWeight(0.0), 0);
+}
