@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -18,7 +19,12 @@ struct Outcome {
     std::string err;
 };
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "vekr_render_" + name; }
+// The process id keeps concurrent runs (two build configurations, other
+// checkouts) from sharing files.
+std::string tempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "vekr_render_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::string slurp(const std::string& path)
 {
