@@ -15,14 +15,13 @@
 #include "vekr.h"
 
 #ifdef VEKR_HAVE_WORKLOADS
-#include "workloads.h"
+#include "support/bench_scenes.h"
 
 namespace {
 
 struct TracedScene {
     bool ok = false;
-    std::vector<float> vertices;
-    std::vector<int32_t> triangles;
+    vekr_bench::BenchScene mesh;
     std::vector<VekrTriangleAccel> accel;
     float box[6];
     VekrKDTreeNode* sah = nullptr;
@@ -31,22 +30,18 @@ struct TracedScene {
 
     explicit TracedScene(int scene)
     {
-        wl_mesh m{};
-        if ((scene == WL_SCENE_BUNNY ? wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m) : wl_make_spheres(&m)) != 0)
-            return;
-        vertices.assign(m.v, m.v + 3 * static_cast<size_t>(m.nv));
-        for (int32_t t = 0; t < m.nt; ++t)
-            triangles.insert(triangles.end(), {m.idx[3 * t], m.idx[3 * t + 1], m.idx[3 * t + 2], 0});
-        const int32_t nv = m.nv, nt = m.nt;
-        wl_free_mesh(&m);
-        vekrSetBoundBox_32f(vertices.data(), nv, box);
+        if (!vekr_bench::loadBenchScene(scene, mesh)) return;
+        const int32_t nv = mesh.vertexCount, nt = mesh.triangleCount;
+        const float* v = mesh.vertices.data();
+        const int32_t* t = mesh.triangles.data();
+        vekrSetBoundBox_32f(v, nv, box);
         accel.resize(static_cast<size_t>(nt));
-        vekrTriangleAccelInit(accel.data(), vertices.data(), triangles.data(), nt);
+        vekrTriangleAccelInit(accel.data(), v, t, nt);
         const VekrKDTreeBuildParams sahParams{vekrKDTreeBuildSAH, 50, 0.5f, 2000, nullptr};
         const VekrKDTreeBuildParams simpleParams{vekrKDTreeBuildSimple, 0, 0.0f, 0, nullptr};
         int32_t size = 0;
-        ok = vekrKDTreeBuildAlloc(&sah, vertices.data(), triangles.data(), nv, nt, &size, &sahParams) == vekStsOk &&
-             vekrKDTreeBuildAlloc(&simple, vertices.data(), triangles.data(), nv, nt, &size, &simpleParams) == vekStsOk;
+        ok = vekrKDTreeBuildAlloc(&sah, v, t, nv, nt, &size, &sahParams) == vekStsOk &&
+             vekrKDTreeBuildAlloc(&simple, v, t, nv, nt, &size, &simpleParams) == vekStsOk;
         wl_camera_for(scene, &camera);
     }
     ~TracedScene()
