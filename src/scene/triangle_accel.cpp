@@ -14,14 +14,15 @@
 
 namespace {
 
-struct ProjectionAxes {
-    int u, v;
-    double sign;  // makes det = sign * N[k] the determinant of the u-v projection
+// The plane a triangle is projected on drops axis K; U and V are the other
+// two. They keep their cyclic order for x and z; for y the natural order
+// (x, z) is anticyclic, so det = -N.y there.
+template <int K>
+struct Projection {
+    static constexpr int U = K == 0 ? 1 : 0;
+    static constexpr int V = K == 2 ? 1 : 2;
+    static constexpr double kSign = K == 1 ? -1.0 : 1.0;
 };
-
-// u and v keep their cyclic order for x and z; for y the natural order
-// (x, z) is anticyclic, hence the negative sign.
-constexpr ProjectionAxes kAxes[3] = {{1, 2, 1.0}, {0, 2, -1.0}, {0, 1, 1.0}};
 
 constexpr uint32_t kAlongAxisFlag = 0x80000000u;
 
@@ -34,39 +35,56 @@ int dominantAxis(const double n[3])
     return k;
 }
 
-VekrTriangleAccel makeRecord(const vekr::TriangleEdges& g)
+// One instance per projection axis, so that every component index is a
+// compile-time constant.
+template <int K>
+VekrTriangleAccel recordOnAxis(const vekr::TriangleEdges& g)
 {
+    using P = Projection<K>;
+    constexpr int U = P::U, V = P::V;
     VekrTriangleAccel rec;
-    const int k = dominantAxis(g.n);
-    if (g.n[k] == 0.0) {
-        std::memset(&rec, 0, sizeof rec);  // degenerate: axes 0 means never hit
-        return rec;
-    }
-    const ProjectionAxes& p = kAxes[k];
-    const double r = 1.0 / g.n[k];
-    uint32_t axes = static_cast<uint32_t>(k * 16 + p.u * 4 + p.v);
+    const double r = 1.0 / g.n[K];
+    uint32_t axes = K * 16 + U * 4 + V;
 
-    // A normal exactly along k gives slopes of 0; flagging it lets the
+    // A normal exactly along K gives slopes of 0; flagging it lets the
     // intersection code skip the slope terms.
-    if (std::fabs(g.n[p.v]) < vekr::kTinyNormal && std::fabs(g.n[p.u]) < vekr::kTinyNormal) {
+    if (std::fabs(g.n[V]) < vekr::kTinyNormal && std::fabs(g.n[U]) < vekr::kTinyNormal) {
         rec.nu = 0.0f;
         rec.nv = 0.0f;
         axes |= kAlongAxisFlag;
     } else {
-        rec.nu = static_cast<float>(g.n[p.u] * r);
-        rec.nv = static_cast<float>(g.n[p.v] * r);
+        rec.nu = static_cast<float>(g.n[U] * r);
+        rec.nv = static_cast<float>(g.n[V] * r);
     }
-    rec.pk = static_cast<float>(g.c[k]);
-    rec.pu = static_cast<float>(g.c[p.u]);
-    rec.pv = static_cast<float>(g.c[p.v]);
+    rec.pk = static_cast<float>(g.c[K]);
+    rec.pu = static_cast<float>(g.c[U]);
+    rec.pv = static_cast<float>(g.c[V]);
 
-    const double q = p.sign * r;  // 1 / det
-    rec.e2u = static_cast<float>(g.e2[p.u] * q);
-    rec.e2v = static_cast<float>(g.e2[p.v] * q);
-    rec.e1u = static_cast<float>(g.e1[p.u] * q);
-    rec.e1v = static_cast<float>(g.e1[p.v] * q);
+    const double q = P::kSign * r;  // 1 / det
+    rec.e2u = static_cast<float>(g.e2[U] * q);
+    rec.e2v = static_cast<float>(g.e2[V] * q);
+    rec.e1u = static_cast<float>(g.e1[U] * q);
+    rec.e1v = static_cast<float>(g.e1[V] * q);
     rec.axes = static_cast<int32_t>(axes);
     return rec;
+}
+
+VekrTriangleAccel makeRecord(const vekr::TriangleEdges& g)
+{
+    const int k = dominantAxis(g.n);
+    if (g.n[k] == 0.0) {
+        VekrTriangleAccel zero;
+        std::memset(&zero, 0, sizeof zero);  // degenerate: axes 0 means never hit
+        return zero;
+    }
+    switch (k) {
+    case 0:
+        return recordOnAxis<0>(g);
+    case 1:
+        return recordOnAxis<1>(g);
+    default:
+        return recordOnAxis<2>(g);
+    }
 }
 
 }  // namespace

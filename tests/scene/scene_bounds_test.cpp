@@ -82,7 +82,8 @@ TEST(SceneBounds, NullVertexArrayIsReportedAndNothingWritten)
 }
 
 // Counts around the four-vertex grouping, misaligned arrays, and NaN in
-// every position of a group: the box is always that of the other values.
+// every position of a group (for some counts on every x): the box is always
+// that of the other values, and an axis without any stays inverted.
 TEST(SceneBounds, RandomScenesWithNaNsMatchReference)
 {
     vekr_test::Rng rng(4242);
@@ -92,7 +93,7 @@ TEST(SceneBounds, RandomScenesWithNaNsMatchReference)
             vekr_test::OffsetArray<float> v(3 * count, offset);
             std::vector<float> copy(3 * count);
             for (int i = 0; i < 3 * count; ++i) {
-                const bool nan = (i + count) % 7 == 0;
+                const bool nan = (i + count) % 7 == 0 || (count % 9 == 0 && i % 3 == 0);
                 copy[i] = v[i] = nan ? kNaN : coord(rng) * (i % 3 + 1);
             }
             const auto got = box(v.data(), count);
@@ -100,14 +101,4 @@ TEST(SceneBounds, RandomScenesWithNaNsMatchReference)
             for (int k = 0; k < 6; ++k) EXPECT_EQ(got[k], want[k]) << "count " << count << " offset " << offset;
         }
     }
-}
-
-TEST(SceneBounds, AllNaNAxisKeepsItsInitialBounds)
-{
-    std::vector<float> v;
-    for (int i = 0; i < 9; ++i) v.insert(v.end(), {kNaN, float(i), -float(i)});
-    const auto b = box(v.data(), 9);
-    const auto want = referenceBox(v);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(b[k], want[k]);
-    EXPECT_GT(b[0], b[3]);  // x stays inverted
 }
