@@ -1,0 +1,176 @@
+// Build time of the surface-area-heuristic kd-tree on the standard scenes,
+// with the split search held to 1 thread (no active parallel levels, so its
+// region runs on the calling thread) and given its own 2-3 threads. Counters: tree statistics and peak working memory (bytes taken
+// from vekMalloc during the build, tree block included). The baseline is a
+// memcpy of the scene's vertex and index arrays.
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "scene/kdtree_node.h"
+#include "scene/sah_build.h"
+#include "vekcore.h"
+#include "vekr.h"
+
+#ifdef VEKR_HAVE_WORKLOADS
+#include "workloads.h"
+
+namespace {
+
+struct Scene {
+    std::vector<float> v;
+    std::vector<int32_t> t;  // 4 words per triangle
+    int32_t nv = 0, nt = 0;
+};
+
+bool toScene(wl_mesh& m, Scene& s)
+{
+    s.nv = m.nv;
+    s.nt = m.nt;
+    s.v.assign(m.v, m.v + 3 * static_cast<size_t>(m.nv));
+    s.t.resize(4 * static_cast<size_t>(m.nt));
+    for (int32_t i = 0; i < m.nt; ++i) {
+        for (int k = 0; k < 3; ++k) s.t[4 * i + k] = m.idx[3 * i + k];
+        s.t[4 * i + 3] = 0;
+    }
+    wl_free_mesh(&m);
+    return true;
+}
+
+const Scene* bunny()
+{
+    static Scene s;
+    static bool ok = [] {
+        wl_mesh m{};
+        return wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m) == 0 && toScene(m, s);
+    }();
+    return ok ? &s : nullptr;
+}
+
+const Scene* spheres()
+{
+    static Scene s;
+    static bool ok = [] {
+        wl_mesh m{};
+        return wl_make_spheres(&m) == 0 && toScene(m, s);
+    }();
+    return ok ? &s : nullptr;
+}
+
+// Tracks the bytes live in vekMalloc blocks and their peak.
+struct PeakTracker {
+    std::atomic<long long> live{0}, peak{0};
+    static void* alloc(size_t n, void* user)
+    {
+        auto* self = static_cast<PeakTracker*>(user);
+        auto* p = static_cast<size_t*>(std::malloc(n + 16));
+        if (!p) return nullptr;
+        *p = n;
+        const long long now = self->live += static_cast<long long>(n);
+        long long old = self->peak.load();
+        while (now > old && !self->peak.compare_exchange_weak(old, now)) {
+        }
+        return reinterpret_cast<char*>(p) + 16;
+    }
+    static void release(void* q, void* user)
+    {
+        auto* self = static_cast<PeakTracker*>(user);
+        auto* p = reinterpret_cast<size_t*>(static_cast<char*>(q) - 16);
+        self->live -= static_cast<long long>(*p);
+        std::free(p);
+    }
+};
+
+struct TreeStats {
+    long nodes = 0, leaves = 0, empty = 0, refs = 0, depth = 0;
+    void walk(const VekrKDTreeNode* n, long d)
+    {
+        ++nodes;
+        if (d > depth) depth = d;
+        if (vekr::kd::isLeaf(*n)) {
+            ++leaves;
+            const long c = vekr::kd::leafCount(*n);
+            if (c == 0) ++empty;
+            refs += c;
+            return;
+        }
+        walk(vekr::kd::child(n, 0), d + 1);
+        walk(vekr::kd::child(n, 1), d + 1);
+    }
+};
+
+VekStatus buildOnce(const Scene& s, VekrKDTreeNode** tree, int32_t* size, bool serial)
+{
+    omp_set_max_active_levels(serial ? 0 : 1);
+    const VekStatus st =
+        vekr::buildKDTreeSAH(s.v.data(), s.t.data(), s.nv, s.nt, tree, size, 0.5f, 50, 2000u << 20, nullptr);
+    omp_set_max_active_levels(1);
+    return st;
+}
+
+void BM_SAHBuild(benchmark::State& state, const Scene* (*scene)(), bool serial)
+{
+    const Scene* s = scene();
+    if (!s) {
+        state.SkipWithError("scene not available");
+        return;
+    }
+    int32_t size = 0;
+    for (auto _ : state) {
+        VekrKDTreeNode* tree = nullptr;
+        if (buildOnce(*s, &tree, &size, serial) != vekStsOk) {
+            state.SkipWithError("build failed");
+            return;
+        }
+        vekFree(tree);
+    }
+    PeakTracker peak;
+    vekSetAllocator(&PeakTracker::alloc, &PeakTracker::release, &peak);
+    VekrKDTreeNode* tree = nullptr;
+    buildOnce(*s, &tree, &size, serial);
+    vekSetAllocator(nullptr, nullptr, nullptr);
+    TreeStats st;
+    st.walk(tree, 0);
+    vekFree(tree);
+    state.counters["triangles"] = static_cast<double>(s->nt);
+    state.counters["peak_MB"] = static_cast<double>(peak.peak.load()) / (1 << 20);
+    state.counters["block_MB"] = static_cast<double>(size) / (1 << 20);
+    state.counters["leaves"] = static_cast<double>(st.leaves);
+    state.counters["empty_leaves"] = static_cast<double>(st.empty);
+    state.counters["tris_per_leaf"] =
+        st.leaves > st.empty ? static_cast<double>(st.refs) / static_cast<double>(st.leaves - st.empty) : 0.0;
+    state.counters["depth"] = static_cast<double>(st.depth);
+}
+
+void BM_CopyScene(benchmark::State& state, const Scene* (*scene)())
+{
+    const Scene* s = scene();
+    if (!s) {
+        state.SkipWithError("scene not available");
+        return;
+    }
+    std::vector<float> v(s->v.size());
+    std::vector<int32_t> t(s->t.size());
+    for (auto _ : state) {
+        std::memcpy(v.data(), s->v.data(), 4 * v.size());
+        std::memcpy(t.data(), s->t.data(), 4 * t.size());
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK_CAPTURE(BM_CopyScene, bunny, bunny)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SAHBuild, bunny_1thread, bunny, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SAHBuild, bunny_search_threads, bunny, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CopyScene, spheres, spheres)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SAHBuild, spheres_1thread, spheres, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SAHBuild, spheres_search_threads, spheres, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+#endif
+
+BENCHMARK_MAIN();

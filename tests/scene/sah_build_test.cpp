@@ -1,0 +1,411 @@
+// The surface-area-heuristic build through vekrKDTreeBuildAlloc: whole
+// blocks checked by an independent walker, thread-count invariance, the
+// worked cases, the budget's exact constants and failure clean-up.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "scene/kdtree_node.h"
+#include "scene/sah_build.h"
+#include "scene/sah_split_search.h"
+#include "support/alloc_hook.h"
+#include "support/random_scene.h"
+#include "tree_walk.h"
+#include "vekr.h"
+
+using namespace vekr_test;
+
+namespace {
+
+VekrKDTreeNode* const kUntouchedTree = reinterpret_cast<VekrKDTreeNode*>(0x20);
+constexpr int32_t kUntouchedSize = -99;
+constexpr int32_t kRoomyLimitMB = 256;
+
+struct Built {
+    VekStatus status = vekStsOk;
+    VekrKDTreeNode* tree = kUntouchedTree;
+    int32_t size = kUntouchedSize;
+    Built() = default;
+    Built(Built&& o) noexcept : status(o.status), tree(o.tree), size(o.size) { o.tree = kUntouchedTree; }
+    Built(const Built&) = delete;
+    ~Built()
+    {
+        if (tree != kUntouchedTree) vekrKDTreeFree(tree);
+    }
+    std::vector<char> bytes() const
+    {
+        const char* p = reinterpret_cast<const char*>(tree);
+        return std::vector<char>(p, p + size);
+    }
+    bool untouched() const { return tree == kUntouchedTree && size == kUntouchedSize; }
+};
+
+Built build(const TriangleSoup& s, int32_t depth, float factor, const float* box = nullptr,
+            int32_t limitMB = kRoomyLimitMB)
+{
+    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, limitMB, box};
+    Built b;
+    b.status = vekrKDTreeBuildAlloc(&b.tree, s.vertices.data(), s.triangles.data(), s.vertexCount(),
+                                    s.triangleCount(), &b.size, &p);
+    return b;
+}
+
+// The builder entry with a limit in bytes, for the budget's exact edges.
+Built buildBytes(const TriangleSoup& s, uint32_t limitBytes, int32_t depth = 20)
+{
+    Built b;
+    b.status = vekr::buildKDTreeSAH(s.vertices.data(), s.triangles.data(), s.vertexCount(), s.triangleCount(),
+                                    &b.tree, &b.size, 0.5f, depth, limitBytes, nullptr);
+    return b;
+}
+
+std::vector<float> vertexBounds(const TriangleSoup& s)
+{
+    std::vector<float> b = {INFINITY, INFINITY, INFINITY, -INFINITY, -INFINITY, -INFINITY};
+    for (int32_t v = 0; v < s.vertexCount(); ++v)
+        for (int a = 0; a < 3; ++a) {
+            b[a] = std::min(b[a], s.vertices[3 * v + a]);
+            b[3 + a] = std::max(b[3 + a], s.vertices[3 * v + a]);
+        }
+    return b;
+}
+
+// Axis-aligned quads on a coarse grid: many fragments flat across an axis,
+// lying exactly in candidate planes and in the faces of cells.
+TriangleSoup gridQuads(uint32_t seed, int count)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> cell(-4, 4), axis(0, 2), size(1, 3);
+    TriangleSoup s;
+    for (int i = 0; i < count; ++i) {
+        const int a = axis(rng), u = (a + 1) % 3, v = (a + 2) % 3;
+        float o[3] = {float(cell(rng)), float(cell(rng)), float(cell(rng))};
+        float p[4][3];
+        for (auto& q : p) std::copy(o, o + 3, q);
+        const float du = float(size(rng)), dv = float(size(rng));
+        p[1][u] += du;
+        p[2][u] += du;
+        p[2][v] += dv;
+        p[3][v] += dv;
+        s.addTriangle(p[0], p[1], p[2]);
+        s.addTriangle(p[0], p[2], p[3]);
+    }
+    return s;
+}
+
+bool loadBunny(TriangleSoup& s)
+{
+    FILE* f = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
+    if (!f) return false;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        float x, y, z;
+        int a, b, c;
+        if (std::sscanf(line, "v %f %f %f", &x, &y, &z) == 3) s.addVertex(x, y, z);
+        else if (std::sscanf(line, "f %d %d %d", &a, &b, &c) == 3) s.addTriangle(a - 1, b - 1, c - 1);
+    }
+    std::fclose(f);
+    return s.triangleCount() > 0;
+}
+
+// Checks the block and that each triangle is listed in every leaf whose
+// cell it meets by more than a hair (triangles clipped away by a build box
+// are exempt outside it); without a build box every triangle is listed
+// somewhere.
+void expectSoundTree(const TriangleSoup& s, const Built& b, int32_t depth, const float* buildBox,
+                     const std::string& what)
+{
+    ASSERT_EQ(b.status, vekStsOk) << what;
+    const std::vector<float> root = buildBox ? std::vector<float>(buildBox, buildBox + 6) : vertexBounds(s);
+    const WalkedTree w = walkTree(b.tree, b.size, s.triangleCount(), root.data());
+    ASSERT_EQ(w.error, "") << what;
+    EXPECT_LE(w.depth, depth) << what;
+
+    double scale = 0;
+    for (int a = 0; a < 3; ++a) scale = std::max(scale, double(root[3 + a]) - root[a]);
+    const double eps = 1e-6 * scale;
+    std::set<int32_t> listed;
+    for (const WalkedLeaf& leaf : w.leaves) {
+        const std::set<int32_t> in(leaf.triangles.begin(), leaf.triangles.end());
+        listed.insert(in.begin(), in.end());
+        for (int32_t t = 0; t < s.triangleCount(); ++t) {
+            const int32_t* tri = &s.triangles[4 * t];
+            const float* v[3] = {&s.vertices[3 * tri[0]], &s.vertices[3 * tri[1]], &s.vertices[3 * tri[2]]};
+            bool apart = false;
+            for (int a = 0; a < 3 && !apart; ++a)
+                apart = std::max({v[0][a], v[1][a], v[2][a]}) <= leaf.box[a] ||
+                        std::min({v[0][a], v[1][a], v[2][a]}) >= leaf.box[3 + a];
+            if (apart || in.count(t)) continue;
+            if (triangleMeetsBox(v[0], v[1], v[2], leaf.box, eps)) {
+                ADD_FAILURE() << what << ": triangle " << t << " missing from a leaf it overlaps";
+                return;
+            }
+        }
+    }
+    if (!buildBox) EXPECT_EQ(listed.size(), size_t(s.triangleCount())) << what;
+}
+
+}  // namespace
+
+TEST(SAHBuild, BlocksAreWellFormedAndCoverEveryTriangle)
+{
+    const TriangleSoup soups[] = {randomSoup(0x5A4B0001u, 600), gridQuads(0x5A4B0002u, 300),
+                                  randomSoup(0x5A4B0003u, 40, 5.0f, 4.0f)};
+    const float box[6] = {-2.5f, -1.0f, -3.0f, 3.0f, 2.0f, 1.5f};
+    int scene = 0;
+    for (const TriangleSoup& s : soups) {
+        for (float f : {0.0f, 0.5f, 1.0f})
+            for (int32_t depth : {4, 16, 50}) {
+                const std::string what = "scene " + std::to_string(scene) + " f " + std::to_string(f) +
+                                         " depth " + std::to_string(depth);
+                expectSoundTree(s, build(s, depth, f), depth, nullptr, what);
+                expectSoundTree(s, build(s, depth, f, box), depth, box, what + " boxed");
+            }
+        ++scene;
+    }
+}
+
+TEST(SAHBuild, BunnyIsWellFormedAndCovered)
+{
+    TriangleSoup bunny;
+    if (!loadBunny(bunny)) GTEST_SKIP() << "bunny.obj not available";
+    const Built b = build(bunny, 50, 0.5f);
+    expectSoundTree(bunny, b, 50, nullptr, "bunny");
+    // A real mesh must come out as a real tree, not a few fat leaves.
+    const WalkedTree w = walkTree(b.tree, b.size, bunny.triangleCount(), vertexBounds(bunny).data());
+    EXPECT_GT(w.leaves.size(), 500u);
+}
+
+// The split search forks only for large nodes and always asks for one thread
+// per axis, so neither the configured thread count nor a runtime that
+// refuses to fork (a nested region) may change a single byte.
+TEST(SAHBuild, SameBlockWhateverTheThreads)
+{
+    const TriangleSoup s = randomSoup(0x5A4B0010u, 3000, 5.0f, 1.0f);
+    std::vector<char> first;
+    for (int threads : {1, 2, 4}) {
+        ScopedThreads scoped(threads);
+        const Built b = build(s, 50, 0.7f);
+        ASSERT_EQ(b.status, vekStsOk);
+        if (first.empty())
+            first = b.bytes();
+        else
+            EXPECT_EQ(b.bytes(), first) << threads << " threads";
+    }
+    std::vector<char> nested[2];
+#pragma omp parallel num_threads(2)
+    {
+        const Built b = build(s, 50, 0.7f);
+        if (b.status == vekStsOk) nested[omp_get_thread_num()] = b.bytes();
+    }
+    for (const auto& n : nested)
+        if (!n.empty()) EXPECT_EQ(n, first) << "inside a parallel region";
+}
+
+TEST(SAHBuild, DepthZeroAndEmptyScenesGiveRootLeaves)
+{
+    const TriangleSoup s = randomSoup(0x5A4B0020u, 50);
+    for (float f : {0.0f, 1.0f}) {
+        // One to three triangles go inline, more into the root's list.
+        for (int32_t n : {1, 2, 3}) {
+            TriangleSoup few = s;
+            few.triangles.resize(4 * n);
+            const Built b = build(few, 0, f);
+            ASSERT_EQ(b.status, vekStsOk);
+            EXPECT_EQ(b.size, 16);
+            ASSERT_TRUE(vekr::kd::isInlineLeaf(*b.tree));
+            std::set<int32_t> got;
+            vekr::kd::forEachLeafTriangle(b.tree, [&](int32_t t) { got.insert(t); });
+            EXPECT_EQ(got.size(), size_t(n));
+            EXPECT_EQ(*got.rbegin(), n - 1);
+        }
+        const Built b = build(s, 0, f);
+        ASSERT_EQ(b.status, vekStsOk);
+        EXPECT_EQ(b.size, 16 + 4 * 50);
+        EXPECT_EQ(b.tree->word0, -16);
+        const int32_t* list = vekr::kd::leafList(b.tree);
+        for (int32_t i = 0; i < 50; ++i) EXPECT_EQ(list[i], i);
+    }
+    // No triangles, or none inside the build box: an empty root list leaf.
+    TriangleSoup none = s;
+    none.triangles.clear();
+    const float farBox[6] = {100, 100, 100, 101, 101, 101};
+    for (const Built& b : {build(none, 20, 0.5f), build(s, 20, 0.5f, farBox)}) {
+        ASSERT_EQ(b.status, vekStsOk);
+        EXPECT_EQ(b.size, 16);
+        EXPECT_EQ(b.tree->word0, -16);
+        EXPECT_EQ(b.tree->word1, 0);
+    }
+}
+
+TEST(SAHBuild, NaNFactorNeverSplits)
+{
+    const TriangleSoup s = randomSoup(0x5A4B0030u, 200);
+    const Built b = build(s, 50, std::numeric_limits<float>::quiet_NaN());
+    ASSERT_EQ(b.status, vekStsOk);
+    EXPECT_EQ(b.size, 16 + 4 * 200);
+    EXPECT_EQ(b.tree->word0, -16);
+}
+
+// Triangles lying in the faces of the build box are inside it (the tests
+// are min <= x <= max) and stay whole; one just outside is dropped.
+TEST(SAHBuild, TrianglesInBuildBoxFacesAreKept)
+{
+    TriangleSoup s;
+    const float a[3] = {0, 0, 0}, b[3] = {1, 0, 0}, c[3] = {0, 1, 0};
+    const float d[3] = {0, 0, 1}, e[3] = {1, 0, 1}, g[3] = {0, 1, 1};
+    const float h[3] = {0, 0, 1.0001f}, i[3] = {1, 0, 1.0001f}, j[3] = {0, 1, 1.0001f};
+    s.addTriangle(a, b, c);  // in the face z = min
+    s.addTriangle(d, e, g);  // in the face z = max
+    s.addTriangle(h, i, j);  // above the box
+    const float box[6] = {0, 0, 0, 1, 1, 1};
+    const Built t = build(s, 0, 0.5f, box);
+    ASSERT_EQ(t.status, vekStsOk);
+    ASSERT_TRUE(vekr::kd::isInlineLeaf(*t.tree));
+    std::set<int32_t> got;
+    vekr::kd::forEachLeafTriangle(t.tree, [&](int32_t n) { got.insert(n); });
+    EXPECT_EQ(got, (std::set<int32_t>{0, 1}));
+}
+
+// Two squares in the planes x = 0 and x = 1 of a unit cell. The cheapest
+// plane is the face cut at x = 0, which sends the square lying in it left
+// (its side flag is 0): the root splits there with that square alone below
+// and the other square alone above.
+TEST(SAHBuild, PlanarTriangleInTheSplitPlaneGoesToTheFlaggedSide)
+{
+    TriangleSoup s;
+    for (float x : {0.0f, 1.0f}) {
+        const float p[4][3] = {{x, 0, 0}, {x, 1, 0}, {x, 1, 1}, {x, 0, 1}};
+        s.addTriangle(p[0], p[1], p[2]);
+        s.addTriangle(p[0], p[2], p[3]);
+    }
+    const Built b = build(s, 10, 1.0f);
+    ASSERT_EQ(b.status, vekStsOk);
+    ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
+    EXPECT_EQ(vekr::kd::splitAxis(*b.tree), 0);
+    EXPECT_EQ(vekr::kd::splitPosition(*b.tree), 0.0f);
+    const VekrKDTreeNode* below = vekr::kd::child(b.tree, 0);
+    ASSERT_TRUE(vekr::kd::isLeaf(*below));
+    std::set<int32_t> got;
+    vekr::kd::forEachLeafTriangle(below, [&](int32_t t) { got.insert(t); });
+    EXPECT_EQ(got, (std::set<int32_t>{0, 1}));
+}
+
+// The build refuses to start below 12 nV + 84 nT + 33,554,676 bytes. With
+// nT = 1 and nV = 87,354 that is exactly 33 MB, which the descriptor can
+// express: 33 MB passes the test (the build then runs out of budget for its
+// first chunk), and one vertex more is refused.
+TEST(SAHBuild, LimitAtTheSetupMinimum)
+{
+    TriangleSoup s;
+    s.vertices.assign(3 * 87354, 0.5f);
+    s.vertices[3] = 1.0f;
+    s.vertices[7] = 1.0f;
+    s.addTriangle(0, 1, 2);
+    ASSERT_EQ(12ull * 87354 + 84 + 33554676, 33ull << 20);
+    EXPECT_EQ(build(s, 20, 0.5f, nullptr, 33).status, vekStsMemAllocErr);
+    s.addVertex(0, 0, 0);
+    const Built refused = build(s, 20, 0.5f, nullptr, 33);
+    EXPECT_EQ(refused.status, vekStsNoMemErr);
+    EXPECT_TRUE(refused.untouched());
+
+    // The same edge in bytes through the builder entry.
+    const uint32_t minimum = 12u * s.vertexCount() + 84u + 33554676u;
+    EXPECT_EQ(buildBytes(s, minimum).status, vekStsMemAllocErr);
+    EXPECT_EQ(buildBytes(s, minimum - 1).status, vekStsNoMemErr);
+}
+
+// A scene of this size needs one 16 MB chunk in each of the three pools.
+// After the context (204 bytes), the twelve scratch arrays (48 nT) and the
+// two 16 MB arenas, the budget must hold 3 x (16 MB + 20): one byte less
+// runs out at the first leaf, deep in the build with the stack, both arenas
+// and two pools in use; less still at the start.
+TEST(SAHBuild, BudgetChargesExactConstantsAndReleasesEverything)
+{
+    for (int32_t n : {100, 20000}) {
+        const TriangleSoup s = randomSoup(0x5A4B0040u + n, n, 5.0f, 0.8f);
+        const uint32_t enough = 204u + 48u * n + (2u << 24) + 3u * 0x1000014u;
+        CountingAllocator counter;
+        {
+            const Built ok = buildBytes(s, enough, 50);
+            EXPECT_EQ(ok.status, vekStsOk);
+        }
+        for (uint32_t limit : {enough - 1, enough - 0x1000014u, enough - 2 * 0x1000014u}) {
+            const Built b = buildBytes(s, limit, 50);
+            EXPECT_EQ(b.status, vekStsMemAllocErr) << limit;
+            EXPECT_TRUE(b.untouched());
+        }
+        EXPECT_EQ(counter.live(), 0);
+    }
+}
+
+// Every vekMalloc of a build refused in turn: a refused tree block or
+// working block is vekStsNoMemErr; nothing is written and nothing leaks.
+TEST(SAHBuild, EachRefusedAllocationFailsCleanly)
+{
+    const TriangleSoup s = randomSoup(0x5A4B0060u, 400);
+    const float box[6] = {-3, -3, -3, 3, 3, 3};
+    for (const float* b : {static_cast<const float*>(nullptr), box}) {
+        long calls = 0;
+        {
+            CountingAllocator counter;
+            const Built ok = build(s, 30, 0.5f, b);
+            ASSERT_EQ(ok.status, vekStsOk);
+            calls = counter.calls();
+        }
+        ASSERT_GE(calls, 18);  // context, 12 scratch arrays, 2 arenas, 3 chunks, block
+        for (long failAt = 1; failAt <= calls; ++failAt) {
+            CountingAllocator counter(failAt);
+            const Built f = build(s, 30, 0.5f, b);
+            EXPECT_EQ(f.status, vekStsNoMemErr) << failAt;
+            EXPECT_TRUE(f.untouched()) << failAt;
+            EXPECT_EQ(counter.live(), 0) << failAt;
+        }
+    }
+}
+
+TEST(SAHSort, RadixAndComparisonSortsAgreeWithStd)
+{
+    std::mt19937 rng(0x5A4B0070u);
+    std::uniform_real_distribution<float> wide(-1e6f, 1e6f), narrow(-1.0f, 1.0f);
+    for (int32_t n : {0, 1, 9, 10, 320, 321, 5000}) {
+        std::vector<float> v(n);
+        for (int32_t i = 0; i < n; ++i) {
+            switch (i % 7) {
+            case 0: v[i] = wide(rng); break;
+            case 1: v[i] = -0.0f; break;
+            case 2: v[i] = 0.0f; break;
+            case 3: v[i] = -std::numeric_limits<float>::infinity(); break;
+            case 4: v[i] = 1e-40f * narrow(rng); break;  // subnormal
+            default: v[i] = narrow(rng);
+            }
+        }
+        std::vector<uint32_t> keys(n), scratch(n);
+        for (int32_t i = 0; i < n; ++i) {
+            uint32_t b;
+            std::memcpy(&b, &v[i], 4);
+            keys[i] = b ^ ((b >> 31) ? 0xFFFFFFFFu : 0x80000000u);
+        }
+        vekr::sah::sortKeys(keys.data(), n, scratch.data());
+        std::vector<float> expect = v;
+        // -0 sorts just below +0.
+        std::sort(expect.begin(), expect.end(), [](float a, float b) {
+            return a < b || (a == b && std::signbit(a) && !std::signbit(b));
+        });
+        for (int32_t i = 0; i < n; ++i) {
+            const uint32_t k = keys[i];
+            const uint32_t bits = k ^ ((k >> 31) ? 0x80000000u : 0xFFFFFFFFu);
+            float got;
+            std::memcpy(&got, &bits, 4);
+            ASSERT_EQ(std::memcmp(&got, &expect[i], 4), 0) << n << " at " << i;
+        }
+    }
+}
