@@ -44,6 +44,34 @@ const PeerScene& peerScene(int which)
     return p;
 }
 
+// Fills a single ray or lane l of a 4-ray packet (Ray is RTCRay or RTCRay4).
+template <class Ray, class Field>
+void setRay(Ray& r, Field at, const float o[3], float dx, float dy, float dz, float tfar)
+{
+    at(r.org_x) = o[0];
+    at(r.org_y) = o[1];
+    at(r.org_z) = o[2];
+    at(r.dir_x) = dx;
+    at(r.dir_y) = dy;
+    at(r.dir_z) = dz;
+    at(r.tnear) = 0.0f;
+    at(r.tfar) = tfar;
+    at(r.time) = 0.0f;
+    at(r.mask) = 0xFFFFFFFFu;
+    at(r.id) = 0u;
+    at(r.flags) = 0u;
+}
+
+inline auto single()
+{
+    return [](auto& field) -> auto& { return field; };
+}
+
+inline auto lane(int l)
+{
+    return [l](auto& field) -> auto& { return field[l]; };
+}
+
 struct Outputs {
     Plane<float> dist{kRays}, u{kRays}, v{kRays};
     Plane<int32_t> tri{kRays};
@@ -67,18 +95,9 @@ void peerClosest(benchmark::State& state, bool incoherent, bool fourWide)
         if (!fourWide) {
             for (size_t i = 0; i < kRays; ++i) {
                 RTCRayHit rh;
-                rh.ray.org_x = incoherent ? s.w3o[0][i] : s.cam.eye[0];
-                rh.ray.org_y = incoherent ? s.w3o[1][i] : s.cam.eye[1];
-                rh.ray.org_z = incoherent ? s.w3o[2][i] : s.cam.eye[2];
-                rh.ray.dir_x = d[0][i];
-                rh.ray.dir_y = d[1][i];
-                rh.ray.dir_z = d[2][i];
-                rh.ray.tnear = 0.0f;
-                rh.ray.tfar = WL_TFAR;
-                rh.ray.time = 0.0f;
-                rh.ray.mask = 0xFFFFFFFFu;
-                rh.ray.id = 0;
-                rh.ray.flags = 0;
+                const float o[3] = {incoherent ? s.w3o[0][i] : s.cam.eye[0], incoherent ? s.w3o[1][i] : s.cam.eye[1],
+                                    incoherent ? s.w3o[2][i] : s.cam.eye[2]};
+                setRay(rh.ray, single(), o, d[0][i], d[1][i], d[2][i], WL_TFAR);
                 rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
                 rtcIntersect1(peer.scene, &ctx, &rh);
                 const bool hit = rh.hit.geomID != RTC_INVALID_GEOMETRY_ID;
@@ -93,18 +112,10 @@ void peerClosest(benchmark::State& state, bool incoherent, bool fourWide)
                 alignas(16) RTCRayHit4 rh;
                 for (int l = 0; l < 4; ++l) {
                     const size_t j = i + l;
-                    rh.ray.org_x[l] = incoherent ? s.w3o[0][j] : s.cam.eye[0];
-                    rh.ray.org_y[l] = incoherent ? s.w3o[1][j] : s.cam.eye[1];
-                    rh.ray.org_z[l] = incoherent ? s.w3o[2][j] : s.cam.eye[2];
-                    rh.ray.dir_x[l] = d[0][j];
-                    rh.ray.dir_y[l] = d[1][j];
-                    rh.ray.dir_z[l] = d[2][j];
-                    rh.ray.tnear[l] = 0.0f;
-                    rh.ray.tfar[l] = WL_TFAR;
-                    rh.ray.time[l] = 0.0f;
-                    rh.ray.mask[l] = 0xFFFFFFFFu;
-                    rh.ray.id[l] = 0;
-                    rh.ray.flags[l] = 0;
+                    const float o[3] = {incoherent ? s.w3o[0][j] : s.cam.eye[0],
+                                        incoherent ? s.w3o[1][j] : s.cam.eye[1],
+                                        incoherent ? s.w3o[2][j] : s.cam.eye[2]};
+                    setRay(rh.ray, lane(l), o, d[0][j], d[1][j], d[2][j], WL_TFAR);
                     rh.hit.geomID[l] = RTC_INVALID_GEOMETRY_ID;
                 }
                 rtcIntersect4(valid, peer.scene, &ctx, &rh);
@@ -147,18 +158,7 @@ void peerOcclusion(benchmark::State& state, bool fourWide)
             for (size_t i = 0; i < kRays; ++i) {
                 if (mask.p[i] < 0) continue;
                 RTCRay r;
-                r.org_x = s.cam.light[0];
-                r.org_y = s.cam.light[1];
-                r.org_z = s.cam.light[2];
-                r.dir_x = s.w2[0][i];
-                r.dir_y = s.w2[1][i];
-                r.dir_z = s.w2[2][i];
-                r.tnear = 0.0f;
-                r.tfar = end;
-                r.time = 0.0f;
-                r.mask = 0xFFFFFFFFu;
-                r.id = 0;
-                r.flags = 0;
+                setRay(r, single(), s.cam.light, s.w2[0][i], s.w2[1][i], s.w2[2][i], end);
                 rtcOccluded1(peer.scene, &ctx, &r);
                 if (r.tfar < 0.0f) mask.p[i] = -1;
             }
@@ -169,20 +169,8 @@ void peerOcclusion(benchmark::State& state, bool fourWide)
                 for (int l = 0; l < 4; ++l) any |= valid[l] = mask.p[i + l] >= 0 ? -1 : 0;
                 if (!any) continue;
                 alignas(16) RTCRay4 r;
-                for (int l = 0; l < 4; ++l) {
-                    r.org_x[l] = s.cam.light[0];
-                    r.org_y[l] = s.cam.light[1];
-                    r.org_z[l] = s.cam.light[2];
-                    r.dir_x[l] = s.w2[0][i + l];
-                    r.dir_y[l] = s.w2[1][i + l];
-                    r.dir_z[l] = s.w2[2][i + l];
-                    r.tnear[l] = 0.0f;
-                    r.tfar[l] = end;
-                    r.time[l] = 0.0f;
-                    r.mask[l] = 0xFFFFFFFFu;
-                    r.id[l] = 0;
-                    r.flags[l] = 0;
-                }
+                for (int l = 0; l < 4; ++l)
+                    setRay(r, lane(l), s.cam.light, s.w2[0][i + l], s.w2[1][i + l], s.w2[2][i + l], end);
                 rtcOccluded4(valid, peer.scene, &ctx, &r);
                 for (int l = 0; l < 4; ++l)
                     if (valid[l] && r.tfar[l] < 0.0f) mask.p[i + l] = -1;

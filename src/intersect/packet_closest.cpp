@@ -36,54 +36,24 @@ void closestKernel(const RayBlockView& in, size_t base, int code, __m128 laneMas
     if (!clipToBox(r, scene.box, s)) return;
     addExitMargin(s);
 
-    Lanes<W> u = splat<W>(0.0f), v = splat<W>(0.0f);
-    IntLanes<W> tri;
-    for (int j = 0; j < W; ++j) tri[j] = _mm_set1_epi32(-1);
-    MailboxT mailbox;
-    const VekrTriangleAccel* accel = scene.accel;
-
-    auto testLeaf = [&](const VekrKDTreeNode* leaf) {
-        int32_t buf[3], count;
-        const int32_t* list = leafTriangles(leaf, buf, &count);
-        for (int32_t i = 0; i < count; ++i) {
-            const int32_t n = list[i];
-            const VekrTriangleAccel& R = accel[n];
-            if (R.axes == 0 || mailbox.seen(n)) continue;
-            TriangleLanes<W> h;
-            if (!intersectTriangle(R, r, h)) continue;
-            const __m128i number = _mm_set1_epi32(n);
-            for (int j = 0; j < W; ++j) {
-                const __m128 hit = _mm_and_ps(h.inside[j], inWindow(h.t[j], dist[j]));
-                dist[j] = select(hit, h.t[j], dist[j]);
-                u[j] = select(hit, h.u[j], u[j]);
-                v[j] = select(hit, h.v[j], v[j]);
-                tri[j] = select(hit, number, tri[j]);
-            }
-        }
-        return false;
-    };
-    // Lanes whose hit lies before the region still on the stack are done.
-    auto resume = [&](PacketSegment<W>& seg) {
-        for (int j = 0; j < W; ++j) seg.active[j] = _mm_cmplt_ps(seg.tnear[j], dist[j]);
-        return anyLane(seg.active) != 0;
-    };
-    traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
+    NearestLanes<W> hit(dist);
+    searchNearest<W, MailboxT>(scene, code, r, s, hit);
 
     for (int j = 0; j < W; ++j) {
         const size_t at = base + j * stride;
         if (W == 2) {
-            _mm_store_ps(out.dist + at, dist[j]);
-            _mm_store_ps(out.u + at, u[j]);
-            _mm_store_ps(out.v + at, v[j]);
-            _mm_store_si128(reinterpret_cast<__m128i*>(out.tri + at), tri[j]);
+            _mm_store_ps(out.dist + at, hit.dist[j]);
+            _mm_store_ps(out.u + at, hit.u[j]);
+            _mm_store_ps(out.v + at, hit.v[j]);
+            _mm_store_si128(reinterpret_cast<__m128i*>(out.tri + at), hit.tri[j]);
         } else {
             // Masked lanes: the distance is unchanged unless hit, u and v
             // read 0 without a hit; the other lanes keep what they had.
-            _mm_store_ps(out.dist + at, select(laneMask, dist[j], _mm_load_ps(out.dist + at)));
-            _mm_store_ps(out.u + at, select(laneMask, u[j], _mm_load_ps(out.u + at)));
-            _mm_store_ps(out.v + at, select(laneMask, v[j], _mm_load_ps(out.v + at)));
+            _mm_store_ps(out.dist + at, select(laneMask, hit.dist[j], _mm_load_ps(out.dist + at)));
+            _mm_store_ps(out.u + at, select(laneMask, hit.u[j], _mm_load_ps(out.u + at)));
+            _mm_store_ps(out.v + at, select(laneMask, hit.v[j], _mm_load_ps(out.v + at)));
             __m128i* t = reinterpret_cast<__m128i*>(out.tri + at);
-            _mm_store_si128(t, select(laneMask, tri[j], _mm_load_si128(t)));
+            _mm_store_si128(t, select(laneMask, hit.tri[j], _mm_load_si128(t)));
         }
     }
 }

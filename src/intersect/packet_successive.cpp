@@ -58,43 +58,18 @@ void successiveKernel(const RayBlockView& in, size_t base, int code, __m128 lane
     for (auto& e : earlier)
         for (int j = 0; j < W; ++j) e[j] = _mm_set1_epi32(-1);
     Lanes<W> behind = splat<W>(0.0f);  // distance from the common origin to the current origin
-    const VekrTriangleAccel* accel = scene.accel;
     const float* box = scene.box;
 
     for (int32_t k = 0;; ++k) {
-        Lanes<W> u = splat<W>(0.0f), v = splat<W>(0.0f);
-        IntLanes<W> tri;
-        for (int j = 0; j < W; ++j) tri[j] = _mm_set1_epi32(-1);
-        MailboxT mailbox;
-        auto testLeaf = [&](const VekrKDTreeNode* leaf) {
-            int32_t buf[3], count;
-            const int32_t* list = leafTriangles(leaf, buf, &count);
-            for (int32_t i = 0; i < count; ++i) {
-                const int32_t n = list[i];
-                const VekrTriangleAccel& R = accel[n];
-                if (R.axes == 0 || mailbox.seen(n)) continue;
-                TriangleLanes<W> h;
-                if (!intersectTriangle(R, r, h)) continue;
-                const __m128i number = _mm_set1_epi32(n);
-                for (int j = 0; j < W; ++j) {
-                    __m128i repeat = _mm_or_si128(
-                        _mm_or_si128(_mm_cmpeq_epi32(earlier[0][j], number), _mm_cmpeq_epi32(earlier[1][j], number)),
-                        _mm_or_si128(_mm_cmpeq_epi32(earlier[2][j], number), _mm_cmpeq_epi32(earlier[3][j], number)));
-                    const __m128 hit = _mm_andnot_ps(_mm_castsi128_ps(repeat),
-                                                     _mm_and_ps(h.inside[j], inWindow(h.t[j], present[j])));
-                    present[j] = select(hit, h.t[j], present[j]);
-                    u[j] = select(hit, h.u[j], u[j]);
-                    v[j] = select(hit, h.v[j], v[j]);
-                    tri[j] = select(hit, number, tri[j]);
-                }
-            }
-            return false;
-        };
-        auto resume = [&](PacketSegment<W>& seg) {
-            for (int j = 0; j < W; ++j) seg.active[j] = _mm_cmplt_ps(seg.tnear[j], present[j]);
-            return anyLane(seg.active) != 0;
-        };
-        traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
+        NearestLanes<W> hit(present);
+        searchNearest<W, MailboxT>(scene, code, r, s, hit, [&](int j, __m128i number) {
+            const __m128i repeat = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi32(earlier[0][j], number), _mm_cmpeq_epi32(earlier[1][j], number)),
+                _mm_or_si128(_mm_cmpeq_epi32(earlier[2][j], number), _mm_cmpeq_epi32(earlier[3][j], number)));
+            return _mm_castsi128_ps(repeat);
+        });
+        present = hit.dist;
+        const IntLanes<W>& tri = hit.tri;
 
         Lanes<W> found;
         for (int j = 0; j < W; ++j)
@@ -108,8 +83,8 @@ void successiveKernel(const RayBlockView& in, size_t base, int code, __m128 lane
             // Plane k holds the distance from the common origin.
             const __m128 total = k == 0 ? present[j] : _mm_add_ps(present[j], behind[j]);
             storeMasked(out.dist + at, found[j], total);
-            storeMasked(out.u + at, found[j], u[j]);
-            storeMasked(out.v + at, found[j], v[j]);
+            storeMasked(out.u + at, found[j], hit.u[j]);
+            storeMasked(out.v + at, found[j], hit.v[j]);
             storeMasked(out.tri + at, found[j], tri[j]);
             behind[j] = select(found[j], total, behind[j]);
             for (int a = 0; a < 3; ++a)

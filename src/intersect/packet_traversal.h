@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "intersect/leaf_triangles.h"
+#include "intersect/ray_block.h"
 #include "intersect/packet_lanes.h"
 #include "scene/kdtree_node.h"
 #include "vekr_scene.h"
@@ -202,6 +203,62 @@ struct Mailbox {
 struct NoMailbox {
     bool seen(int32_t) { return false; }
 };
+
+// Nearest hit of every lane so far: distance (the lane's present limit
+// until a hit), weights and triangle number (-1 without a hit).
+template <int W>
+struct NearestLanes {
+    Lanes<W> dist, u, v;
+    IntLanes<W> tri;
+
+    explicit NearestLanes(const Lanes<W>& limit) : dist(limit), u(splat<W>(0.0f)), v(splat<W>(0.0f))
+    {
+        for (int j = 0; j < W; ++j) tri[j] = _mm_set1_epi32(-1);
+    }
+};
+
+// Never rejects a candidate.
+struct AcceptAll {
+    __m128 operator()(int, __m128i) const { return _mm_setzero_ps(); }
+};
+
+// Closest-hit search of one packet from the root: every triangle of a
+// visited leaf is tried on all lanes, a lane takes a candidate strictly
+// inside (0, its present distance) unless rejected(j, number) flags it, and
+// after a leaf only lanes whose hit lies beyond the leaf keep the walk going.
+template <int W, class MailboxT, class Reject = AcceptAll>
+inline void searchNearest(const SceneView& scene, int code, const PacketRays<W>& r, PacketSegment<W>& s,
+                          NearestLanes<W>& hit, Reject&& rejected = Reject())
+{
+    MailboxT mailbox;
+    auto testLeaf = [&](const VekrKDTreeNode* leaf) {
+        int32_t buf[3], count;
+        const int32_t* list = leafTriangles(leaf, buf, &count);
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t n = list[i];
+            const VekrTriangleAccel& R = scene.accel[n];
+            if (R.axes == 0 || mailbox.seen(n)) continue;
+            TriangleLanes<W> h;
+            if (!intersectTriangle(R, r, h)) continue;
+            const __m128i number = _mm_set1_epi32(n);
+            for (int j = 0; j < W; ++j) {
+                const __m128 take =
+                    _mm_andnot_ps(rejected(j, number), _mm_and_ps(h.inside[j], inWindow(h.t[j], hit.dist[j])));
+                hit.dist[j] = select(take, h.t[j], hit.dist[j]);
+                hit.u[j] = select(take, h.u[j], hit.u[j]);
+                hit.v[j] = select(take, h.v[j], hit.v[j]);
+                hit.tri[j] = select(take, number, hit.tri[j]);
+            }
+        }
+        return false;
+    };
+    // Lanes whose hit lies before the region still on the stack are done.
+    auto resume = [&](PacketSegment<W>& seg) {
+        for (int j = 0; j < W; ++j) seg.active[j] = _mm_cmplt_ps(seg.tnear[j], hit.dist[j]);
+        return anyLane(seg.active) != 0;
+    };
+    traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
+}
 
 }  // namespace vekr::isect
 

@@ -103,9 +103,16 @@ HitPlanes entriesOf(const HitPlanes& p, size_t i)
     return HitPlanes{p.dist + i, p.u + i, p.v + i, p.tri + i};
 }
 
-void loadDirection(const float* const dir[3], size_t i, float d[3])
+// Ray i from the common origin, clipped to the box from [0, tmax]; false
+// when it misses the box.
+bool startRay(const float* origin, const float* const dir[3], size_t i, const OriginBox& box, float tmax,
+              TraversalRay& ray, float d[3], float& tnear, float& tfar)
 {
-    for (int a = 0; a < 3; ++a) d[a] = dir[a][i];
+    for (int a = 0; a < 3; ++a) {
+        ray.o[a] = origin[a];
+        d[a] = dir[a][i];
+    }
+    return clipToBoxSO(box, d, tmax, ray, tnear, tfar);
 }
 
 }  // namespace
@@ -118,11 +125,8 @@ void intersectScalarSO(const RayBlockSO& b, const SceneView& scene)
     for (size_t i = 0; i < count; ++i) {
         b.hit.tri[i] = -1;
         TraversalRay ray;
-        for (int a = 0; a < 3; ++a) ray.o[a] = b.origin[a];
-        float d[3];
-        loadDirection(b.dir, i, d);
-        float tnear, tfar;
-        if (!clipToBoxSO(box, d, b.hit.dist[i], ray, tnear, tfar)) continue;
+        float d[3], tnear, tfar;
+        if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
         const NoExclusion none;
         NearestHitSO<NoExclusion> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), none);
         traverseKDTree(scene.root, ray, tnear, tfar + kExitSlack, kSplitTolerance, hits);
@@ -137,11 +141,8 @@ void successiveHitsScalar(const SuccessiveBlock& b, const SceneView& scene)
     const OriginBox box(scene.box, b.origin);
     for (size_t i = 0; i < count; ++i) {
         TraversalRay ray;
-        for (int a = 0; a < 3; ++a) ray.o[a] = b.origin[a];
-        float d[3];
-        loadDirection(b.dir, i, d);
-        float tnear, tfar;
-        if (!clipToBoxSO(box, d, b.hit.dist[i], ray, tnear, tfar)) continue;
+        float d[3], tnear, tfar;
+        if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
         tfar = tfar + kExitSlack;
         EarlierHits earlier;
         for (int32_t k = 0;; ++k) {
