@@ -75,7 +75,9 @@ VEKR_API VekStatus VEK_CALL vekrIntersectMO_32f(const float* const pOrigin[3], c
  *     refined by one Newton-Raphson step, so t, u and v may differ in the
  *     last bits;
  *   - a direction component of magnitude at most 2^-23 is replaced by
- *     +1.1920929e-5 before its reciprocal (its sign still orders the walk);
+ *     +1.1920929e-5 before its reciprocal while its own sign still orders
+ *     the walk; give such components as +0 or -0 (a negative one such as
+ *     -1e-9 can send the ray down the wrong side of a split and miss);
  *   - the tree walk compares exactly, without the 0.00001 split tolerance;
  *   - u and v of rays without a hit may be overwritten (0 or other values);
  *     decide by the triangle number.
@@ -119,7 +121,7 @@ VEKR_API VekStatus VEK_CALL vekrIntersectEyeSO_32f(const float* pOrigin, const f
  *   pHitUV      two arrays of hitCount planes: u and v of hit k in plane k
  *   pTriIndex   hitCount planes: triangle of hit k, or -1
  *   blockSize   width and height of the block
- *   hitCount    number of planes, at least 1
+ *   hitCount    number of planes; below 1 nothing is written
  *   pContext    the scene (note: the last argument here)
  *
  * Every entry of every pTriIndex plane is first set to -1. The first hit is
@@ -150,10 +152,12 @@ VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* pOrigin, co
  *   pContext    triangle records and kd-tree; the box is never read
  *
  * A triangle crossed at 0 < t < 1 blocks; one crossed exactly at the target
- * (t = 1) does not. Afterwards a non-negative mask entry means "lit". Which
- * of several blockers is named is not fixed: the packet path first tries
- * the blocker of a neighbouring tile on every tile. Packet path: pTriIndex,
- * pMask and the direction planes aligned.
+ * (t = 1) does not (on the packet path the estimated 1/det may put such a
+ * crossing a rounding step to either side of 1). Every pTriIndex entry is
+ * written (-1 for untested and unblocked rays). Afterwards a non-negative
+ * mask entry means "lit". Which of several blockers is named is not fixed:
+ * the packet path first tries the blocker of a neighbouring tile on every
+ * tile. Packet path: pTriIndex, pMask and the direction planes aligned.
  */
 VEKR_API VekStatus VEK_CALL vekrIntersectAnySO_32f(const float* pOrigin, const float* const pDirection[3],
                                                    int32_t* pTriIndex, int32_t* pMask, VekrSize blockSize,

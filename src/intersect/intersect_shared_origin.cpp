@@ -33,7 +33,8 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* 
                                                                    VekrSize blockSize, int32_t hitCount,
                                                                    const VekrIntersectContext* pContext)
 {
-    if (blockSize.width < 1 || blockSize.height < 1) return vekStsOk;
+    // Without a plane there is nowhere to record a hit: touch nothing.
+    if (blockSize.width < 1 || blockSize.height < 1 || hitCount < 1) return vekStsOk;
     const vekr::SuccessiveBlock block{pOrigin,
                                       {pDirection[0], pDirection[1], pDirection[2]},
                                       {pDist, pHitUV[0], pHitUV[1], pTriIndex},
