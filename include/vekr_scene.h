@@ -156,6 +156,21 @@ VEKR_API VekStatus VEK_CALL vekrTriangleNormal_32f(const float* pVertex, const i
  * triangle in ascending order (16 + 4 * triangleCount bytes); the arrays are
  * not read, so a vertex count of 0 is fine. With vekrKDTreeBuildSAH the
  * triangles are split by the surface-area heuristic.
+ * SAH build: every vertex number of the triangles must lie in
+ * 0 .. vertexCount - 1. Triangles are cut to pBuildBox when one is given
+ * (those lying in its faces are inside); without one the cell is the bounds
+ * of all vertices. Its working memory is charged against memoryLimit: the
+ * build refuses to start (vekStsNoMemErr) below
+ * 12 * vertexCount + 84 * triangleCount + 33,554,676 bytes, and it needs
+ * beyond the 204-byte context, 48 bytes per triangle, an entry arena of
+ * (36 * triangleCount rounded down to 16 MB) + 16 MB and a vertex arena of
+ * 16 MB * (1 + 12 * vertexCount / 4 MB, truncated) at least three 16 MB
+ * chunks charged 16 MB + 20 bytes each (nodes, leaf lists, polygons); when
+ * they run out it returns vekStsMemAllocErr. The split search of a node of
+ * more than 75 triangle parts runs on 3 (or 2) OpenMP threads, one per
+ * axis, whatever ownGetNumThreads() reports; the tree is byte for byte the
+ * same whatever number of threads the runtime grants. A vekMalloc that
+ * refuses one of its working blocks also gives vekStsNoMemErr.
  * Checks, in this order, returning the first failure:
  *   vekStsNullPtrErr   pTree, pVertex, pTriangle or pSize is NULL
  *   vekStsSizeErr      vertexCount or triangleCount is negative

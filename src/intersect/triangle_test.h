@@ -64,7 +64,11 @@ inline bool crossTriangle(const VekrTriangleAccel& r, const float o[3], const fl
     const float w0 = det - w1 - w2;
 
     // All three weights of one sign (or zero); a NaN product fails the test.
-    if (!(w0 * w1 >= 0.0f && w1 * w2 >= 0.0f && w0 * w2 >= 0.0f)) return false;
+    // The three comparisons are combined without short-circuit: each alone
+    // is a coin toss for the branch predictor, together they almost always
+    // say "outside".
+    const bool inside = (w0 * w1 >= 0.0f) & (w1 * w2 >= 0.0f) & (w0 * w2 >= 0.0f);
+    if (!inside) return false;
 
     c = TriangleCrossing{det, tn, w1, w2};
     return true;

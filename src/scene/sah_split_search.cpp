@@ -20,6 +20,7 @@ namespace vekr::sah {
 namespace {
 
 constexpr int32_t kRadixMinimum = 321;
+constexpr int32_t kPrefetchDistance = 8;
 constexpr float kFlatExtent = 1e-5f;        // a cell thinner than this is flat
 constexpr float kEmptyShare = 0.1f;         // empty slab worth cutting off
 constexpr double kPreferredScale = 0.699999988079071;  // 0.7f
@@ -92,6 +93,9 @@ struct AxisSearch {
     {
         int32_t m = 0, np = 0;
         for (int32_t i = 0; i < n; ++i) {
+            // Records and vertices are scattered over the pools: fetch the
+            // record a few entries ahead so its miss overlaps this one's.
+            if (i + kPrefetchDistance < n) __builtin_prefetch(ctx.polygonAt(entries[i + kPrefetchDistance].polygon));
             const Fragment& f = entries[i];
             const VertexRef* poly = ctx.polygonAt(f.polygon);
             const float lo = ctx.vertex(poly[minVertexIndex(f.extremes, axis)])[axis];

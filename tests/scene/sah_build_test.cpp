@@ -16,6 +16,7 @@
 #include "scene/kdtree_node.h"
 #include "scene/sah_build.h"
 #include "scene/sah_split_search.h"
+#include "bunny_soup.h"
 #include "support/alloc_hook.h"
 #include "support/random_scene.h"
 #include "tree_walk.h"
@@ -101,21 +102,6 @@ TriangleSoup gridQuads(uint32_t seed, int count)
     return s;
 }
 
-bool loadBunny(TriangleSoup& s)
-{
-    FILE* f = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
-    if (!f) return false;
-    char line[256];
-    while (std::fgets(line, sizeof line, f)) {
-        float x, y, z;
-        int a, b, c;
-        if (std::sscanf(line, "v %f %f %f", &x, &y, &z) == 3) s.addVertex(x, y, z);
-        else if (std::sscanf(line, "f %d %d %d", &a, &b, &c) == 3) s.addTriangle(a - 1, b - 1, c - 1);
-    }
-    std::fclose(f);
-    return s.triangleCount() > 0;
-}
-
 // Checks the block and that each triangle is listed in every leaf whose
 // cell it meets by more than a hair (triangles clipped away by a build box
 // are exempt outside it); without a build box every triangle is listed
@@ -150,7 +136,9 @@ void expectSoundTree(const TriangleSoup& s, const Built& b, int32_t depth, const
             }
         }
     }
-    if (!buildBox) EXPECT_EQ(listed.size(), size_t(s.triangleCount())) << what;
+    if (!buildBox) {
+        EXPECT_EQ(listed.size(), size_t(s.triangleCount())) << what;
+    }
 }
 
 }  // namespace
@@ -162,8 +150,8 @@ TEST(SAHBuild, BlocksAreWellFormedAndCoverEveryTriangle)
     const float box[6] = {-2.5f, -1.0f, -3.0f, 3.0f, 2.0f, 1.5f};
     int scene = 0;
     for (const TriangleSoup& s : soups) {
-        for (float f : {0.0f, 0.5f, 1.0f})
-            for (int32_t depth : {4, 16, 50}) {
+        for (float f : {0.0f, 1.0f})
+            for (int32_t depth : {5, 50}) {
                 const std::string what = "scene " + std::to_string(scene) + " f " + std::to_string(f) +
                                          " depth " + std::to_string(depth);
                 expectSoundTree(s, build(s, depth, f), depth, nullptr, what);
@@ -207,7 +195,9 @@ TEST(SAHBuild, SameBlockWhateverTheThreads)
         if (b.status == vekStsOk) nested[omp_get_thread_num()] = b.bytes();
     }
     for (const auto& n : nested)
-        if (!n.empty()) EXPECT_EQ(n, first) << "inside a parallel region";
+        if (!n.empty()) {
+            EXPECT_EQ(n, first) << "inside a parallel region";
+        }
 }
 
 TEST(SAHBuild, DepthZeroAndEmptyScenesGiveRootLeaves)
@@ -330,7 +320,7 @@ TEST(SAHBuild, LimitAtTheSetupMinimum)
 // and two pools in use; less still at the start.
 TEST(SAHBuild, BudgetChargesExactConstantsAndReleasesEverything)
 {
-    for (int32_t n : {100, 20000}) {
+    for (int32_t n : {100, 3000}) {
         const TriangleSoup s = randomSoup(0x5A4B0040u + n, n, 5.0f, 0.8f);
         const uint32_t enough = 204u + 48u * n + (2u << 24) + 3u * 0x1000014u;
         CountingAllocator counter;

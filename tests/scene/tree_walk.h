@@ -32,6 +32,7 @@ struct WalkedTree {
 namespace detail {
 
 struct BlockWalker {
+    BlockWalker(const char* b, int32_t s, int32_t n) : base(b), size(s), triangleCount(n) {}
     const char* base;
     int32_t size;
     int32_t triangleCount;
@@ -112,7 +113,7 @@ inline double dot(const V& a, const V& b) { return a.x[0] * b.x[0] + a.x[1] * b.
 // Walks a block of the given size. Cells start from rootBox.
 inline WalkedTree walkTree(const VekrKDTreeNode* root, int32_t size, int32_t triangleCount, const float rootBox[6])
 {
-    detail::BlockWalker w{reinterpret_cast<const char*>(root), size, triangleCount};
+    detail::BlockWalker w(reinterpret_cast<const char*>(root), size, triangleCount);
     double box[6];
     std::copy(rootBox, rootBox + 6, box);
     if (size < 16) {

@@ -1,0 +1,242 @@
+// vekr-render: ray-casts a triangle scene into a PNG image.
+//
+// Scene set-up (bounds, triangle records, kd-tree, triangle normals) and every
+// per-ray step of the rendering go through the library's exports; this
+// program only loads the scene, lays out buffers, and writes the result.
+#include <omp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "builtin_scene.h"
+#include "camera.h"
+#include "mesh.h"
+#include "obj_loader.h"
+#include "options.h"
+#include "png_writer.h"
+#include "renderer.h"
+#include "vekr.h"
+
+using namespace vekr_render;
+
+namespace {
+
+constexpr int32_t kBuiltinTrianglesSimple = 2000;
+constexpr int32_t kBuiltinTrianglesSah = 100000;
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "vekr-render: %s\n", message.c_str());
+    return 1;
+}
+
+const char* statusText(VekStatus s)
+{
+    switch (s) {
+    case vekStsErr: return "internal error of the tree build";
+    case vekStsNoMemErr: return "out of memory";
+    case vekStsMemAllocErr: return "the build ran out of its memory budget";
+    case vekStsBadArgErr: return "unknown build algorithm";
+    case vekStsSizeErr: return "size out of range";
+    case vekStsNullPtrErr: return "null pointer";
+    case vekStsBadParamErr: return "build parameter out of range";
+    default: return "failure";
+    }
+}
+
+// Per-vertex normals as the normalised sum of the unit normals of the
+// triangles around each vertex.
+void vertexNormalsFromFaces(Mesh& mesh, const std::vector<float>& triangleNormals)
+{
+    mesh.vertexNormals.assign(mesh.vertices.size(), 0.0f);
+    for (int32_t t = 0; t < mesh.triangleCount(); ++t)
+        for (int c = 0; c < 3; ++c) {
+            const size_t v = static_cast<size_t>(mesh.triangles[4 * static_cast<size_t>(t) + c]);
+            for (int k = 0; k < 3; ++k) mesh.vertexNormals[3 * v + k] += triangleNormals[3 * static_cast<size_t>(t) + k];
+        }
+    for (size_t v = 0; v < mesh.vertexNormals.size(); v += 3) {
+        float* n = &mesh.vertexNormals[v];
+        const float len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (len > 0.0f)
+            for (int k = 0; k < 3; ++k) n[k] /= len;
+    }
+}
+
+void drawProgress(int64_t done, int64_t total)
+{
+    constexpr int kWidth = 40;
+    const int filled = static_cast<int>(kWidth * done / std::max<int64_t>(total, 1));
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", kWidth - filled, "",
+                 static_cast<int>(100 * done / std::max<int64_t>(total, 1)));
+    if (done == total) std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+float toSrgb(float linear)
+{
+    const float c = std::min(std::max(linear, 0.0f), 1.0f);
+    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+}
+
+std::vector<uint8_t> encode(const Image& image)
+{
+    std::vector<uint8_t> out(image.rgb.size());
+    for (int32_t r = 0; r < image.height; ++r) {
+        // Background: a soft vertical gradient, so misses are easy to tell
+        // from dark surfaces.
+        const float s = static_cast<float>(r) / std::max(1, image.height - 1);
+        const float background[3] = {0.30f - 0.18f * s, 0.34f - 0.19f * s, 0.42f - 0.22f * s};
+        for (int32_t c = 0; c < image.width; ++c) {
+            const size_t px = static_cast<size_t>(r) * static_cast<size_t>(image.width) + static_cast<size_t>(c);
+            for (int k = 0; k < 3; ++k) {
+                const float v = image.triangle[px] < 0 ? background[k] : image.rgb[3 * px + k];
+                out[3 * px + k] = static_cast<uint8_t>(std::lround(255.0f * toSrgb(v)));
+            }
+        }
+    }
+    return out;
+}
+
+bool writeTriangleMap(const std::string& path, const Image& image, std::string& error)
+{
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::fprintf(f, "%d %d\n", image.width, image.height);
+    for (int32_t r = 0; r < image.height; ++r)
+        for (int32_t c = 0; c < image.width; ++c)
+            std::fprintf(f, "%d%c", image.triangle[static_cast<size_t>(r) * image.width + c],
+                         c + 1 == image.width ? '\n' : ' ');
+    if (std::fclose(f) != 0) {
+        error = "cannot write '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    switch (parseOptions(argc, argv, opt)) {
+    case ParseResult::Exit: return 0;
+    case ParseResult::UsageError: return 2;
+    case ParseResult::Run: break;
+    }
+
+    Mesh mesh;
+    if (opt.scenePath.empty()) {
+        const int32_t target = opt.builtinTriangles > 0 ? opt.builtinTriangles
+                               : opt.tree == TreeKind::Sah ? kBuiltinTrianglesSah
+                                                           : kBuiltinTrianglesSimple;
+        mesh = makeBuiltinScene(target);
+    } else {
+        std::string error, warnings;
+        if (!loadObj(opt.scenePath, mesh, error, warnings)) return fail(error);
+        if (!warnings.empty() && !opt.quiet) std::fprintf(stderr, "vekr-render: warning: %s\n", warnings.c_str());
+    }
+    const int32_t triangleCount = mesh.triangleCount();
+
+    // Scene records.
+    float box[6];
+    vekrSetBoundBox_32f(mesh.vertices.data(), mesh.vertexCount(), box);
+    int32_t recordBytes = 0;
+    vekrTriangleAccelGetSize(&recordBytes);
+    std::vector<VekrTriangleAccel> accel(static_cast<size_t>(triangleCount));
+    if (recordBytes != static_cast<int32_t>(sizeof(VekrTriangleAccel)))
+        return fail("the library's triangle record size does not match its header");
+    vekrTriangleAccelInit(accel.data(), mesh.vertices.data(), mesh.triangles.data(), triangleCount);
+
+    std::vector<float> triangleNormals(3 * static_cast<size_t>(triangleCount));
+    vekrTriangleNormal_32f(mesh.vertices.data(), mesh.triangles.data(), triangleNormals.data(), triangleCount);
+    if (opt.smooth && !mesh.hasVertexNormals()) vertexNormalsFromFaces(mesh, triangleNormals);
+
+    VekrKDTreeBuildParams params{};
+    if (opt.tree == TreeKind::Sah) {
+        params.algorithm = vekrKDTreeBuildSAH;
+        params.maxDepth = std::min(50, 8 + static_cast<int32_t>(1.3 * std::log2(std::max(2, triangleCount))));
+        params.splitFactor = 0.5f;
+        params.memoryLimit = 1024;
+        params.pBuildBox = nullptr;
+    } else {
+        params.algorithm = vekrKDTreeBuildSimple;
+        params.maxDepth = 0;
+    }
+    VekrKDTreeNode* tree = nullptr;
+    int32_t treeBytes = 0;
+    const auto buildStart = std::chrono::steady_clock::now();
+    const VekStatus built = vekrKDTreeBuildAlloc(&tree, mesh.vertices.data(), mesh.triangles.data(), mesh.vertexCount(),
+                                                 triangleCount, &treeBytes, &params);
+    const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
+    if (built != vekStsOk)
+        return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
+                    " (status " + std::to_string(built) + ")");
+
+    // Camera and light.
+    CameraSpec spec = frameBox(box, opt.fovDegrees, static_cast<double>(opt.width) / opt.height);
+    if (opt.hasEye) std::copy(opt.eye, opt.eye + 3, spec.eye);
+    if (opt.hasLookAt) std::copy(opt.lookAt, opt.lookAt + 3, spec.lookAt);
+    std::copy(opt.up, opt.up + 3, spec.up);
+    RenderJob job{};
+    if (!makeCameraRays(spec, opt.width, opt.height, job.camera)) {
+        vekrKDTreeFree(tree);
+        std::fprintf(stderr, "vekr-render: the eye coincides with the look-at point, or up is parallel to the view\n");
+        return 2;
+    }
+    double radius = 0.0;
+    for (int k = 0; k < 3; ++k) radius += 0.25 * double(box[k + 3] - box[k]) * double(box[k + 3] - box[k]);
+    radius = std::sqrt(radius);
+    double light[3];
+    for (int k = 0; k < 3; ++k) {
+        const double offset[3] = {0.2, 0.8, 0.45};
+        light[k] = opt.hasLight ? opt.light[k] : 0.5 * double(box[k] + box[k + 3]) + radius * offset[k];
+    }
+    double lightDistance = 0.0;
+    for (int k = 0; k < 3; ++k) lightDistance += (light[k] - spec.lookAt[k]) * (light[k] - spec.lookAt[k]);
+    job.lighting = Lighting{{float(light[0]), float(light[1]), float(light[2])},
+                            {1.0f, 0.97f, 0.92f},
+                            {0.14f, 0.15f, 0.17f},
+                            float(std::max(std::sqrt(lightDistance), 1.0))};
+
+    job.mesh = &mesh;
+    job.triangleNormals = triangleNormals.data();
+    job.scene = VekrIntersectContext{box, accel.data(), tree};
+    job.width = opt.width;
+    job.height = opt.height;
+    job.smoothNormals = mesh.hasVertexNormals();
+    job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
+
+    Image image;
+    render(job, image, !opt.quiet && isatty(STDERR_FILENO) ? drawProgress : nullptr);
+    vekrKDTreeFree(tree);
+
+    std::string error;
+    if (!writePng(opt.outputPath, image.width, image.height, encode(image), error)) return fail(error);
+    if (!opt.triangleMapPath.empty() && !writeTriangleMap(opt.triangleMapPath, image, error)) return fail(error);
+
+    if (!opt.quiet) {
+        const double rays = static_cast<double>(image.width) * image.height;
+        const int64_t hits = std::count_if(image.triangle.begin(), image.triangle.end(), [](int32_t t) { return t >= 0; });
+        std::printf("scene      %s: %d triangles, %d vertices\n",
+                    opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(), triangleCount, mesh.vertexCount());
+        std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
+        std::printf("image      %d x %d, %d thread%s, %s normals\n", image.width, image.height, job.threads,
+                    job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat");
+        std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
+        std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
+                    image.intersectSeconds);
+        std::printf("speed      %.2f Mrays/s overall, %.2f Mrays/s per thread in intersection\n",
+                    rays / image.seconds * 1e-6, image.intersectSeconds > 0 ? rays / image.intersectSeconds * 1e-6 : 0.0);
+        std::printf("wrote      %s\n", opt.outputPath.c_str());
+    }
+    return 0;
+}

@@ -1,0 +1,47 @@
+// The ray-casting loop: tiles of primary rays traced and shaded entirely
+// through the library's exports.
+#ifndef VEKR_RENDER_RENDERER_H
+#define VEKR_RENDER_RENDERER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "camera.h"
+#include "mesh.h"
+#include "vekr.h"
+
+namespace vekr_render {
+
+struct Lighting {
+    float light[3];         // point light position
+    float lightColor[3];    // intensity at falloffDistance from the light
+    float ambient[3];       // added to every lit or unlit surface
+    float falloffDistance;  // intensity falls off as falloffDistance / distance
+};
+
+struct RenderJob {
+    const Mesh* mesh;
+    const float* triangleNormals;  // unit normal per triangle (flat shading)
+    VekrIntersectContext scene;
+    CameraRays camera;
+    Lighting lighting;
+    int32_t width, height;
+    bool smoothNormals;  // interpolate the mesh's vertex normals
+    int threads;
+};
+
+struct Image {
+    int32_t width = 0, height = 0;
+    std::vector<float> rgb;          // linear colour, 3 per pixel, row-major
+    std::vector<int32_t> triangle;   // triangle seen through each pixel, -1 for none
+    double seconds = 0.0;            // wall time of the whole loop
+    double intersectSeconds = 0.0;   // time spent in the intersection calls, summed over threads
+};
+
+// Renders job into image. progress(done, total) is called from the master
+// thread now and then, and once at the end.
+void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, int64_t total));
+
+}  // namespace vekr_render
+
+#endif

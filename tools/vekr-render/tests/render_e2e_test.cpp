@@ -1,0 +1,198 @@
+// vekr-render end to end: small scenes whose every pixel is known.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string err;
+};
+
+std::string tempPath(const std::string& name) { return ::testing::TempDir() + "vekr_render_" + name; }
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+Outcome runRender(const std::string& args)
+{
+    const std::string errPath = tempPath("stderr.txt");
+    const std::string cmd = std::string(VEKR_RENDER_EXE) + " " + args + " >/dev/null 2>" + errPath;
+    const int raw = std::system(cmd.c_str());
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(errPath)};
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+struct TriangleMap {
+    int width = 0, height = 0;
+    std::vector<int> tri;
+    int at(int r, int c) const { return tri[static_cast<size_t>(r) * width + c]; }
+};
+
+TriangleMap readMap(const std::string& path)
+{
+    TriangleMap m;
+    std::ifstream f(path);
+    f >> m.width >> m.height;
+    m.tri.resize(static_cast<size_t>(m.width) * m.height);
+    for (int& t : m.tri) f >> t;
+    return m;
+}
+
+std::vector<uint8_t> readPng(const std::string& path, int& width, int& height)
+{
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str())) return {};
+    img.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, rgb.data(), 0, nullptr)) return {};
+    width = static_cast<int>(img.width);
+    height = static_cast<int>(img.height);
+    return rgb;
+}
+
+// A 2 x 2 square in z = 0 split along its diagonal from (1,-1) to (-1,1):
+// triangle 0 below-left of it, triangle 1 above-right.
+const char kSquare[] =
+    "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\n"
+    "f 1 2 4\nf 2 3 4\n";
+
+}  // namespace
+
+class VekrRenderTrees : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(VekrRenderTrees, PixelsSeeTheTrianglesInFrontOfThem)
+{
+    const std::string tree = GetParam();
+    const std::string obj = tempPath("square.obj"), png = tempPath("square_" + tree + ".png"),
+                      map = tempPath("square_" + tree + ".txt");
+    writeFile(obj, kSquare);
+    // 70 x 50 leaves partial tiles on the right and at the bottom.
+    const int width = 70, height = 50;
+    const Outcome run = runRender("--tree " + tree + " -q -s 70x50 --eye 0,0,5 --look-at 0,0,0 --fov 40 -o " + png +
+                                  " --triangle-map " + map + " " + obj);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const TriangleMap m = readMap(map);
+    ASSERT_EQ(m.width, width);
+    ASSERT_EQ(m.height, height);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> rgb = readPng(png, w, h);
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+
+    // Where each pixel centre's ray meets z = 0, in double precision.
+    const double step = 2.0 * std::tan(20.0 * M_PI / 180.0) / height;
+    int checked = 0;
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const double x = 5.0 * (c + 0.5 - 0.5 * width) * step, y = 5.0 * (0.5 * height - r - 0.5) * step;
+            const double edge = std::min({1.0 - std::fabs(x), 1.0 - std::fabs(y), std::fabs(x + y) / std::sqrt(2.0)});
+            if (std::fabs(edge) < 0.02) continue;  // too close to an edge to call
+            const int expected = (std::fabs(x) > 1.0 || std::fabs(y) > 1.0) ? -1 : (x + y < 0.0 ? 0 : 1);
+            EXPECT_EQ(m.at(r, c), expected) << "pixel row " << r << " column " << c;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, width * height * 3 / 4);
+
+    // Background pixels keep the background: every missed pixel of a row has
+    // the same colour as that row's first pixel (which misses), and the lit
+    // square is brighter than the background beside it.
+    auto px = [&](int r, int c, int k) { return rgb[3 * (static_cast<size_t>(r) * width + c) + k]; };
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            if (m.at(r, c) >= 0) continue;
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(px(r, c, k), px(r, 0, k)) << r << "," << c;
+        }
+    }
+    EXPECT_GT(px(25, 35, 0) + px(25, 35, 1) + px(25, 35, 2), px(25, 0, 0) + px(25, 0, 1) + px(25, 0, 2));
+}
+
+TEST_P(VekrRenderTrees, BuiltInSceneRenders)
+{
+    const std::string tree = GetParam();
+    const std::string png = tempPath("room_" + tree + ".png");
+    const Outcome room = runRender("--tree " + tree + " --triangles 400 -q -s 40x24 -o " + png);
+    EXPECT_EQ(room.status, 0) << room.err;
+    int w = 0, h = 0;
+    EXPECT_EQ(readPng(png, w, h).size(), 40u * 24u * 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));
+
+TEST(VekrRender, BunnySeenAlikeThroughBothTrees)
+{
+    const std::string bunny = std::string(VEKR_SHARED_DATA_DIR) + "/bunny.obj";
+    if (!std::ifstream(bunny)) GTEST_SKIP() << "no " << bunny;
+    TriangleMap maps[2];
+    const char* trees[2] = {"simple", "sah"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string map = tempPath(std::string("bunny_") + trees[i] + ".txt");
+        const Outcome run = runRender(std::string("--tree ") + trees[i] + " -q -s 48 -o " +
+                                      tempPath("bunny.png") + " --triangle-map " + map + " " + bunny);
+        ASSERT_EQ(run.status, 0) << run.err;
+        maps[i] = readMap(map);
+    }
+    // Framed from its bounds, the bunny covers the centre and not the corners.
+    EXPECT_GE(maps[0].at(24, 24), 0);
+    EXPECT_EQ(maps[0].at(0, 0), -1);
+    EXPECT_EQ(maps[0].at(47, 47), -1);
+    // A single leaf and a real tree find the same nearest triangles, but for
+    // the odd pixel whose ray meets a shared edge.
+    int differ = 0, hits = 0;
+    for (size_t i = 0; i < maps[0].tri.size(); ++i) {
+        differ += maps[0].tri[i] != maps[1].tri[i];
+        hits += maps[0].tri[i] >= 0;
+    }
+    EXPECT_GT(hits, 300);
+    EXPECT_LE(differ, 3);
+}
+
+TEST(VekrRender, BadInputFailsCleanly)
+{
+    struct Case {
+        std::string name, text, message;
+    };
+    const Case cases[] = {
+        {"index.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", "outside the vertex list"},
+        {"empty.obj", "this is not\na mesh\n", "holds no triangles"},
+        {"huge.obj", "v 0 0 0\nv 1e999 0 0\nv 0 1 0\nf 1 2 3\n", "not a finite number"},
+        {"edge.obj", "v 0 0 0\nv 1 0 0\nf 1 2\n", "holds no triangles"},
+    };
+    for (const Case& c : cases) {
+        const std::string obj = tempPath(c.name), png = tempPath(c.name + ".png");
+        writeFile(obj, c.text);
+        std::remove(png.c_str());
+        const Outcome run = runRender("--tree simple -q -s 8 -o " + png + " " + obj);
+        EXPECT_EQ(run.status, 1) << c.name;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_FALSE(std::ifstream(png)) << c.name << ": an image was written";
+    }
+
+    const Outcome missing = runRender("--tree simple -q -o " + tempPath("missing.png") + " " + tempPath("no_such.obj"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+
+    for (const char* args : {"--size 0x5", "--tree octree", "--eye 1,2", "--fov 180", "--bogus", "a.obj b.obj"}) {
+        const Outcome run = runRender(args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << args << ": " << run.err;
+    }
+}
