@@ -41,6 +41,8 @@ const char kUsage[] =
     "      --up=X,Y,Z          up direction (default: 0,1,0)\n"
     "      --fov=DEGREES       vertical field of view (default: 40)\n"
     "      --light=X,Y,Z       point light position\n"
+    "      --no-shadows        light every surface that faces the light (default:\n"
+    "                          hard shadows, one any-hit ray per lit point)\n"
     "\n"
     "Run:\n"
     "  -t, --threads=N         render threads (default: all available)\n"
@@ -56,6 +58,7 @@ enum LongOnly {
     kTree,
     kTriangles,
     kSmooth,
+    kNoShadows,
     kEye,
     kLookAt,
     kUp,
@@ -128,6 +131,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
         {"tree", required_argument, nullptr, kTree},
         {"triangles", required_argument, nullptr, kTriangles},
         {"smooth", no_argument, nullptr, kSmooth},
+        {"no-shadows", no_argument, nullptr, kNoShadows},
         {"eye", required_argument, nullptr, kEye},
         {"look-at", required_argument, nullptr, kLookAt},
         {"up", required_argument, nullptr, kUp},
@@ -180,6 +184,9 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kSmooth:
             o.smooth = true;
+            break;
+        case kNoShadows:
+            o.shadows = false;
             break;
         case kEye:
             o.hasEye = parseTriple(optarg, o.eye);

@@ -20,6 +20,7 @@ struct Options {
     double eye[3] = {0, 0, 0}, lookAt[3] = {0, 0, 0}, up[3] = {0, 1, 0}, light[3] = {0, 0, 0};
     double fovDegrees = 40.0;
     bool smooth = false;
+    bool shadows = true;  // trace a shadow ray from the light to every lit point
     int threads = 0;  // 0: all available
     bool quiet = false;
 };

@@ -7,7 +7,8 @@
 //
 //   eye rays -> closest hit -> hit points and normals -> normals turned to the
 //   viewer -> light vectors, with rays whose surface faces away from the
-//   light dropped from the light mask -> cosine at the light and distance
+//   light dropped from the light mask -> shadow rays from the light, which
+//   drop every blocked point from the light mask -> cosine at the light and distance
 //   falloff -> ambient plus diffuse accumulated into the tile's colour.
 //
 // Triangle numbers from the intersection serve as the mask of every shading
@@ -67,6 +68,7 @@ public:
         ones = take();
         tri = reinterpret_cast<int32_t*>(take());
         lit = reinterpret_cast<int32_t*>(take());
+        blocker = reinterpret_cast<int32_t*>(take());
         std::fill(ones, ones + kTileRays, 1.0f);
     }
 
@@ -86,14 +88,15 @@ public:
     float* ones;
     int32_t* tri;
     int32_t* lit;
+    int32_t* blocker;
 
 private:
-    static constexpr int kPlanes = 7 * 3 + 10;
+    static constexpr int kPlanes = 7 * 3 + 11;
     std::unique_ptr<float, FreeDeleter> store_;
 };
 
 // Shades tile (tileCol, tileRow) into the image; returns the seconds spent
-// in the intersection call.
+// in the primary intersection call.
 double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, Image& image)
 {
     const Mesh& mesh = *job.mesh;
@@ -122,6 +125,9 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
     // from the viewer's side.
     std::memcpy(b.lit, b.tri, sizeof(int32_t) * static_cast<size_t>(n));
     vekrCastShadowSO_32f(lighting.light, b.cosView, b.normal, b.hit, b.lit, b.dotLight, b.shadowDir, n);
+    // The hit points sit just short of their surfaces, so a shadow ray ends
+    // (t = 1) before it could meet its own triangle.
+    if (job.shadows) vekrIntersectAnySO_32f(lighting.light, b.shadowDir, b.blocker, b.lit, VekrSize{w, h}, &job.scene);
     vekrDistAttenuationSO_32f_M(lighting.light, b.hit, b.lit, b.lightDist, n);
     vekrDiv_32f_C1IM(b.lightDist, b.lit, b.dotLight, n);  // |N.D| / |D|: the cosine at the light
     std::fill(b.falloff, b.falloff + n, lighting.falloffDistance);

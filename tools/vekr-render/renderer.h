@@ -27,6 +27,7 @@ struct RenderJob {
     Lighting lighting;
     int32_t width, height;
     bool smoothNormals;  // interpolate the mesh's vertex normals
+    bool shadows;        // test every lit point for occluders between it and the light
     int threads;
 };
 

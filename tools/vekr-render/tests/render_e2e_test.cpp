@@ -135,6 +135,37 @@ TEST_P(VekrRenderTrees, BuiltInSceneRenders)
     EXPECT_EQ(readPng(png, w, h).size(), 40u * 24u * 3u);
 }
 
+TEST_P(VekrRenderTrees, OccluderCastsAHardShadow)
+{
+    // The square of the first test as a floor, a small triangle hovering
+    // over it, the light off to the side: the occluder's shadow falls on
+    // floor pixels that the camera sees past it.
+    const std::string tree = GetParam();
+    const std::string obj = tempPath("shadow.obj"), lit = tempPath("shadow_off_" + tree + ".png"),
+                      shaded = tempPath("shadow_on_" + tree + ".png"), mapOff = tempPath("shadow_off.txt"),
+                      mapOn = tempPath("shadow_on.txt");
+    writeFile(obj, std::string(kSquare) + "v -0.2 -0.2 0.5\nv 0.2 -0.2 0.5\nv 0 0.2 0.5\nf 5 6 7\n");
+    const std::string common = "--tree " + tree + " -q -s 96x96 --eye 0,0,5 --look-at 0,0,0 --light 2,0,3 ";
+    ASSERT_EQ(runRender(common + "--no-shadows -o " + lit + " --triangle-map " + mapOff + " " + obj).status, 0);
+    ASSERT_EQ(runRender(common + "-o " + shaded + " --triangle-map " + mapOn + " " + obj).status, 0);
+    EXPECT_EQ(readMap(mapOff).tri, readMap(mapOn).tri) << "shadows change no primary hit";
+
+    int w = 0, h = 0;
+    const std::vector<uint8_t> off = readPng(lit, w, h), on = readPng(shaded, w, h);
+    ASSERT_EQ(off.size(), on.size());
+    ASSERT_FALSE(on.empty());
+    int darker = 0;
+    for (size_t i = 0; i < on.size(); i += 3) {
+        const int a = off[i] + off[i + 1] + off[i + 2], b = on[i] + on[i + 1] + on[i + 2];
+        EXPECT_LE(b, a) << "a shadow never brightens a pixel";
+        darker += b < a;
+    }
+    // The shadow is the occluder's outline pushed away from the light: a
+    // patch of the floor, neither nothing nor everything.
+    EXPECT_GT(darker, 40);
+    EXPECT_LT(darker, w * h / 4);
+}
+
 INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));
 
 TEST(VekrRender, BunnySeenAlikeThroughBothTrees)
