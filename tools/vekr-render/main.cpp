@@ -214,6 +214,7 @@ int main(int argc, char** argv)
     job.height = opt.height;
     job.smoothNormals = mesh.hasVertexNormals();
     job.shadows = opt.shadows;
+    job.xrayLayers = opt.xrayLayers;
     job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
 
     Image image;
@@ -232,7 +233,7 @@ int main(int argc, char** argv)
         std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
         std::printf("image      %d x %d, %d thread%s, %s normals, %s\n", image.width, image.height, job.threads,
                     job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat",
-                    job.shadows ? "hard shadows" : "no shadows");
+                    job.xrayLayers > 0 ? "x-ray" : (job.shadows ? "hard shadows" : "no shadows"));
         std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
         std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
                     image.intersectSeconds);

@@ -43,6 +43,8 @@ const char kUsage[] =
     "      --light=X,Y,Z       point light position\n"
     "      --no-shadows        light every surface that faces the light (default:\n"
     "                          hard shadows, one any-hit ray per lit point)\n"
+    "      --xray=N            x-ray picture: brightness counts the surfaces each\n"
+    "                          eye ray passes through, up to N (1 to 64)\n"
     "\n"
     "Run:\n"
     "  -t, --threads=N         render threads (default: all available)\n"
@@ -59,6 +61,7 @@ enum LongOnly {
     kTriangles,
     kSmooth,
     kNoShadows,
+    kXray,
     kEye,
     kLookAt,
     kUp,
@@ -132,6 +135,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
         {"triangles", required_argument, nullptr, kTriangles},
         {"smooth", no_argument, nullptr, kSmooth},
         {"no-shadows", no_argument, nullptr, kNoShadows},
+        {"xray", required_argument, nullptr, kXray},
         {"eye", required_argument, nullptr, kEye},
         {"look-at", required_argument, nullptr, kLookAt},
         {"up", required_argument, nullptr, kUp},
@@ -187,6 +191,9 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kNoShadows:
             o.shadows = false;
+            break;
+        case kXray:
+            if (!parseInt(optarg, 1, 64, o.xrayLayers)) ok = usageError("invalid x-ray layer count '%s' (1 to 64)", optarg);
             break;
         case kEye:
             o.hasEye = parseTriple(optarg, o.eye);

@@ -13,6 +13,10 @@
 //
 // Triangle numbers from the intersection serve as the mask of every shading
 // step, so missed pixels cost nothing after the intersection.
+//
+// The x-ray picture replaces all of that by one successive-hit call per
+// tile: a pixel's brightness is the number of surfaces its ray passes
+// through, up to the chosen number of layers.
 #include "renderer.h"
 
 #include <omp.h>
@@ -46,8 +50,16 @@ struct FreeDeleter {
 // All per-ray planes of one thread, carved from one aligned allocation.
 class TileBuffers {
 public:
-    TileBuffers() : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float))))
+    explicit TileBuffers(int32_t layers)
+        : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
+          layers_(static_cast<float*>(std::aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
     {
+        if (!layers_) throw std::bad_alloc();
+        const size_t layerEntries = static_cast<size_t>(std::max(layers, 1)) * kTileRays;
+        layerDist = layers_.get();
+        layerUV[0] = layerDist + layerEntries;
+        layerUV[1] = layerUV[0] + layerEntries;
+        layerTri = reinterpret_cast<int32_t*>(layerUV[1] + layerEntries);
         if (!store_) throw std::bad_alloc();
         std::memset(store_.get(), 0, kPlanes * kTileRays * sizeof(float));
         float* p = store_.get();
@@ -89,11 +101,55 @@ public:
     int32_t* tri;
     int32_t* lit;
     int32_t* blocker;
+    // Hit planes of the x-ray picture, one per layer.
+    float* layerDist;
+    float* layerUV[2];
+    int32_t* layerTri;
 
 private:
     static constexpr int kPlanes = 7 * 3 + 11;
     std::unique_ptr<float, FreeDeleter> store_;
+    std::unique_ptr<float, FreeDeleter> layers_;
 };
+
+// Writes a tile's colours and first triangles into the image.
+void storeTile(const TileBuffers& b, const int32_t* tri, int32_t tileCol, int32_t tileRow, int32_t w, int32_t h,
+               Image& image)
+{
+    for (int32_t r = 0; r < h; ++r) {
+        const size_t row = static_cast<size_t>(tileRow * kTile + r) * static_cast<size_t>(image.width);
+        for (int32_t c = 0; c < w; ++c) {
+            const size_t px = row + static_cast<size_t>(tileCol * kTile + c);
+            const int32_t i = r * w + c;
+            image.triangle[px] = tri[i];
+            for (int k = 0; k < 3; ++k) image.rgb[3 * px + k] = b.color[k][i];
+        }
+    }
+}
+
+// X-ray tile: the eye rays in b.dir are followed through up to
+// job.xrayLayers surfaces; brightness grows with the count. Returns the
+// seconds spent in the intersection call.
+double renderXrayTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, int32_t w, int32_t h,
+                      Image& image)
+{
+    const int32_t n = w * h;
+    std::fill(b.layerDist, b.layerDist + n, kNoLimit);
+    const auto start = Clock::now();
+    vekrIntersectMultipleSO_32f(job.camera.eye, b.dir, b.layerDist, b.layerUV, b.layerTri, VekrSize{w, h},
+                                job.xrayLayers, &job.scene);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t count = 0;
+        while (count < job.xrayLayers && b.layerTri[static_cast<size_t>(count) * n + i] >= 0) ++count;
+        const float level = static_cast<float>(count) / static_cast<float>(job.xrayLayers);
+        b.color[0][i] = 0.6f * level;
+        b.color[1][i] = 0.85f * level;
+        b.color[2][i] = level;
+    }
+    storeTile(b, b.layerTri, tileCol, tileRow, w, h, image);
+    return seconds;
+}
 
 // Shades tile (tileCol, tileRow) into the image; returns the seconds spent
 // in the primary intersection call.
@@ -107,6 +163,7 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
 
     vekrCastEye_32f(job.camera.d00, job.camera.du, job.camera.dv, tileCol, tileRow, VekrSize{kTile, kTile}, b.dir,
                     VekrSize{w, h});
+    if (job.xrayLayers > 0) return renderXrayTile(job, b, tileCol, tileRow, w, h, image);
     for (int k = 0; k < 3; ++k) std::fill(b.origin[k], b.origin[k] + n, job.camera.eye[k]);
     std::fill(b.dist, b.dist + n, kNoLimit);
 
@@ -139,15 +196,7 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
     vekrMul_32f_C1P3IM(b.dotLight, b.lit, b.albedo, n);
     vekrAddMulMul_32f_AC1P3IM(lighting.lightColor, b.falloff, b.albedo, b.lit, b.color, n);
 
-    for (int32_t r = 0; r < h; ++r) {
-        const size_t row = static_cast<size_t>(tileRow * kTile + r) * static_cast<size_t>(job.width);
-        for (int32_t c = 0; c < w; ++c) {
-            const size_t px = row + static_cast<size_t>(tileCol * kTile + c);
-            const int32_t i = r * w + c;
-            image.triangle[px] = b.tri[i];
-            for (int k = 0; k < 3; ++k) image.rgb[3 * px + k] = b.color[k][i];
-        }
-    }
+    storeTile(b, b.tri, tileCol, tileRow, w, h, image);
     return intersectSeconds;
 }
 
@@ -170,7 +219,7 @@ void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     const auto start = Clock::now();
 #pragma omp parallel num_threads(job.threads) reduction(+ : intersectSeconds)
     {
-        TileBuffers buffers;
+        TileBuffers buffers(job.xrayLayers);
         auto lastReport = Clock::now();
 #pragma omp for schedule(dynamic, 1)
         for (int64_t t = 0; t < tiles; ++t) {

@@ -28,6 +28,7 @@ struct RenderJob {
     int32_t width, height;
     bool smoothNormals;  // interpolate the mesh's vertex normals
     bool shadows;        // test every lit point for occluders between it and the light
+    int32_t xrayLayers;  // above 0: an x-ray picture counting up to this many surfaces per ray
     int threads;
 };
 

@@ -3,10 +3,12 @@
 #include <png.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -164,6 +166,48 @@ TEST_P(VekrRenderTrees, OccluderCastsAHardShadow)
     // patch of the floor, neither nothing nor everything.
     EXPECT_GT(darker, 40);
     EXPECT_LT(darker, w * h / 4);
+}
+
+TEST_P(VekrRenderTrees, XrayCountsTheSurfacesBehindEachPixel)
+{
+    // Floor square and a triangle hovering over its centre, seen from
+    // above: rays through the triangle cross two surfaces, the rest of the
+    // floor one, the background none; brightness follows the count.
+    const std::string tree = GetParam();
+    const std::string obj = tempPath("xray.obj"), png = tempPath("xray_" + tree + ".png"),
+                      map = tempPath("xray_" + tree + ".txt");
+    writeFile(obj, std::string(kSquare) + "v -0.4 -0.4 0.5\nv 0.4 -0.4 0.5\nv 0 0.4 0.5\nf 5 6 7\n");
+    ASSERT_EQ(runRender("--tree " + tree + " -q -s 64x64 --eye 0,0,5 --look-at 0,0,0 --xray=3 -o " + png +
+                        " --triangle-map " + map + " " + obj)
+                  .status,
+              0);
+    const TriangleMap m = readMap(map);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> rgb = readPng(png, w, h);
+    ASSERT_EQ(rgb.size(), 64u * 64u * 3u);
+    // Per expected count (1 floor, 2 triangle over floor; the background
+    // keeps the renderer's backdrop): how often each brightness occurs. A ray through the floor's own diagonal
+    // may count both of its halves, so a few pixels may stray.
+    std::map<int, int> seen[3];
+    int total[3] = {0, 0, 0};
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            const int t = m.at(r, c);
+            const int count = t < 0 ? 0 : (t == 2 ? 2 : 1);
+            const size_t i = 3 * (static_cast<size_t>(r) * w + c);
+            ++seen[count][rgb[i] + rgb[i + 1] + rgb[i + 2]];
+            ++total[count];
+        }
+    int brightness[3];
+    for (int k = 1; k < 3; ++k) {
+        ASSERT_GT(total[k], 0);
+        auto most = std::max_element(seen[k].begin(), seen[k].end(),
+                                     [](const auto& a, const auto& b) { return a.second < b.second; });
+        brightness[k] = most->first;
+        EXPECT_GE(most->second, total[k] * 19 / 20) << "surface count " << k;
+    }
+    EXPECT_GT(brightness[1], 0);
+    EXPECT_GT(brightness[2], brightness[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));
