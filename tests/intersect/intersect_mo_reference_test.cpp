@@ -27,11 +27,7 @@ Agreement compareWithReference(const TriangleSoup& soup, const PreparedScene& sc
 {
     const size_t n = rays.size();
     HitBlock block(n);
-    for (size_t i = 0; i < n; ++i) {
-        const float o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
-        const float d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
-        block.setRay(i, o, d, rays.tmax[i]);
-    }
+    block.setRays(rays);
     const int32_t height = static_cast<int32_t>(n) / width;
     EXPECT_EQ(block.run(scene.context(), width, height), vekStsOk);
     EXPECT_TRUE(block.guardsIntact());

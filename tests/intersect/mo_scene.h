@@ -69,6 +69,15 @@ struct HitBlock {
         }
         dist[i] = tmax;
     }
+    // Every ray of a set, in order.
+    void setRays(const RaySet& rays)
+    {
+        for (size_t i = 0; i < rays.size(); ++i) {
+            const float o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
+            const float d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
+            setRay(i, o, d, rays.tmax[i]);
+        }
+    }
     VekStatus run(const VekrIntersectContext& ctx, int32_t width, int32_t height)
     {
         float* uv[2] = {u.data(), v.data()};

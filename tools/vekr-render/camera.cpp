@@ -26,21 +26,21 @@ bool normalize(double v[3])
 
 }  // namespace
 
-bool makeCameraRays(const CameraSpec& spec, int32_t width, int32_t height, CameraRays& out)
+bool makeCameraRays(const CameraPose& pose, int32_t width, int32_t height, CameraRays& out)
 {
-    double f[3] = {spec.lookAt[0] - spec.eye[0], spec.lookAt[1] - spec.eye[1], spec.lookAt[2] - spec.eye[2]};
+    double f[3] = {pose.lookAt[0] - pose.eye[0], pose.lookAt[1] - pose.eye[1], pose.lookAt[2] - pose.eye[2]};
     if (!normalize(f)) return false;
     double r[3], u[3];
-    cross(f, spec.up, r);
+    cross(f, pose.up, r);
     if (!normalize(r)) return false;
     cross(r, f, u);
     // Half the image height at distance 1; one pixel is `step` wide and high.
-    const double h = std::tan(spec.fovDegrees * kPi / 360.0);
+    const double h = std::tan(pose.fovDegrees * kPi / 360.0);
     const double step = 2.0 * h / height;
     const double x0 = (0.5 - 0.5 * width) * step;   // centre of column 0
     const double y0 = (0.5 * height - 0.5) * step;  // centre of row 0
     for (int k = 0; k < 3; ++k) {
-        out.eye[k] = float(spec.eye[k]);
+        out.eye[k] = float(pose.eye[k]);
         out.d00[k] = float(f[k] + r[k] * x0 + u[k] * y0);
         out.du[k] = float(r[k] * step);
         out.dv[k] = float(-u[k] * step);
@@ -48,9 +48,9 @@ bool makeCameraRays(const CameraSpec& spec, int32_t width, int32_t height, Camer
     return true;
 }
 
-CameraSpec frameBox(const float box[6], double fovDegrees, double aspect)
+CameraPose frameBox(const float box[6], double fovDegrees, double aspect)
 {
-    CameraSpec s{};
+    CameraPose s{};
     double radius = 0.0;
     for (int k = 0; k < 3; ++k) {
         s.lookAt[k] = 0.5 * (double(box[k]) + box[k + 3]);

@@ -7,7 +7,7 @@
 
 namespace vekr_render {
 
-struct CameraSpec {
+struct CameraPose {
     double eye[3];
     double lookAt[3];
     double up[3];
@@ -25,11 +25,11 @@ struct CameraRays {
 
 // False when the view is degenerate (eye on the look-at point, or up along
 // the view direction).
-bool makeCameraRays(const CameraSpec& spec, int32_t width, int32_t height, CameraRays& out);
+bool makeCameraRays(const CameraPose& pose, int32_t width, int32_t height, CameraRays& out);
 
 // A view of the box (6 floats, min then max) from the front, a little to
 // the right and above, with the whole box in the field of view.
-CameraSpec frameBox(const float box[6], double fovDegrees, double aspect);
+CameraPose frameBox(const float box[6], double fovDegrees, double aspect);
 
 }  // namespace vekr_render
 

@@ -165,7 +165,7 @@ int main(int argc, char** argv)
         params.algorithm = vekrKDTreeBuildSAH;
         params.maxDepth = std::min(50, 8 + static_cast<int32_t>(1.3 * std::log2(std::max(2, triangleCount))));
         params.splitFactor = 0.5f;
-        params.memoryLimit = 1024;
+        params.memoryLimit = opt.treeMemoryMB;
         params.pBuildBox = nullptr;
     } else {
         params.algorithm = vekrKDTreeBuildSimple;
@@ -182,12 +182,12 @@ int main(int argc, char** argv)
                     " (status " + std::to_string(built) + ")");
 
     // Camera and light.
-    CameraSpec spec = frameBox(box, opt.fovDegrees, static_cast<double>(opt.width) / opt.height);
-    if (opt.hasEye) std::copy(opt.eye, opt.eye + 3, spec.eye);
-    if (opt.hasLookAt) std::copy(opt.lookAt, opt.lookAt + 3, spec.lookAt);
-    std::copy(opt.up, opt.up + 3, spec.up);
+    CameraPose pose = frameBox(box, opt.fovDegrees, static_cast<double>(opt.width) / opt.height);
+    if (opt.hasEye) std::copy(opt.eye, opt.eye + 3, pose.eye);
+    if (opt.hasLookAt) std::copy(opt.lookAt, opt.lookAt + 3, pose.lookAt);
+    std::copy(opt.up, opt.up + 3, pose.up);
     RenderJob job{};
-    if (!makeCameraRays(spec, opt.width, opt.height, job.camera)) {
+    if (!makeCameraRays(pose, opt.width, opt.height, job.camera)) {
         vekrKDTreeFree(tree);
         std::fprintf(stderr, "vekr-render: the eye coincides with the look-at point, or up is parallel to the view\n");
         return 2;
@@ -201,7 +201,7 @@ int main(int argc, char** argv)
         light[k] = opt.hasLight ? opt.light[k] : 0.5 * double(box[k] + box[k + 3]) + radius * offset[k];
     }
     double lightDistance = 0.0;
-    for (int k = 0; k < 3; ++k) lightDistance += (light[k] - spec.lookAt[k]) * (light[k] - spec.lookAt[k]);
+    for (int k = 0; k < 3; ++k) lightDistance += (light[k] - pose.lookAt[k]) * (light[k] - pose.lookAt[k]);
     job.lighting = Lighting{{float(light[0]), float(light[1]), float(light[2])},
                             {1.0f, 0.97f, 0.92f},
                             {0.14f, 0.15f, 0.17f},

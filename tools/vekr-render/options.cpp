@@ -29,6 +29,7 @@ const char kUsage[] =
     "Scene:\n"
     "      --tree=KIND         kd-tree: sah (default) or simple (one leaf holding\n"
     "                          every triangle: each ray tests them all)\n"
+    "      --tree-memory=MB    working memory the sah build may use (default: 1024)\n"
     "      --triangles=N       approximate size of the built-in scene (default:\n"
     "                          100000 with the sah tree, 2000 with the simple tree)\n"
     "      --smooth            interpolate vertex normals; computed from the faces\n"
@@ -58,6 +59,7 @@ const char kUsage[] =
 enum LongOnly {
     kTriangleMap = 256,
     kTree,
+    kTreeMemory,
     kTriangles,
     kSmooth,
     kNoShadows,
@@ -132,6 +134,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
         {"help", no_argument, nullptr, 'h'},
         {"triangle-map", required_argument, nullptr, kTriangleMap},
         {"tree", required_argument, nullptr, kTree},
+        {"tree-memory", required_argument, nullptr, kTreeMemory},
         {"triangles", required_argument, nullptr, kTriangles},
         {"smooth", no_argument, nullptr, kSmooth},
         {"no-shadows", no_argument, nullptr, kNoShadows},
@@ -181,6 +184,10 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
                 o.tree = TreeKind::Simple;
             else
                 ok = usageError("unknown tree kind '%s' (expected sah or simple)", optarg);
+            break;
+        case kTreeMemory:
+            if (!parseInt(optarg, 32, 4095, o.treeMemoryMB))
+                ok = usageError("invalid tree memory '%s' (expected megabytes, 32 to 4095)", optarg);
             break;
         case kTriangles:
             if (!parseInt(optarg, 1, 50000000, o.builtinTriangles))

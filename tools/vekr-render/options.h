@@ -16,6 +16,7 @@ struct Options {
     int32_t width = 512, height = 512;
     TreeKind tree = TreeKind::Sah;
     int32_t builtinTriangles = 0;  // 0: chosen from the tree kind
+    int32_t treeMemoryMB = 1024;   // working-memory limit of the SAH build
     bool hasEye = false, hasLookAt = false, hasLight = false;
     double eye[3] = {0, 0, 0}, lookAt[3] = {0, 0, 0}, up[3] = {0, 1, 0}, light[3] = {0, 0, 0};
     double fovDegrees = 40.0;

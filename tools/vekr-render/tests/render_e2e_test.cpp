@@ -212,6 +212,33 @@ TEST_P(VekrRenderTrees, XrayCountsTheSurfacesBehindEachPixel)
 
 INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));
 
+TEST(VekrRender, FileNormalsChangeShadingNotVisibility)
+{
+    // The square again, with per-corner normals tilted differently at two
+    // corners: a vertex used with two normals is split, which must not move
+    // any triangle.
+    const std::string plain = tempPath("plain.obj"), normals = tempPath("normals.obj");
+    writeFile(plain, kSquare);
+    writeFile(normals,
+              "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\nvn 0 0 1\nvn 0.3 0 1\nvn 0 0.3 1\n"
+              "f 1//1 2//2 4//1\nf 2//3 3//1 4//2\n");
+    TriangleMap maps[2];
+    std::vector<uint8_t> images[2];
+    const std::string* files[2] = {&plain, &normals};
+    for (int i = 0; i < 2; ++i) {
+        const std::string map = tempPath("normals_" + std::to_string(i) + ".txt");
+        const std::string png = tempPath("normals_" + std::to_string(i) + ".png");
+        const Outcome run = runRender("--tree simple -q -s 24 --eye 0,0,5 --look-at 0,0,0 -o " + png +
+                                      " --triangle-map " + map + " " + *files[i]);
+        ASSERT_EQ(run.status, 0) << run.err;
+        maps[i] = readMap(map);
+        int w = 0, h = 0;
+        images[i] = readPng(png, w, h);
+    }
+    EXPECT_EQ(maps[0].tri, maps[1].tri);
+    EXPECT_NE(images[0], images[1]);
+}
+
 TEST(VekrRender, BunnySeenAlikeThroughBothTrees)
 {
     const std::string bunny = std::string(VEKR_SHARED_DATA_DIR) + "/bunny.obj";
