@@ -215,6 +215,7 @@ int main(int argc, char** argv)
     job.smoothNormals = mesh.hasVertexNormals();
     job.shadows = opt.shadows;
     job.xrayLayers = opt.xrayLayers;
+    job.bounces = opt.bounces;
     job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
 
     Image image;

@@ -44,6 +44,8 @@ const char kUsage[] =
     "      --light=X,Y,Z       point light position\n"
     "      --no-shadows        light every surface that faces the light (default:\n"
     "                          hard shadows, one any-hit ray per lit point)\n"
+    "      --bounces=N         mirror reflections followed per pixel, 0 to 16\n"
+    "                          (default: 2; only surfaces that mirror reflect)\n"
     "      --xray=N            x-ray picture: brightness counts the surfaces each\n"
     "                          eye ray passes through, up to N (1 to 64)\n"
     "\n"
@@ -64,6 +66,7 @@ enum LongOnly {
     kSmooth,
     kNoShadows,
     kXray,
+    kBounces,
     kEye,
     kLookAt,
     kUp,
@@ -139,6 +142,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
         {"smooth", no_argument, nullptr, kSmooth},
         {"no-shadows", no_argument, nullptr, kNoShadows},
         {"xray", required_argument, nullptr, kXray},
+        {"bounces", required_argument, nullptr, kBounces},
         {"eye", required_argument, nullptr, kEye},
         {"look-at", required_argument, nullptr, kLookAt},
         {"up", required_argument, nullptr, kUp},
@@ -198,6 +202,9 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kNoShadows:
             o.shadows = false;
+            break;
+        case kBounces:
+            if (!parseInt(optarg, 0, 16, o.bounces)) ok = usageError("invalid bounce count '%s' (0 to 16)", optarg);
             break;
         case kXray:
             if (!parseInt(optarg, 1, 64, o.xrayLayers)) ok = usageError("invalid x-ray layer count '%s' (1 to 64)", optarg);

@@ -210,6 +210,34 @@ TEST_P(VekrRenderTrees, XrayCountsTheSurfacesBehindEachPixel)
     EXPECT_GT(brightness[2], brightness[1]);
 }
 
+TEST_P(VekrRenderTrees, MirrorBallReflectsTheRoom)
+{
+    // The built-in room has one mirroring object, the ball: bounces change
+    // the colour of some pixels that see a surface, never what they see
+    // first, and never the background.
+    const std::string tree = GetParam();
+    const std::string common = "--tree " + tree + " --triangles 3000 -q -s 64x48 ";
+    const std::string flat = tempPath("mirror0_" + tree + ".png"), shiny = tempPath("mirror2_" + tree + ".png"),
+                      map0 = tempPath("mirror0.txt"), map2 = tempPath("mirror2.txt");
+    ASSERT_EQ(runRender(common + "--bounces=0 -o " + flat + " --triangle-map " + map0).status, 0);
+    ASSERT_EQ(runRender(common + "--bounces=2 -o " + shiny + " --triangle-map " + map2).status, 0);
+    const TriangleMap m = readMap(map0);
+    EXPECT_EQ(m.tri, readMap(map2).tri);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> a = readPng(flat, w, h), b = readPng(shiny, w, h);
+    ASSERT_EQ(a.size(), b.size());
+    int changed = 0, seen = 0;
+    for (size_t p = 0; p < m.tri.size(); ++p) {
+        const bool differs = a[3 * p] != b[3 * p] || a[3 * p + 1] != b[3 * p + 1] || a[3 * p + 2] != b[3 * p + 2];
+        seen += m.tri[p] >= 0;
+        if (!differs) continue;
+        ++changed;
+        EXPECT_GE(m.tri[p], 0) << "pixel " << p << " sees nothing yet changed";
+    }
+    EXPECT_GT(changed, 10);
+    EXPECT_LT(changed, seen / 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));
 
 TEST(VekrRender, FileNormalsChangeShadingNotVisibility)
