@@ -17,47 +17,23 @@
 #include "vekr.h"
 
 #ifdef VEKR_HAVE_WORKLOADS
-#include "workloads.h"
+#include "support/bench_scenes.h"
 
 namespace {
 
-struct Scene {
-    std::vector<float> v;
-    std::vector<int32_t> t;  // 4 words per triangle
-    int32_t nv = 0, nt = 0;
-};
-
-bool toScene(wl_mesh& m, Scene& s)
-{
-    s.nv = m.nv;
-    s.nt = m.nt;
-    s.v.assign(m.v, m.v + 3 * static_cast<size_t>(m.nv));
-    s.t.resize(4 * static_cast<size_t>(m.nt));
-    for (int32_t i = 0; i < m.nt; ++i) {
-        for (int k = 0; k < 3; ++k) s.t[4 * i + k] = m.idx[3 * i + k];
-        s.t[4 * i + 3] = 0;
-    }
-    wl_free_mesh(&m);
-    return true;
-}
+using Scene = vekr_bench::BenchScene;
 
 const Scene* bunny()
 {
     static Scene s;
-    static bool ok = [] {
-        wl_mesh m{};
-        return wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m) == 0 && toScene(m, s);
-    }();
+    static const bool ok = vekr_bench::loadBenchScene(WL_SCENE_BUNNY, s);
     return ok ? &s : nullptr;
 }
 
 const Scene* spheres()
 {
     static Scene s;
-    static bool ok = [] {
-        wl_mesh m{};
-        return wl_make_spheres(&m) == 0 && toScene(m, s);
-    }();
+    static const bool ok = vekr_bench::loadBenchScene(WL_SCENE_SPHERES, s);
     return ok ? &s : nullptr;
 }
 
@@ -107,7 +83,7 @@ VekStatus buildOnce(const Scene& s, VekrKDTreeNode** tree, int32_t* size, bool s
 {
     omp_set_max_active_levels(serial ? 0 : 1);
     const VekStatus st =
-        vekr::buildKDTreeSAH(s.v.data(), s.t.data(), s.nv, s.nt, tree, size, 0.5f, 50, 2000u << 20, nullptr);
+        vekr::buildKDTreeSAH(s.vertices.data(), s.triangles.data(), s.vertexCount, s.triangleCount, tree, size, 0.5f, 50, 2000u << 20, nullptr);
     omp_set_max_active_levels(1);
     return st;
 }
@@ -136,7 +112,7 @@ void BM_SAHBuild(benchmark::State& state, const Scene* (*scene)(), bool serial)
     TreeStats st;
     st.walk(tree, 0);
     vekFree(tree);
-    state.counters["triangles"] = static_cast<double>(s->nt);
+    state.counters["triangles"] = static_cast<double>(s->triangleCount);
     state.counters["peak_MB"] = static_cast<double>(peak.peak.load()) / (1 << 20);
     state.counters["block_MB"] = static_cast<double>(size) / (1 << 20);
     state.counters["leaves"] = static_cast<double>(st.leaves);
@@ -153,11 +129,11 @@ void BM_CopyScene(benchmark::State& state, const Scene* (*scene)())
         state.SkipWithError("scene not available");
         return;
     }
-    std::vector<float> v(s->v.size());
-    std::vector<int32_t> t(s->t.size());
+    std::vector<float> v(s->vertices.size());
+    std::vector<int32_t> t(s->triangles.size());
     for (auto _ : state) {
-        std::memcpy(v.data(), s->v.data(), 4 * v.size());
-        std::memcpy(t.data(), s->t.data(), 4 * t.size());
+        std::memcpy(v.data(), s->vertices.data(), 4 * v.size());
+        std::memcpy(t.data(), s->triangles.data(), 4 * t.size());
         benchmark::ClobberMemory();
     }
 }

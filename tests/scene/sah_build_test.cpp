@@ -289,6 +289,45 @@ TEST(SAHBuild, PlanarTriangleInTheSplitPlaneGoesToTheFlaggedSide)
     EXPECT_EQ(got, (std::set<int32_t>{0, 1}));
 }
 
+// One triangle across the corner of a cell ten times its size: every axis
+// offers the same cut of the empty space beyond it, and of equal costs the
+// later axis wins, so even this single-triangle root is cut on z at the
+// triangle's top, with an empty leaf above. (K = 300 and the cut costs
+// 0.7 x 6 x 20 = 84, a gain of 216 over the threshold 0.5058 K at f = 1.)
+TEST(SAHBuild, EmptySpaceIsCutOffEvenForOneTriangle)
+{
+    TriangleSoup s;
+    const float a[3] = {1, 0, 0}, b[3] = {0, 1, 0}, c[3] = {0, 0, 1};
+    s.addTriangle(a, b, c);
+    const float box[6] = {0, 0, 0, 10, 10, 10};
+    const Built t = build(s, 20, 1.0f, box);
+    ASSERT_EQ(t.status, vekStsOk);
+    ASSERT_FALSE(vekr::kd::isLeaf(*t.tree));
+    EXPECT_EQ(vekr::kd::splitAxis(*t.tree), 2);
+    EXPECT_EQ(vekr::kd::splitPosition(*t.tree), 1.0f);
+    const VekrKDTreeNode* above = vekr::kd::child(t.tree, 1);
+    EXPECT_TRUE(vekr::kd::isLeaf(*above) && vekr::kd::leafCount(*above) == 0);
+    // With f = 0.5 the same gain is below the threshold: a root leaf.
+    const Built leaf = build(s, 20, 0.5f, box);
+    ASSERT_EQ(leaf.status, vekStsOk);
+    EXPECT_TRUE(vekr::kd::isLeaf(*leaf.tree));
+}
+
+// A cell thin in two directions is never split, however many triangles.
+TEST(SAHBuild, CellFlatInTwoDirectionsStaysOneLeaf)
+{
+    TriangleSoup s;
+    for (int i = 0; i < 200; ++i) {
+        const float x = 0.05f * i;
+        const float a[3] = {x, 0, 0}, b[3] = {x + 1, 5e-6f, 0}, c[3] = {x + 2, 0, 5e-6f};
+        s.addTriangle(a, b, c);
+    }
+    const Built t = build(s, 50, 1.0f);
+    ASSERT_EQ(t.status, vekStsOk);
+    EXPECT_EQ(t.tree->word0, -16);
+    EXPECT_EQ(t.tree->word1, 200);
+}
+
 // The build refuses to start below 12 nV + 84 nT + 33,554,676 bytes. With
 // nT = 1 and nV = 87,354 that is exactly 33 MB, which the descriptor can
 // express: 33 MB passes the test (the build then runs out of budget for its

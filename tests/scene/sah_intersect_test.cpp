@@ -43,11 +43,7 @@ void expectAgreement(const TriangleSoup& s, const SahScene& scene, const RaySet&
 {
     const size_t n = rays.size();
     HitBlock block(n);
-    for (size_t i = 0; i < n; ++i) {
-        const float o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
-        const float d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
-        block.setRay(i, o, d, rays.tmax[i]);
-    }
+    block.setRays(rays);
     const VekrIntersectContext ctx{scene.box, scene.accel.data(), scene.tree};
     ASSERT_EQ(block.run(ctx, width, static_cast<int32_t>(n) / width), vekStsOk);
     size_t hits = 0, close = 0, wrong = 0;
