@@ -7,8 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "ray_workloads.h"
+#include "support/bench_scenes.h"
 
 namespace vekr_bench {
 
@@ -16,23 +18,20 @@ namespace {
 
 bool loadScene(int which, SceneSet& s)
 {
-    wl_mesh m{};
-    const bool loaded = which == kBunny ? wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m) == 0
-                                        : wl_make_spheres(&m) == 0;
-    if (!loaded) {
-        wl_free_mesh(&m);
-        return false;
-    }
-    s.vertexCount = m.nv;
-    s.triangleCount = m.nt;
-    s.vertices.assign(m.v, m.v + 3 * static_cast<size_t>(m.nv));
-    s.triangles.resize(4 * static_cast<size_t>(m.nt));
-    for (int32_t i = 0; i < m.nt; ++i) {
-        for (int k = 0; k < 3; ++k) s.triangles[4 * static_cast<size_t>(i) + k] = m.idx[3 * static_cast<size_t>(i) + k];
-        s.triangles[4 * static_cast<size_t>(i) + 3] = 0;
-    }
-    wl_mesh_bounds(&m, s.bmin, s.bmax);
-    wl_free_mesh(&m);
+    BenchScene scene;
+    if (!loadBenchScene(which == kBunny ? WL_SCENE_BUNNY : WL_SCENE_SPHERES, scene)) return false;
+    s.vertices = std::move(scene.vertices);
+    s.triangles = std::move(scene.triangles);
+    s.vertexCount = scene.vertexCount;
+    s.triangleCount = scene.triangleCount;
+    // W3 origins are drawn from the box of the vertices themselves.
+    for (int k = 0; k < 3; ++k) s.bmin[k] = s.bmax[k] = s.vertices[k];
+    for (int32_t i = 1; i < s.vertexCount; ++i)
+        for (int k = 0; k < 3; ++k) {
+            const float x = s.vertices[3 * static_cast<size_t>(i) + k];
+            s.bmin[k] = x < s.bmin[k] ? x : s.bmin[k];
+            s.bmax[k] = x > s.bmax[k] ? x : s.bmax[k];
+        }
     return true;
 }
 
