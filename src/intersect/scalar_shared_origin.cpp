@@ -8,10 +8,9 @@
 #include <cstdint>
 
 #include "intersect/scalar_shared_origin.h"
+#include "intersect/nearest_hit_visitor.h"
 #include "intersect/scalar_traversal.h"
 #include "intersect/shared_origin_clip.h"
-#include "intersect/triangle_test.h"
-#include "scene/kdtree_node.h"
 
 namespace vekr {
 
@@ -25,16 +24,21 @@ constexpr float kSuccessiveSplitTolerance = 0.00019f;  // bits 0x39473ABD
 
 constexpr float kFloatMax = 3.4028235e38f;  // bits 0x7F7FFFFF
 
-// Triangles a ray may not report again. The closest-hit search has none.
-struct NoExclusion {
+// Closest hit from the origin: no determinant threshold, and any candidate
+// strictly nearer than the present hit replaces it.
+struct ClosestRules {
+    static constexpr bool kDetThreshold = false;
     bool passOver(int32_t) const { return false; }
+    bool accepts(float t, float present) const { return t < present && t > 0.0f; }
     bool reported(int32_t) const { return false; }
+    void took(int32_t) {}
 };
 
-// The hits of the last eight searches of one ray; the most recent one is
-// passed over before any arithmetic, the others once a candidate is near
-// enough to matter.
-class EarlierHits {
+// Successive hits: as the closest hit, and a triangle already hit by this
+// ray is not reported again. The hits of the last eight searches are kept;
+// the most recent one is passed over before any arithmetic, the others once
+// a candidate is near enough to matter.
+class SuccessiveRules : public ClosestRules {
 public:
     bool passOver(int32_t n) const { return n == last_; }
     bool reported(int32_t n) const
@@ -44,6 +48,7 @@ public:
             if (slot_[s] == n) return true;
         return false;
     }
+    // Called after each search that found triangle n.
     void add(int32_t n)
     {
         slot_[searches_ & 7] = n;
@@ -56,52 +61,6 @@ private:
     int32_t searches_ = 0;
     int32_t last_ = -1;
 };
-
-// Writes every accepted hit at once into one ray's entries (dist, u, v, tri
-// point at them), so later triangles are measured against it.
-template <class Exclusion>
-class NearestHitSO {
-public:
-    NearestHitSO(const VekrTriangleAccel* accel, const float* o, const float* d, const HitPlanes& at,
-                 const Exclusion& excluded)
-        : accel_(accel), o_(o), d_(d), at_(at), excluded_(excluded), dist_(*at.dist)
-    {
-    }
-
-    bool visitLeaf(const VekrKDTreeNode* leaf)
-    {
-        kd::forEachLeafTriangle(leaf, [this](int32_t n) { test(n); });
-        return false;
-    }
-    float reach() const { return dist_; }
-
-private:
-    void test(int32_t n)
-    {
-        if (excluded_.passOver(n)) return;
-        TriangleCrossing c;
-        if (!crossTriangle<false>(accel_[n], o_, d_, c)) return;
-        const float t = c.tn / c.det;
-        if (!(t < dist_ && t > 0.0f) || excluded_.reported(n)) return;
-        dist_ = t;
-        *at_.dist = t;
-        *at_.u = c.w1 / c.det;
-        *at_.v = c.w2 / c.det;
-        *at_.tri = n;
-    }
-
-    const VekrTriangleAccel* accel_;
-    const float* o_;
-    const float* d_;
-    HitPlanes at_;
-    const Exclusion& excluded_;
-    float dist_;
-};
-
-HitPlanes entriesOf(const HitPlanes& p, size_t i)
-{
-    return HitPlanes{p.dist + i, p.u + i, p.v + i, p.tri + i};
-}
 
 // Ray i from the common origin, clipped to the box from [0, tmax]; false
 // when it misses the box.
@@ -127,8 +86,8 @@ void intersectScalarSO(const RayBlockSO& b, const SceneView& scene)
         TraversalRay ray;
         float d[3], tnear, tfar;
         if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
-        const NoExclusion none;
-        NearestHitSO<NoExclusion> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), none);
+        ClosestRules rules;
+        NearestHitVisitor<ClosestRules> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), rules);
         traverseKDTree(scene.root, ray, tnear, tfar + kExitSlack, kSplitTolerance, hits);
     }
 }
@@ -144,10 +103,10 @@ void successiveHitsScalar(const SuccessiveBlock& b, const SceneView& scene)
         float d[3], tnear, tfar;
         if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
         tfar = tfar + kExitSlack;
-        EarlierHits earlier;
+        SuccessiveRules earlier;
         for (int32_t k = 0;; ++k) {
             const HitPlanes at = entriesOf(b.hit, static_cast<size_t>(k) * count + i);
-            NearestHitSO<EarlierHits> hits(scene.accel, ray.o, d, at, earlier);
+            NearestHitVisitor<SuccessiveRules> hits(scene.accel, ray.o, d, at, earlier);
             traverseKDTree(scene.root, ray, tnear, tfar, kSuccessiveSplitTolerance, hits);
             if (*at.tri == -1) break;
 
