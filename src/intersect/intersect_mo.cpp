@@ -1,5 +1,6 @@
 // vekrIntersectMO_32f: closest hit for a block of rays with an origin each.
 #include "intersect/intersect_path.h"
+#include "intersect/packet_path.h"
 #include "intersect/ray_block.h"
 #include "intersect/scalar_intersect_mo.h"
 #include "vekr.h"
@@ -18,8 +19,9 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectMO_32f(const float* const pO
                                  {pDist, pHitUV[0], pHitUV[1], pTriIndex},
                                  blockSize.width,
                                  blockSize.height};
-    // Blocks for which vekr::takesPacketPathMO holds belong to the 4 x 4
-    // packet kernels; until those are in, every block is traced ray by ray.
-    vekr::intersectScalarMO(block, vekr::sceneOf(*pContext));
+    if (vekr::takesPacketPathMO(block))
+        vekr::isect::packetClosestMO(block, vekr::sceneOf(*pContext));
+    else
+        vekr::intersectScalarMO(block, vekr::sceneOf(*pContext));
     return vekStsOk;
 }

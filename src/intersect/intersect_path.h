@@ -12,6 +12,7 @@
 
 #include "core/path_select.h"
 #include "intersect/ray_block.h"
+#include "intersect/ray_block_so.h"
 
 namespace vekr {
 
@@ -26,6 +27,24 @@ inline bool takesPacketPathMO(const RayBlockMO& b)
 {
     return blockQualifiesForPackets(b.width, b.height, b.origin[0], b.origin[1], b.origin[2], b.hit.dist,
                                     b.dir[0], b.dir[1], b.dir[2], b.hit.u, b.hit.v, b.hit.tri);
+}
+
+// Shared-origin calls: the origin point itself is never tested.
+inline bool takesPacketPathSO(const RayBlockSO& b)
+{
+    return blockQualifiesForPackets(b.width, b.height, b.dir[0], b.dir[1], b.dir[2], b.hit.dist, b.hit.u, b.hit.v,
+                                    b.hit.tri);
+}
+
+inline bool takesPacketPathSuccessive(const SuccessiveBlock& b)
+{
+    return blockQualifiesForPackets(b.width, b.height, b.dir[0], b.dir[1], b.dir[2], b.hit.dist, b.hit.u, b.hit.v,
+                                    b.hit.tri);
+}
+
+inline bool takesPacketPathOcclusion(const OcclusionBlock& b)
+{
+    return blockQualifiesForPackets(b.width, b.height, b.tri, b.mask, b.dir[0], b.dir[1], b.dir[2]);
 }
 
 }  // namespace vekr

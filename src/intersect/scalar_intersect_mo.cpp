@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "intersect/nearest_hit_visitor.h"
 #include "intersect/ray_box_clip.h"
 #include "intersect/scalar_traversal.h"
 #include "intersect/triangle_test.h"
@@ -29,44 +30,18 @@ constexpr float kExitSlack = 0.0001f;  // bits 0x38D1B717
 // How much nearer a candidate must be than the present hit.
 constexpr float kAcceptMargin = 0.00001f;
 
-class ClosestHitMO {
+// The triangle hit last is passed over outright (a triangle that straddles
+// a split sits in several leaves), grazing crossings are refused, and a
+// candidate must beat the present hit by the margin.
+class ClosestRulesMO {
 public:
-    ClosestHitMO(const VekrTriangleAccel* accel, const float* o, const float* d, const HitPlanes& out, size_t i,
-                 float tmax)
-        : accel_(accel), o_(o), d_(d), out_(out), i_(i), dist_(tmax)
-    {
-    }
-
-    bool visitLeaf(const VekrKDTreeNode* leaf)
-    {
-        kd::forEachLeafTriangle(leaf, [this](int32_t n) { test(n); });
-        return false;
-    }
-
-    float reach() const { return dist_; }
+    static constexpr bool kDetThreshold = true;
+    bool passOver(int32_t n) const { return n == last_; }
+    bool accepts(float t, float present) const { return present - kAcceptMargin > t && t > 0.0f; }
+    bool reported(int32_t) const { return false; }
+    void took(int32_t n) { last_ = n; }
 
 private:
-    void test(int32_t n)
-    {
-        if (n == last_) return;
-        TriangleCrossing c;
-        if (!crossTriangle<true>(accel_[n], o_, d_, c)) return;
-        const float t = c.tn / c.det;
-        if (!(dist_ - kAcceptMargin > t && t > 0.0f)) return;
-        dist_ = t;
-        out_.dist[i_] = t;
-        out_.u[i_] = c.w1 / c.det;
-        out_.v[i_] = c.w2 / c.det;
-        out_.tri[i_] = n;
-        last_ = n;
-    }
-
-    const VekrTriangleAccel* accel_;
-    const float* o_;
-    const float* d_;
-    const HitPlanes& out_;
-    size_t i_;
-    float dist_;
     int32_t last_ = -1;
 };
 
@@ -85,7 +60,8 @@ void traceRayMO(const RayBlockMO& b, const SceneView& scene, size_t i)
     if (!clipToBoxMO(scene.box, d, tmax, ray, tnear, tfar)) return;
     tfar = tfar + kExitSlack;
 
-    ClosestHitMO hits(scene.accel, ray.o, d, b.hit, i, tmax);
+    ClosestRulesMO rules;
+    NearestHitVisitor<ClosestRulesMO> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), rules);
     traverseKDTree(scene.root, ray, tnear, tfar, kSplitTolerance, hits);
 }
 

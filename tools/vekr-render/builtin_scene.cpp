@@ -34,6 +34,7 @@ public:
     {
         m_.triangles.insert(m_.triangles.end(), {a, b, c, 0});
         m_.triangleColors.insert(m_.triangleColors.end(), color_, color_ + 3);
+        m_.triangleMirror.insert(m_.triangleMirror.end(), mirror_, mirror_ + 3);
     }
     void quad(int32_t a, int32_t b, int32_t c, int32_t d)
     {
@@ -45,6 +46,14 @@ public:
         color_[0] = r;
         color_[1] = g;
         color_[2] = b;
+        mirror_[0] = mirror_[1] = mirror_[2] = 0.0f;
+    }
+    // After setColor: the share of light the next triangles mirror.
+    void setMirror(float r, float g, float b)
+    {
+        mirror_[0] = r;
+        mirror_[1] = g;
+        mirror_[2] = b;
     }
 
     // A (rows x cols) grid over a parametric surface, closed in u when wrapU.
@@ -76,6 +85,7 @@ public:
 private:
     Mesh& m_;
     float color_[3] = {0.8f, 0.8f, 0.8f};
+    float mirror_[3] = {0.0f, 0.0f, 0.0f};
 };
 
 // Cells per side of a square grid of about `triangles` triangles.
@@ -104,6 +114,7 @@ Mesh makeBuiltinScene(int32_t targetTriangles)
         const V3 c{-1.6, 1.2, -1.6};
         const double r = 1.2;
         b.setColor(0.90f, 0.85f, 0.30f);
+        b.setMirror(0.55f, 0.52f, 0.35f);  // a brass ball that mirrors the room
         b.grid(rings, 2 * rings, true, [&](double u, double v, V3& p, V3& n) {
             const double theta = kPi * v, phi = 2 * kPi * u;
             n = {std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};

@@ -213,6 +213,9 @@ int main(int argc, char** argv)
     job.width = opt.width;
     job.height = opt.height;
     job.smoothNormals = mesh.hasVertexNormals();
+    job.shadows = opt.shadows;
+    job.xrayLayers = opt.xrayLayers;
+    job.bounces = opt.bounces;
     job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
 
     Image image;
@@ -229,8 +232,9 @@ int main(int argc, char** argv)
         std::printf("scene      %s: %d triangles, %d vertices\n",
                     opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(), triangleCount, mesh.vertexCount());
         std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
-        std::printf("image      %d x %d, %d thread%s, %s normals\n", image.width, image.height, job.threads,
-                    job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat");
+        std::printf("image      %d x %d, %d thread%s, %s normals, %s\n", image.width, image.height, job.threads,
+                    job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat",
+                    job.xrayLayers > 0 ? "x-ray" : (job.shadows ? "hard shadows" : "no shadows"));
         std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
         std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
                     image.intersectSeconds);

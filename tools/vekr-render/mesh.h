@@ -13,10 +13,12 @@ struct Mesh {
     std::vector<int32_t> triangles;     // first, second, third vertex, unused word
     std::vector<float> vertexNormals;   // x, y, z per vertex; empty when the scene has none
     std::vector<float> triangleColors;  // linear RGB albedo per triangle
+    std::vector<float> triangleMirror;  // RGB share of light mirrored per triangle; empty: no mirrors
 
     int32_t vertexCount() const { return static_cast<int32_t>(vertices.size() / 3); }
     int32_t triangleCount() const { return static_cast<int32_t>(triangles.size() / 4); }
     bool hasVertexNormals() const { return !vertexNormals.empty(); }
+    bool hasMirrors() const { return !triangleMirror.empty(); }
 };
 
 }  // namespace vekr_render

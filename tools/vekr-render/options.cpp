@@ -42,6 +42,12 @@ const char kUsage[] =
     "      --up=X,Y,Z          up direction (default: 0,1,0)\n"
     "      --fov=DEGREES       vertical field of view (default: 40)\n"
     "      --light=X,Y,Z       point light position\n"
+    "      --no-shadows        light every surface that faces the light (default:\n"
+    "                          hard shadows, one any-hit ray per lit point)\n"
+    "      --bounces=N         mirror reflections followed per pixel, 0 to 16\n"
+    "                          (default: 2; only surfaces that mirror reflect)\n"
+    "      --xray=N            x-ray picture: brightness counts the surfaces each\n"
+    "                          eye ray passes through, up to N (1 to 64)\n"
     "\n"
     "Run:\n"
     "  -t, --threads=N         render threads (default: all available)\n"
@@ -58,6 +64,9 @@ enum LongOnly {
     kTreeMemory,
     kTriangles,
     kSmooth,
+    kNoShadows,
+    kXray,
+    kBounces,
     kEye,
     kLookAt,
     kUp,
@@ -131,6 +140,9 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
         {"tree-memory", required_argument, nullptr, kTreeMemory},
         {"triangles", required_argument, nullptr, kTriangles},
         {"smooth", no_argument, nullptr, kSmooth},
+        {"no-shadows", no_argument, nullptr, kNoShadows},
+        {"xray", required_argument, nullptr, kXray},
+        {"bounces", required_argument, nullptr, kBounces},
         {"eye", required_argument, nullptr, kEye},
         {"look-at", required_argument, nullptr, kLookAt},
         {"up", required_argument, nullptr, kUp},
@@ -187,6 +199,15 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kSmooth:
             o.smooth = true;
+            break;
+        case kNoShadows:
+            o.shadows = false;
+            break;
+        case kBounces:
+            if (!parseInt(optarg, 0, 16, o.bounces)) ok = usageError("invalid bounce count '%s' (0 to 16)", optarg);
+            break;
+        case kXray:
+            if (!parseInt(optarg, 1, 64, o.xrayLayers)) ok = usageError("invalid x-ray layer count '%s' (1 to 64)", optarg);
             break;
         case kEye:
             o.hasEye = parseTriple(optarg, o.eye);

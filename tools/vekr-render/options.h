@@ -21,6 +21,9 @@ struct Options {
     double eye[3] = {0, 0, 0}, lookAt[3] = {0, 0, 0}, up[3] = {0, 1, 0}, light[3] = {0, 0, 0};
     double fovDegrees = 40.0;
     bool smooth = false;
+    bool shadows = true;  // trace a shadow ray from the light to every lit point
+    int32_t bounces = 2;     // mirror reflections followed per eye ray
+    int32_t xrayLayers = 0;  // above 0: count up to this many surfaces per eye ray instead of shading
     int threads = 0;  // 0: all available
     bool quiet = false;
 };

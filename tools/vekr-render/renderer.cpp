@@ -7,11 +7,21 @@
 //
 //   eye rays -> closest hit -> hit points and normals -> normals turned to the
 //   viewer -> light vectors, with rays whose surface faces away from the
-//   light dropped from the light mask -> cosine at the light and distance
+//   light dropped from the light mask -> shadow rays from the light, which
+//   drop every blocked point from the light mask -> cosine at the light and distance
 //   falloff -> ambient plus diffuse accumulated into the tile's colour.
 //
 // Triangle numbers from the intersection serve as the mask of every shading
 // step, so missed pixels cost nothing after the intersection.
+//
+// Mirrors: where a hit triangle mirrors part of the light, the ray is
+// reflected about the normal at the hit point and the same pipeline shades
+// what it sees, weighted by the mirrored share, for up to job.bounces
+// bounces.
+//
+// The x-ray picture replaces all of that by one successive-hit call per
+// tile: a pixel's brightness is the number of surfaces its ray passes
+// through, up to the chosen number of layers.
 #include "renderer.h"
 
 #include <omp.h>
@@ -45,8 +55,16 @@ struct FreeDeleter {
 // All per-ray planes of one thread, carved from one aligned allocation.
 class TileBuffers {
 public:
-    TileBuffers() : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float))))
+    explicit TileBuffers(int32_t layers)
+        : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
+          layers_(static_cast<float*>(std::aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
     {
+        if (!layers_) throw std::bad_alloc();
+        const size_t layerEntries = static_cast<size_t>(std::max(layers, 1)) * kTileRays;
+        layerDist = layers_.get();
+        layerUV[0] = layerDist + layerEntries;
+        layerUV[1] = layerUV[0] + layerEntries;
+        layerTri = reinterpret_cast<int32_t*>(layerUV[1] + layerEntries);
         if (!store_) throw std::bad_alloc();
         std::memset(store_.get(), 0, kPlanes * kTileRays * sizeof(float));
         float* p = store_.get();
@@ -55,7 +73,7 @@ public:
             p += kTileRays;
             return q;
         };
-        for (auto* planes : {origin, dir, hit, normal, shadowDir, albedo, color})
+        for (auto* planes : {origin, dir, hit, normal, shadowDir, albedo, color, mirror, weight, total})
             for (int k = 0; k < 3; ++k) planes[k] = take();
         dist = take();
         uv[0] = take();
@@ -67,6 +85,9 @@ public:
         ones = take();
         tri = reinterpret_cast<int32_t*>(take());
         lit = reinterpret_cast<int32_t*>(take());
+        blocker = reinterpret_cast<int32_t*>(take());
+        primaryTri = reinterpret_cast<int32_t*>(take());
+        reflecting = reinterpret_cast<int32_t*>(take());
         std::fill(ones, ones + kTileRays, 1.0f);
     }
 
@@ -77,6 +98,9 @@ public:
     float* shadowDir[3];
     float* albedo[3];
     float* color[3];
+    float* mirror[3];  // mirrored share at the present hits
+    float* weight[3];  // share of the pixel that the present rays carry
+    float* total[3];   // the pixel's colour summed over the bounces
     float* dist;
     float* uv[2];
     float* cosView;
@@ -86,27 +110,91 @@ public:
     float* ones;
     int32_t* tri;
     int32_t* lit;
+    int32_t* blocker;
+    int32_t* primaryTri;  // triangle seen by each eye ray
+    int32_t* reflecting;  // rays that go on to a mirror bounce, -1 for the others
+    // Hit planes of the x-ray picture, one per layer.
+    float* layerDist;
+    float* layerUV[2];
+    int32_t* layerTri;
 
 private:
-    static constexpr int kPlanes = 7 * 3 + 10;
+    static constexpr int kPlanes = 10 * 3 + 13;
     std::unique_ptr<float, FreeDeleter> store_;
+    std::unique_ptr<float, FreeDeleter> layers_;
 };
 
+// Writes a tile's colours and first triangles into the image.
+void storeTile(const TileBuffers& b, const int32_t* tri, int32_t tileCol, int32_t tileRow, int32_t w, int32_t h,
+               Image& image)
+{
+    for (int32_t r = 0; r < h; ++r) {
+        const size_t row = static_cast<size_t>(tileRow * kTile + r) * static_cast<size_t>(image.width);
+        for (int32_t c = 0; c < w; ++c) {
+            const size_t px = row + static_cast<size_t>(tileCol * kTile + c);
+            const int32_t i = r * w + c;
+            image.triangle[px] = tri[i];
+            for (int k = 0; k < 3; ++k) image.rgb[3 * px + k] = b.color[k][i];
+        }
+    }
+}
+
+// X-ray tile: the eye rays in b.dir are followed through up to
+// job.xrayLayers surfaces; brightness grows with the count. Returns the
+// seconds spent in the intersection call.
+double renderXrayTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, int32_t w, int32_t h,
+                      Image& image)
+{
+    const int32_t n = w * h;
+    std::fill(b.layerDist, b.layerDist + n, kNoLimit);
+    const auto start = Clock::now();
+    vekrIntersectMultipleSO_32f(job.camera.eye, b.dir, b.layerDist, b.layerUV, b.layerTri, VekrSize{w, h},
+                                job.xrayLayers, &job.scene);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t count = 0;
+        while (count < job.xrayLayers && b.layerTri[static_cast<size_t>(count) * n + i] >= 0) ++count;
+        const float level = static_cast<float>(count) / static_cast<float>(job.xrayLayers);
+        b.color[0][i] = 0.6f * level;
+        b.color[1][i] = 0.85f * level;
+        b.color[2][i] = level;
+    }
+    storeTile(b, b.layerTri, tileCol, tileRow, w, h, image);
+    return seconds;
+}
+
+double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h);
+void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h);
+
 // Shades tile (tileCol, tileRow) into the image; returns the seconds spent
-// in the intersection call.
+// in the primary intersection call.
 double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, Image& image)
 {
-    const Mesh& mesh = *job.mesh;
-    const Lighting& lighting = job.lighting;
     const int32_t w = std::min(kTile, job.width - tileCol * kTile);
     const int32_t h = std::min(kTile, job.height - tileRow * kTile);
     const int32_t n = w * h;
 
     vekrCastEye_32f(job.camera.d00, job.camera.du, job.camera.dv, tileCol, tileRow, VekrSize{kTile, kTile}, b.dir,
                     VekrSize{w, h});
+    if (job.xrayLayers > 0) return renderXrayTile(job, b, tileCol, tileRow, w, h, image);
     for (int k = 0; k < 3; ++k) std::fill(b.origin[k], b.origin[k] + n, job.camera.eye[k]);
     std::fill(b.dist, b.dist + n, kNoLimit);
 
+    double seconds = traceAndShade(job, b, w, h);
+    std::memcpy(b.primaryTri, b.tri, sizeof(int32_t) * static_cast<size_t>(n));
+    if (job.bounces > 0 && job.mesh->hasMirrors()) reflect(job, b, w, h);
+    storeTile(b, b.primaryTri, tileCol, tileRow, w, h, image);
+    return seconds;
+}
+
+// Traces the rays of b.origin and b.dir up to b.dist and shades what they
+// hit into b.color (0 for misses). Returns the seconds spent in the
+// closest-hit call.
+double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
+{
+    const Mesh& mesh = *job.mesh;
+    const Lighting& lighting = job.lighting;
+    const int32_t n = w * h;
     const auto start = Clock::now();
     vekrIntersectMO_32f(b.origin, b.dir, b.dist, b.uv, b.tri, &job.scene, VekrSize{w, h});
     const double intersectSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -122,6 +210,9 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
     // from the viewer's side.
     std::memcpy(b.lit, b.tri, sizeof(int32_t) * static_cast<size_t>(n));
     vekrCastShadowSO_32f(lighting.light, b.cosView, b.normal, b.hit, b.lit, b.dotLight, b.shadowDir, n);
+    // The hit points sit just short of their surfaces, so a shadow ray ends
+    // (t = 1) before it could meet its own triangle.
+    if (job.shadows) vekrIntersectAnySO_32f(lighting.light, b.shadowDir, b.blocker, b.lit, VekrSize{w, h}, &job.scene);
     vekrDistAttenuationSO_32f_M(lighting.light, b.hit, b.lit, b.lightDist, n);
     vekrDiv_32f_C1IM(b.lightDist, b.lit, b.dotLight, n);  // |N.D| / |D|: the cosine at the light
     std::fill(b.falloff, b.falloff + n, lighting.falloffDistance);
@@ -132,17 +223,50 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
     vekrAddMulMul_32f_AC1P3IM(lighting.ambient, b.ones, b.albedo, b.tri, b.color, n);
     vekrMul_32f_C1P3IM(b.dotLight, b.lit, b.albedo, n);
     vekrAddMulMul_32f_AC1P3IM(lighting.lightColor, b.falloff, b.albedo, b.lit, b.color, n);
-
-    for (int32_t r = 0; r < h; ++r) {
-        const size_t row = static_cast<size_t>(tileRow * kTile + r) * static_cast<size_t>(job.width);
-        for (int32_t c = 0; c < w; ++c) {
-            const size_t px = row + static_cast<size_t>(tileCol * kTile + c);
-            const int32_t i = r * w + c;
-            image.triangle[px] = b.tri[i];
-            for (int k = 0; k < 3; ++k) image.rgb[3 * px + k] = b.color[k][i];
-        }
-    }
     return intersectSeconds;
+}
+
+// Follows the mirror bounces of the rays just shaded: b.color becomes the
+// sum over the bounces, each hit contributing its unmirrored share.
+void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
+{
+    const Mesh& mesh = *job.mesh;
+    const int32_t n = w * h;
+    for (int k = 0; k < 3; ++k) {
+        std::fill(b.weight[k], b.weight[k] + n, 1.0f);
+        std::fill(b.total[k], b.total[k] + n, 0.0f);
+    }
+    for (int32_t bounce = 0;; ++bounce) {
+        // Add this bounce's colour, keep the mirrored share for the next. A
+        // reflection that leaves the scene sees the ambient light.
+        vekrSurfFlatNormal_32f(mesh.triangleMirror.data(), b.tri, b.mirror, n);
+        bool any = false;
+        for (int32_t i = 0; i < n; ++i) {
+            bool mirrors = false;
+            for (int k = 0; k < 3; ++k) {
+                const float seen = bounce > 0 && b.tri[i] < 0 ? job.lighting.ambient[k] : b.color[k][i];
+                b.total[k][i] += b.weight[k][i] * (1.0f - b.mirror[k][i]) * seen;
+                b.weight[k][i] *= b.mirror[k][i];
+                mirrors = mirrors || b.weight[k][i] > 0.0f;
+            }
+            b.reflecting[i] = mirrors ? b.tri[i] : -1;
+            any = any || mirrors;
+        }
+        if (!any || bounce == job.bounces) break;
+
+        // Reflected rays start at the hit points (just short of the mirror,
+        // on the side the ray came from); the others are given no length.
+        vekrCastReflectionRay_32f(b.dir, b.reflecting, b.normal, b.shadowDir, n);
+        for (int32_t i = 0; i < n; ++i) {
+            for (int k = 0; k < 3; ++k) {
+                b.origin[k][i] = b.hit[k][i];
+                b.dir[k][i] = b.shadowDir[k][i];
+            }
+            b.dist[i] = b.reflecting[i] >= 0 ? kNoLimit : 0.0f;
+        }
+        traceAndShade(job, b, w, h);
+    }
+    for (int k = 0; k < 3; ++k) std::memcpy(b.color[k], b.total[k], sizeof(float) * static_cast<size_t>(n));
 }
 
 }  // namespace
@@ -164,7 +288,7 @@ void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     const auto start = Clock::now();
 #pragma omp parallel num_threads(job.threads) reduction(+ : intersectSeconds)
     {
-        TileBuffers buffers;
+        TileBuffers buffers(job.xrayLayers);
         auto lastReport = Clock::now();
 #pragma omp for schedule(dynamic, 1)
         for (int64_t t = 0; t < tiles; ++t) {

@@ -27,6 +27,9 @@ struct RenderJob {
     Lighting lighting;
     int32_t width, height;
     bool smoothNormals;  // interpolate the mesh's vertex normals
+    bool shadows;        // test every lit point for occluders between it and the light
+    int32_t xrayLayers;  // above 0: an x-ray picture counting up to this many surfaces per ray
+    int32_t bounces;     // mirror reflections followed per eye ray (0: none)
     int threads;
 };
 

@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -139,6 +141,107 @@ TEST_P(VekrRenderTrees, BuiltInSceneRenders)
     EXPECT_EQ(room.status, 0) << room.err;
     int w = 0, h = 0;
     EXPECT_EQ(readPng(png, w, h).size(), 40u * 24u * 3u);
+}
+
+TEST_P(VekrRenderTrees, OccluderCastsAHardShadow)
+{
+    // The square of the first test as a floor, a small triangle hovering
+    // over it, the light off to the side: the occluder's shadow falls on
+    // floor pixels that the camera sees past it.
+    const std::string tree = GetParam();
+    const std::string obj = tempPath("shadow.obj"), lit = tempPath("shadow_off_" + tree + ".png"),
+                      shaded = tempPath("shadow_on_" + tree + ".png"), mapOff = tempPath("shadow_off.txt"),
+                      mapOn = tempPath("shadow_on.txt");
+    writeFile(obj, std::string(kSquare) + "v -0.2 -0.2 0.5\nv 0.2 -0.2 0.5\nv 0 0.2 0.5\nf 5 6 7\n");
+    const std::string common = "--tree " + tree + " -q -s 96x96 --eye 0,0,5 --look-at 0,0,0 --light 2,0,3 ";
+    ASSERT_EQ(runRender(common + "--no-shadows -o " + lit + " --triangle-map " + mapOff + " " + obj).status, 0);
+    ASSERT_EQ(runRender(common + "-o " + shaded + " --triangle-map " + mapOn + " " + obj).status, 0);
+    EXPECT_EQ(readMap(mapOff).tri, readMap(mapOn).tri) << "shadows change no primary hit";
+
+    int w = 0, h = 0;
+    const std::vector<uint8_t> off = readPng(lit, w, h), on = readPng(shaded, w, h);
+    ASSERT_EQ(off.size(), on.size());
+    ASSERT_FALSE(on.empty());
+    int darker = 0;
+    for (size_t i = 0; i < on.size(); i += 3) {
+        const int a = off[i] + off[i + 1] + off[i + 2], b = on[i] + on[i + 1] + on[i + 2];
+        EXPECT_LE(b, a) << "a shadow never brightens a pixel";
+        darker += b < a;
+    }
+    // The shadow is the occluder's outline pushed away from the light: a
+    // patch of the floor, neither nothing nor everything.
+    EXPECT_GT(darker, 40);
+    EXPECT_LT(darker, w * h / 4);
+}
+
+TEST_P(VekrRenderTrees, XrayCountsTheSurfacesBehindEachPixel)
+{
+    // Floor square and a triangle hovering over its centre, seen from
+    // above: rays through the triangle cross two surfaces, the rest of the
+    // floor one, the background none; brightness follows the count.
+    const std::string tree = GetParam();
+    const std::string obj = tempPath("xray.obj"), png = tempPath("xray_" + tree + ".png"),
+                      map = tempPath("xray_" + tree + ".txt");
+    writeFile(obj, std::string(kSquare) + "v -0.4 -0.4 0.5\nv 0.4 -0.4 0.5\nv 0 0.4 0.5\nf 5 6 7\n");
+    ASSERT_EQ(runRender("--tree " + tree + " -q -s 64x64 --eye 0,0,5 --look-at 0,0,0 --xray=3 -o " + png +
+                        " --triangle-map " + map + " " + obj)
+                  .status,
+              0);
+    const TriangleMap m = readMap(map);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> rgb = readPng(png, w, h);
+    ASSERT_EQ(rgb.size(), 64u * 64u * 3u);
+    // Per expected count (1 floor, 2 triangle over floor; the background
+    // keeps the renderer's backdrop): how often each brightness occurs. A ray through the floor's own diagonal
+    // may count both of its halves, so a few pixels may stray.
+    std::map<int, int> seen[3];
+    int total[3] = {0, 0, 0};
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            const int t = m.at(r, c);
+            const int count = t < 0 ? 0 : (t == 2 ? 2 : 1);
+            const size_t i = 3 * (static_cast<size_t>(r) * w + c);
+            ++seen[count][rgb[i] + rgb[i + 1] + rgb[i + 2]];
+            ++total[count];
+        }
+    int brightness[3];
+    for (int k = 1; k < 3; ++k) {
+        ASSERT_GT(total[k], 0);
+        auto most = std::max_element(seen[k].begin(), seen[k].end(),
+                                     [](const auto& a, const auto& b) { return a.second < b.second; });
+        brightness[k] = most->first;
+        EXPECT_GE(most->second, total[k] * 19 / 20) << "surface count " << k;
+    }
+    EXPECT_GT(brightness[1], 0);
+    EXPECT_GT(brightness[2], brightness[1]);
+}
+
+TEST_P(VekrRenderTrees, MirrorBallReflectsTheRoom)
+{
+    // The built-in room has one mirroring object, the ball: bounces change
+    // the colour of some pixels that see a surface, never what they see
+    // first, and never the background.
+    const std::string tree = GetParam();
+    const std::string common = "--tree " + tree + " --triangles 3000 -q -s 64x48 ";
+    const std::string flat = tempPath("mirror0_" + tree + ".png"), shiny = tempPath("mirror2_" + tree + ".png"),
+                      map0 = tempPath("mirror0.txt"), map2 = tempPath("mirror2.txt");
+    ASSERT_EQ(runRender(common + "--bounces=0 -o " + flat + " --triangle-map " + map0).status, 0);
+    ASSERT_EQ(runRender(common + "--bounces=2 -o " + shiny + " --triangle-map " + map2).status, 0);
+    const TriangleMap m = readMap(map0);
+    EXPECT_EQ(m.tri, readMap(map2).tri);
+    int w = 0, h = 0;
+    const std::vector<uint8_t> a = readPng(flat, w, h), b = readPng(shiny, w, h);
+    ASSERT_EQ(a.size(), b.size());
+    int changed = 0, seen = 0;
+    for (size_t p = 0; p < m.tri.size(); ++p) {
+        const bool differs = a[3 * p] != b[3 * p] || a[3 * p + 1] != b[3 * p + 1] || a[3 * p + 2] != b[3 * p + 2];
+        seen += m.tri[p] >= 0;
+        if (!differs) continue;
+        ++changed;
+        EXPECT_GE(m.tri[p], 0) << "pixel " << p << " sees nothing yet changed";
+    }
+    EXPECT_GT(changed, 10);
+    EXPECT_LT(changed, seen / 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(, VekrRenderTrees, ::testing::Values("simple", "sah"));

@@ -1,0 +1,71 @@
+// Leaf visitor of the single-ray closest-hit searches: tests a leaf's
+// triangles in list order and writes every accepted hit at once into the
+// ray's entries, so later triangles are measured against it.
+//
+// What differs between the calls is a Rules object:
+//   static constexpr bool kDetThreshold;   refuse crossings with tiny |det|
+//   bool passOver(int32_t n) const;        skip n before any arithmetic
+//   bool accepts(float t, float present) const;
+//   bool reported(int32_t n) const;        refuse n once it is near enough
+//   void took(int32_t n);                  n is the present hit
+#ifndef VEKR_INTERSECT_NEAREST_HIT_VISITOR_H
+#define VEKR_INTERSECT_NEAREST_HIT_VISITOR_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "intersect/ray_block.h"
+#include "intersect/triangle_test.h"
+#include "scene/kdtree_node.h"
+
+namespace vekr {
+
+// The entries of ray i in every plane of p.
+inline HitPlanes entriesOf(const HitPlanes& p, size_t i)
+{
+    return HitPlanes{p.dist + i, p.u + i, p.v + i, p.tri + i};
+}
+
+template <class Rules>
+class NearestHitVisitor {
+public:
+    // at: the ray's own entries; the search starts from the distance there.
+    NearestHitVisitor(const VekrTriangleAccel* accel, const float* o, const float* d, const HitPlanes& at, Rules& rules)
+        : accel_(accel), o_(o), d_(d), at_(at), rules_(rules), dist_(*at.dist)
+    {
+    }
+
+    bool visitLeaf(const VekrKDTreeNode* leaf)
+    {
+        kd::forEachLeafTriangle(leaf, [this](int32_t n) { test(n); });
+        return false;
+    }
+    float reach() const { return dist_; }
+
+private:
+    void test(int32_t n)
+    {
+        if (rules_.passOver(n)) return;
+        TriangleCrossing c;
+        if (!crossTriangle<Rules::kDetThreshold>(accel_[n], o_, d_, c)) return;
+        const float t = c.tn / c.det;
+        if (!rules_.accepts(t, dist_) || rules_.reported(n)) return;
+        dist_ = t;
+        *at_.dist = t;
+        *at_.u = c.w1 / c.det;
+        *at_.v = c.w2 / c.det;
+        *at_.tri = n;
+        rules_.took(n);
+    }
+
+    const VekrTriangleAccel* accel_;
+    const float* o_;
+    const float* d_;
+    HitPlanes at_;
+    Rules& rules_;
+    float dist_;
+};
+
+}  // namespace vekr
+
+#endif

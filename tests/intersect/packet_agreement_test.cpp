@@ -1,0 +1,357 @@
+// Both paths of every intersection call against the double-precision brute
+// force, on seeded random scenes with mixed and coherent ray directions and
+// on the bunny. Rays the reference calls close to an edge or a tie are only
+// counted; on all others the triangle must agree and t, u, v match closely.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "intersect/mo_scene.h"
+#include "intersect/shared_origin_block.h"
+#include "support/brute_force.h"
+#include "support/midpoint_tree.h"
+#include "support/random_scene.h"
+
+#ifdef VEKR_HAVE_WORKLOADS
+#include "workloads.h"
+#endif
+
+using namespace vekr_test;
+
+namespace {
+
+const char* name(Path p) { return p == Path::Packet ? "packet" : "scalar"; }
+
+struct Tally {
+    size_t rays = 0, hits = 0, closeCalls = 0;
+
+    void expectSane(const std::string& what) const
+    {
+        EXPECT_GT(hits, rays / 10) << what << ": too few hits for the scene to test anything";
+        EXPECT_LT(closeCalls, rays / 20 + 2) << what << ": close calls should be rare";
+    }
+};
+
+// One closest hit against the reference. A miss keeps its distance; its u
+// and v are only promised unchanged on the ray-by-ray path.
+void expectClosest(const ReferenceHit& ref, int32_t tri, float dist, float u, float v, float tmax, Path path,
+                   Tally& tally, size_t i)
+{
+    ++tally.rays;
+    if (ref.tri >= 0) ++tally.hits;
+    if (ref.closeCall()) {
+        ++tally.closeCalls;
+        return;
+    }
+    ASSERT_EQ(tri, ref.tri) << name(path) << " ray " << i;
+    if (tri < 0) {
+        EXPECT_EQ(dist, tmax) << name(path) << " ray " << i;
+        if (path == Path::Scalar) {
+            EXPECT_TRUE(u == -7.0f && v == -9.0f) << "ray " << i;
+        }
+        return;
+    }
+    EXPECT_NEAR(dist, ref.t, 1e-5 * (1.0 + ref.t)) << name(path) << " ray " << i;
+    EXPECT_NEAR(u, ref.u, 1e-4) << name(path) << " ray " << i;
+    EXPECT_NEAR(v, ref.v, 1e-4) << name(path) << " ray " << i;
+}
+
+struct RandomScene {
+    TriangleSoup soup;
+    PreparedScene scene;
+    VekrIntersectContext ctx;
+};
+
+RandomScene makeScene(uint32_t seed, int32_t triangles, int32_t depth, int32_t leafSize)
+{
+    RandomScene s;
+    s.soup = randomSoup(seed, triangles);
+    float box[6];
+    vekrSetBoundBox_32f(s.soup.vertices.data(), s.soup.vertexCount(), box);
+    s.scene = prepare(s.soup, midpointTree(s.soup, box, depth, leafSize));
+    s.ctx = s.scene.context();
+    return s;
+}
+
+// Directions for a block: mixed octants, or all in one octant (coherent
+// tiles) when octant >= 0. Every 9th mixed direction has a tiny component
+// (+0, -0 or +1e-9; a negative tiny one orders the packet walk by its sign
+// and is covered by a case of its own).
+std::vector<std::array<float, 3>> directions(uint32_t seed, size_t n, int octant)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<std::array<float, 3>> d(n);
+    for (size_t i = 0; i < n; ++i) {
+        for (int a = 0; a < 3; ++a) {
+            float c = unit(rng);
+            if (octant >= 0) c = ((octant >> a) & 1 ? -1.0f : 1.0f) * (0.05f + std::fabs(c));
+            d[i][a] = c;
+        }
+        if (octant < 0 && i % 9 == 4) d[i][i % 3] = (i % 3 == 0 ? 0.0f : (i % 3 == 1 ? -0.0f : 1e-9f));
+    }
+    return d;
+}
+
+void runClosestMO(const RandomScene& s, const RaySet& rays, int32_t width, const char* what)
+{
+    const size_t n = rays.size();
+    const int32_t height = static_cast<int32_t>(n) / width;
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        HitBlock block(n, byteOffsetFor(path));
+        for (size_t i = 0; i < n; ++i) {
+            const float o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
+            const float d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
+            block.setRay(i, o, d, rays.tmax[i]);
+        }
+        ASSERT_EQ(block.run(s.ctx, width, height), vekStsOk);
+        EXPECT_TRUE(block.guardsIntact());
+        Tally tally;
+        for (size_t i = 0; i < n; ++i) {
+            const double o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
+            const double d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
+            const ReferenceHit ref = closestHitReference(s.soup.view(), o, d, rays.tmax[i]);
+            expectClosest(ref, block.tri[i], block.dist[i], block.u[i], block.v[i], rays.tmax[i], path, tally, i);
+        }
+        tally.expectSane(std::string(what) + " " + name(path));
+    }
+}
+
+RaySet withDirections(RaySet rays, const std::vector<std::array<float, 3>>& d)
+{
+    for (size_t i = 0; i < rays.size(); ++i)
+        for (int a = 0; a < 3; ++a) rays.d[a][i] = d[i][a];
+    return rays;
+}
+
+}  // namespace
+
+TEST(PacketAgreement, ClosestHitPerRayOriginMixedAndCoherentTiles)
+{
+    const RandomScene s = makeScene(0xBADC0DE1u, 400, 14, 3);
+    const RaySet mixed = randomRays(0xBADC0DE2u, 32 * 24, 6.0f);
+    runClosestMO(s, mixed, 32, "mixed");
+    // One octant for the whole block: every tile runs as two 8-ray packets.
+    for (int octant : {0, 5, 7}) {
+        const RaySet coherent = withDirections(mixed, directions(0xBADC0DE3u + octant, mixed.size(), octant));
+        runClosestMO(s, coherent, 32, "coherent");
+    }
+}
+
+TEST(PacketAgreement, ClosestHitSharedOriginBothPaths)
+{
+    const RandomScene s = makeScene(0xBADC0DE4u, 400, 14, 3);
+    const int32_t width = 24, height = 20;
+    const float origins[2][3] = {{0.5f, -0.25f, 1.0f}, {-14.0f, -13.0f, -12.0f}};
+    for (const auto& origin : origins) {
+        // From inside the scene the directions scatter over all octants; from
+        // the corner they are coherent and aimed into the box.
+        const bool inside = origin[0] > -1.0f;
+        auto d = directions(0xBADC0DE5u, static_cast<size_t>(width * height), inside ? -1 : 0);
+        if (!inside)
+            for (auto& v : d)
+                for (float& c : v) c *= 4.0f;
+        for (Path path : {Path::Packet, Path::Scalar}) {
+            SharedOriginBlock b(width, height, path);
+            std::mt19937 rng(7);
+            std::uniform_real_distribution<float> limit(2.0f, 9.0f);
+            for (size_t i = 0; i < b.count(); ++i) {
+                b.setDir(i, d[i].data());
+                b.dist[i] = i % 4 == 1 ? limit(rng) : 1e30f;
+            }
+            const std::vector<float> tmax = b.dist.copy();
+            ASSERT_EQ(b.eye(s.ctx, origin), vekStsOk);
+            EXPECT_TRUE(b.guardsIntact());
+            Tally tally;
+            const double o[3] = {origin[0], origin[1], origin[2]};
+            for (size_t i = 0; i < b.count(); ++i) {
+                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
+                const ReferenceHit ref = closestHitReference(s.soup.view(), o, dd, tmax[i]);
+                expectClosest(ref, b.tri[i], b.dist[i], b.u[i], b.v[i], tmax[i], path, tally, i);
+            }
+            tally.expectSane(std::string("eye ") + name(path));
+        }
+    }
+}
+
+TEST(PacketAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
+{
+    const RandomScene s = makeScene(0xBADC0DE6u, 300, 12, 3);
+    const int32_t width = 16, height = 16, hitCount = 4;
+    const float origin[3] = {0.25f, 0.5f, -0.75f};
+    for (int octant : {-1, 3}) {
+        const auto d = directions(0xBADC0DE7u + octant, static_cast<size_t>(width * height), octant);
+        for (Path path : {Path::Packet, Path::Scalar}) {
+            SharedOriginBlock b(width, height, path, hitCount);
+            for (size_t i = 0; i < b.count(); ++i) {
+                b.setDir(i, d[i].data());
+                b.dist[i] = i % 5 == 2 ? 3.0f : 1e30f;
+            }
+            ASSERT_EQ(b.multiple(s.ctx, origin), vekStsOk);
+            EXPECT_TRUE(b.guardsIntact());
+            size_t close = 0, crossingsSeen = 0;
+            const double o[3] = {origin[0], origin[1], origin[2]};
+            for (size_t i = 0; i < b.count(); ++i) {
+                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
+                const Crossings ref = crossingsReference(s.soup.view(), o, dd);
+                if (ref.closeCall) {
+                    ++close;
+                    continue;
+                }
+                // The caller's limit only bounds the first hit.
+                const float limit = i % 5 == 2 ? 3.0f : 1e30f;
+                const bool first = !ref.hits.empty() && ref.hits[0].t < limit;
+                for (int32_t k = 0; k < hitCount; ++k) {
+                    const size_t at = static_cast<size_t>(k) * b.count() + i;
+                    const bool expected = first && static_cast<size_t>(k) < ref.hits.size();
+                    ASSERT_EQ(b.tri[at], expected ? ref.hits[k].tri : -1) << name(path) << " ray " << i << " hit " << k;
+                    if (!expected) {
+                        // A search that found nothing leaves the prepared
+                        // plane; planes after it are untouched.
+                        const bool searched = first ? static_cast<size_t>(k) == ref.hits.size() : k == 0;
+                        const float kept = k == 0 ? limit : (searched ? 3.4028235e38f : 1e30f);
+                        EXPECT_EQ(b.dist[at], kept) << name(path) << " ray " << i << " hit " << k;
+                        continue;
+                    }
+                    ++crossingsSeen;
+                    EXPECT_NEAR(b.dist[at], ref.hits[k].t, 1e-4 * (1.0 + ref.hits[k].t)) << "ray " << i;
+                    EXPECT_NEAR(b.u[at], ref.hits[k].u, 1e-3) << "ray " << i;
+                    EXPECT_NEAR(b.v[at], ref.hits[k].v, 1e-3) << "ray " << i;
+                }
+            }
+            EXPECT_LT(close, b.count() / 10);
+            EXPECT_GT(crossingsSeen, b.count());
+        }
+    }
+}
+
+TEST(PacketAgreement, OcclusionMatchesReferenceUnderMasks)
+{
+    const RandomScene s = makeScene(0xBADC0DE8u, 400, 14, 3);
+    const int32_t width = 20, height = 16;
+    std::mt19937 rng(0xBADC0DE9u);
+    std::uniform_real_distribution<float> pos(-5.0f, 5.0f);
+    // A light inside the scene gives mixed tiles; one far off at a corner
+    // gives coherent tiles and exercises the 8-ray kernel and the cache.
+    const float lights[2][3] = {{0.0f, 0.5f, 0.0f}, {-30.0f, -30.0f, -30.0f}};
+    for (const auto& light : lights) {
+        std::vector<std::array<float, 3>> d(static_cast<size_t>(width * height));
+        for (auto& v : d)
+            for (int a = 0; a < 3; ++a) v[a] = pos(rng) - light[a];
+        for (Path path : {Path::Packet, Path::Scalar}) {
+            SharedOriginBlock b(width, height, path);
+            for (size_t i = 0; i < b.count(); ++i) {
+                b.setDir(i, d[i].data());
+                b.mask[i] = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
+            }
+            ASSERT_EQ(b.any(s.ctx, light), vekStsOk);
+            EXPECT_TRUE(b.guardsIntact());
+            size_t blocked = 0, close = 0;
+            const double o[3] = {light[0], light[1], light[2]};
+            for (size_t i = 0; i < b.count(); ++i) {
+                const int32_t maskIn = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
+                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
+                if (maskIn < 0) {
+                    EXPECT_EQ(b.mask[i], maskIn);
+                    EXPECT_EQ(b.tri[i], -1);
+                    continue;
+                }
+                if (b.tri[i] >= 0) {
+                    EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
+                    EXPECT_TRUE(blocks(s.soup.view(), b.tri[i], o, dd)) << name(path) << " ray " << i;
+                }
+                const ReferenceHit ref = closestHitReference(s.soup.view(), o, dd, 1.0);
+                if (ref.closeCall()) {
+                    ++close;
+                    continue;
+                }
+                blocked += ref.tri >= 0;
+                ASSERT_EQ(b.tri[i] >= 0, ref.tri >= 0) << name(path) << " ray " << i;
+                if (ref.tri < 0) {
+                    EXPECT_EQ(b.mask[i], maskIn) << name(path) << " ray " << i;
+                }
+            }
+            EXPECT_GT(blocked, b.count() / 10);
+            EXPECT_LT(close, b.count() / 20);
+        }
+    }
+}
+
+#ifdef VEKR_HAVE_WORKLOADS
+// Camera rays of the bunny on a 24 x 24 grid of the standard image, their
+// shadow rays, and four successive hits: every call on both paths.
+TEST(PacketAgreement, BunnyCameraShadowAndSuccessiveRays)
+{
+    wl_mesh mesh{};
+    const std::string file = std::string(VEKR_SHARED_DATA_DIR) + "/bunny.obj";
+    if (wl_load_obj(file.c_str(), &mesh) != 0) {
+        wl_free_mesh(&mesh);
+        GTEST_SKIP() << "no " << file;
+    }
+    TriangleSoup soup;
+    soup.vertices.assign(mesh.v, mesh.v + 3 * mesh.nv);
+    for (int32_t t = 0; t < mesh.nt; ++t) soup.addTriangle(mesh.idx[3 * t], mesh.idx[3 * t + 1], mesh.idx[3 * t + 2]);
+    wl_free_mesh(&mesh);
+    float box[6];
+    vekrSetBoundBox_32f(soup.vertices.data(), soup.vertexCount(), box);
+    const PreparedScene scene = prepare(soup, midpointTree(soup, box, 18, 4));
+    const VekrIntersectContext ctx = scene.context();
+    wl_camera cam;
+    wl_camera_for(WL_SCENE_BUNNY, &cam);
+
+    const int32_t side = 24;
+    std::vector<ReferenceHit> eyeRefs;
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        SharedOriginBlock eye(side, side, path), shadow(side, side, path), layers(side, side, path, 4);
+        for (int32_t r = 0; r < side; ++r)
+            for (int32_t c = 0; c < side; ++c) {
+                const float row = static_cast<float>(r * 42 + 30), col = static_cast<float>(c * 42 + 30);
+                float d[3];
+                for (int k = 0; k < 3; ++k) d[k] = (cam.dv[k] * row + cam.d00[k]) + cam.du[k] * col;
+                eye.setDir(static_cast<size_t>(r * side + c), d);
+                layers.setDir(static_cast<size_t>(r * side + c), d);
+            }
+        ASSERT_EQ(eye.eye(ctx, cam.eye), vekStsOk);
+        ASSERT_EQ(layers.multiple(ctx, cam.eye), vekStsOk);
+        Tally tally;
+        const double o[3] = {cam.eye[0], cam.eye[1], cam.eye[2]}, l[3] = {cam.light[0], cam.light[1], cam.light[2]};
+        for (size_t i = 0; i < eye.count(); ++i) {
+            const double d[3] = {eye.dir.x[i], eye.dir.y[i], eye.dir.z[i]};
+            if (eyeRefs.size() == i) eyeRefs.push_back(closestHitReference(soup.view(), o, d, 1e30));
+            const ReferenceHit& ref = eyeRefs[i];
+            expectClosest(ref, eye.tri[i], eye.dist[i], eye.u[i], eye.v[i], 1e30f, path, tally, i);
+            // The first plane of the successive hits is the closest hit.
+            if (!ref.closeCall()) {
+                EXPECT_EQ(layers.tri[i], ref.tri) << name(path) << " ray " << i;
+            }
+            float s[3] = {0.0f, 0.0f, 0.0f};
+            if (eye.tri[i] >= 0)
+                wl_shadow_dir(&cam, eye.dir.x[i], eye.dir.y[i], eye.dir.z[i], eye.dist[i], s);
+            shadow.setDir(i, s);
+            shadow.mask[i] = eye.tri[i];
+        }
+        tally.expectSane(std::string("bunny eye ") + name(path));
+
+        ASSERT_EQ(shadow.any(ctx, cam.light), vekStsOk);
+        size_t blocked = 0;
+        for (size_t i = 0; i < shadow.count(); ++i) {
+            if (eye.tri[i] < 0) {
+                EXPECT_EQ(shadow.mask[i], eye.tri[i]);
+                continue;
+            }
+            const double d[3] = {shadow.dir.x[i], shadow.dir.y[i], shadow.dir.z[i]};
+            const ReferenceHit ref = closestHitReference(soup.view(), l, d, 1.0);
+            if (ref.closeCall()) continue;
+            blocked += ref.tri >= 0;
+            EXPECT_EQ(shadow.mask[i] < 0, ref.tri >= 0) << name(path) << " ray " << i;
+            if (shadow.tri[i] >= 0) {
+                EXPECT_TRUE(blocks(soup.view(), shadow.tri[i], l, d)) << name(path) << " ray " << i;
+            }
+        }
+        EXPECT_GT(blocked, 20u);
+    }
+}
+#endif
