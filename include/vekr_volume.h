@@ -40,7 +40,18 @@ typedef struct VekrPoint {
 #define vekInterCatmullRom 6   /* Catmull-Rom, B = 0, C = 1/2 */
 #define vekInterBlendCubic 7   /* cubic with B = 1/2, C = 3/10 */
 
-<<<<<<< HEAD
+/*
+ * A cubic kernel tabulated for warp and remap: weight[k] (k = 0 .. 200) is
+ * the kernel at distance k / 100 rounded to single precision; entries 201 to
+ * 207 are 0 so that a lookup at distance 2 may read one entry past 200.
+ * A weight for distance t is T[k] + (T[k + 1] - T[k]) * r with
+ * s = min(t, 2) * 100, k = trunc(s), r = s - k, all in single precision.
+ */
+#define VEKR_CUBIC_TABLE_SIZE 208
+typedef struct VekrCubicKernelTable {
+    float weight[VEKR_CUBIC_TABLE_SIZE];
+} VekrCubicKernelTable;
+
 /* ------------------------------------------------------------------------
  * Affine warp, remap and the signed 16-bit filter
  *
@@ -186,19 +197,6 @@ VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const pSrc[], int
                                                 VekrVolume dstVolume, const int32_t* pKernel,
                                                 VekrVolume kernelVolume, VekrPoint anchor,
                                                 int32_t divisor, uint8_t* pBuffer);
-=======
-/*
- * A cubic kernel tabulated for warp and remap: weight[k] (k = 0 .. 200) is
- * the kernel at distance k / 100 rounded to single precision; entries 201 to
- * 207 are 0 so that a lookup at distance 2 may read one entry past 200.
- * A weight for distance t is T[k] + (T[k + 1] - T[k]) * r with
- * s = min(t, 2) * 100, k = trunc(s), r = s - k, all in single precision.
- */
-#define VEKR_CUBIC_TABLE_SIZE 208
-typedef struct VekrCubicKernelTable {
-    float weight[VEKR_CUBIC_TABLE_SIZE];
-} VekrCubicKernelTable;
->>>>>>> volume
 
 #ifdef __cplusplus
 }
