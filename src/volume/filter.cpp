@@ -4,6 +4,7 @@
 #include "vekr.h"
 #include "volume/filter_kernels.h"
 #include "volume/filter_rounding.h"
+#include "volume/volume_frame.h"
 
 namespace {
 
@@ -38,18 +39,13 @@ int shapeIndex(const VekrVolume& k)
     return 0;
 }
 
-bool hasEmptyExtent(const VekrVolume& v)
-{
-    return v.width < 1 || v.height < 1 || v.depth < 1;
-}
-
 }  // namespace
 
 extern "C" VEKR_API VekStatus VEK_CALL vekrFilterGetBufSize(VekrVolume roiVolume, VekrVolume kernelVolume,
                                                             int32_t nChannel, int32_t* pSize)
 {
     if (pSize == nullptr) return vekStsNullPtrErr;
-    if (hasEmptyExtent(roiVolume) || hasEmptyExtent(kernelVolume)) return vekStsSizeErr;
+    if (!isValidVolume(roiVolume) || !isValidVolume(kernelVolume)) return vekStsSizeErr;
     if (nChannel != 1) return vekStsNumChannelsErr;
     *pSize = 0;
     return vekStsOk;
@@ -61,8 +57,8 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const 
                                                            VekrVolume kernelVolume, VekrPoint anchor,
                                                            int32_t divisor, uint8_t* /*pBuffer*/)
 {
-    if (pSrc == nullptr || pDst == nullptr || pKernel == nullptr) return vekStsNullPtrErr;
-    if (hasEmptyExtent(dstVolume) || hasEmptyExtent(kernelVolume) || divisor == 0) return vekStsSizeErr;
+    if (const VekStatus s = checkFilterArguments(pSrc, pDst, pKernel, dstVolume, kernelVolume, divisor); s != vekStsOk)
+        return s;
 
     const FilterArgs args{pSrc,
                           srcStep >> 1,

@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "planar_volume.h"
+#include "test_volume.h"
 #include "support/test_buffers.h"
 #include "vekr.h"
 
 namespace {
 
-using vekr_test::PlanarVolume;
+using vekr_test::TestVolume;
 using vekr_test::Rng;
-using Vol16 = PlanarVolume<int16_t>;
+using Vol16 = TestVolume<int16_t>;
 
 // Exact round-half-even of sum / divisor in integers, then saturation.
 int16_t roundedQuotient(int64_t sum, int64_t divisor)

@@ -1,0 +1,300 @@
+// Per-voxel interpolation shared by the affine warp and remap: given a source
+// position that has passed the box test, produce one destination voxel.
+//
+// The position type P is double for the warp (positions advanced in double)
+// and float for remap (positions read from float maps); everything after
+// the integer split is single precision in both, so a remap whose maps hold
+// a warp's exact positions reproduces the warp bit for bit.
+//
+// Samplers are templates over the voxel type and the interpolation mode; the
+// traversal kernels of warp and remap take one as a template argument, which
+// gives the eight-entry kernel tables of each family without copies.
+#ifndef VEKR_VOLUME_SAMPLING_KERNELS_H
+#define VEKR_VOLUME_SAMPLING_KERNELS_H
+
+#include <pmmintrin.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "volume/cubic_kernels.h"
+#include "volume/volume_frame.h"
+
+namespace vekr {
+namespace volume {
+
+// ---------------------------------------------------------------- voxels
+
+// Reading voxels as float and turning interpolated floats back into voxels.
+template <class T>
+struct VoxelIO {
+    static_assert(std::is_same_v<T, uint8_t> || std::is_same_v<T, uint16_t> || std::is_same_v<T, float>,
+                  "warp and remap take 8u, 16u and 32f voxels");
+    static constexpr bool kIsFloat = std::is_same_v<T, float>;
+    static constexpr int32_t kMax = std::is_same_v<T, uint8_t> ? 255 : 65535;
+
+    static float toFloat(T v) { return static_cast<float>(v); }
+
+    // Four consecutive voxels.
+    static __m128 load4(const T* p)
+    {
+        if constexpr (kIsFloat) {
+            return _mm_loadu_ps(p);
+        } else if constexpr (sizeof(T) == 1) {
+            int32_t packed;
+            std::memcpy(&packed, p, 4);
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero);
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+        } else {
+            const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128()));
+        }
+    }
+
+    // Four voxels of one row at the given columns.
+    static __m128 gather4(const T* row, const int32_t col[4])
+    {
+        return _mm_setr_ps(toFloat(row[col[0]]), toFloat(row[col[1]]), toFloat(row[col[2]]), toFloat(row[col[3]]));
+    }
+
+    // Round to nearest, ties to even (the processor's default rounding).
+    static int32_t roundHalfEven(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
+
+    static int32_t clampToRange(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMax ? kMax : v)); }
+
+    // Linear results lie between their taps, so rounding alone suffices.
+    static T fromLinear(float v)
+    {
+        if constexpr (kIsFloat) return v;
+        else return static_cast<T>(roundHalfEven(v));
+    }
+
+    // Cubic results of the 4-wide interior path: ties to even, saturated.
+    // Out-of-range floats convert to INT_MIN, which saturates to 0 like any
+    // other negative value.
+    static T fromCubicInterior(float v)
+    {
+        if constexpr (kIsFloat) return v;
+        else return static_cast<T>(clampToRange(roundHalfEven(v)));
+    }
+
+    // Cubic results of voxels with moved taps: the scalar path's rounding,
+    // half-up by a hair in double precision, then clamped.
+    static T fromCubicMoved(float v)
+    {
+        if constexpr (kIsFloat) {
+            return v;
+        } else {
+            const double r = std::trunc(static_cast<double>(v) + 0.5000001);
+            return static_cast<T>(r <= 0.0 ? 0 : (r >= kMax ? kMax : static_cast<int32_t>(r)));
+        }
+    }
+};
+
+// The source as the samplers see it: the planes and the trimmed region.
+template <class T>
+struct SampledSource {
+    PlanarVolume<const T> volume;
+    InclusiveBox box;
+};
+
+// The box test of a source position, in the precision of the positions:
+// double for the warp, single for remap (box bounds converted to float). A
+// position that is not a number fails every comparison and so counts as
+// outside.
+template <class P>
+struct PositionBox {
+    explicit PositionBox(const InclusiveBox& b)
+        : x0(static_cast<P>(b.x0)), y0(static_cast<P>(b.y0)), z0(static_cast<P>(b.z0)),
+          x1(static_cast<P>(b.x1)), y1(static_cast<P>(b.y1)), z1(static_cast<P>(b.z1))
+    {
+    }
+    bool contains(P x, P y, P z) const
+    {
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 && z >= z0 && z <= z1;
+    }
+    P x0, y0, z0, x1, y1, z1;
+};
+
+// ---------------------------------------------------------------- nearest
+
+template <class T>
+struct NearestSampler {
+    explicit NearestSampler(const SampledSource<T>& s) : src(s) {}
+
+    // Ties go to the even index; the box test keeps the result in the box.
+    template <class P>
+    static int32_t nearestIndex(P c)
+    {
+        return static_cast<int32_t>(std::nearbyint(c));
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        return *src.volume.voxel(nearestIndex(sx), nearestIndex(sy), nearestIndex(sz));
+    }
+
+    SampledSource<T> src;
+};
+
+// ---------------------------------------------------------------- linear
+
+template <class T>
+struct LinearSampler {
+    explicit LinearSampler(const SampledSource<T>& s) : src(s) {}
+
+    // Lower tap on one axis. A position on the box's last voxel uses the taps
+    // last - 1 and last with weight 1 on the upper one. In a box one voxel
+    // thick at index 0 that lower tap would be -1; it carries weight 0, and
+    // is read from voxel 0 instead so that every read stays in the volume.
+    struct Axis {
+        int32_t lower, upper;
+        float f;
+    };
+    template <class P>
+    static Axis axis(P c, int32_t last)
+    {
+        int32_t i = static_cast<int32_t>(c);  // c >= 0: truncation is the floor
+        if (i == last) i = last - 1;
+        const float f = static_cast<float>(c - static_cast<P>(i));
+        return Axis{i < 0 ? 0 : i, i + 1, f};
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        const Axis ax = axis(sx, src.box.x1), ay = axis(sy, src.box.y1), az = axis(sz, src.box.z1);
+        const auto& v = src.volume;
+        const T* r00 = v.row(ay.lower, az.lower);
+        const T* r10 = v.row(ay.upper, az.lower);
+        const T* r01 = v.row(ay.lower, az.upper);
+        const T* r11 = v.row(ay.upper, az.upper);
+        const float gx = 1.0f - ax.f, gy = 1.0f - ay.f, gz = 1.0f - az.f;
+        auto io = [](T s) { return VoxelIO<T>::toFloat(s); };
+        const float near = (io(r00[ax.lower]) * gx + io(r00[ax.upper]) * ax.f) * gy +
+                           (io(r10[ax.lower]) * gx + io(r10[ax.upper]) * ax.f) * ay.f;
+        const float far = (io(r01[ax.lower]) * gx + io(r01[ax.upper]) * ax.f) * gy +
+                          (io(r11[ax.lower]) * gx + io(r11[ax.upper]) * ax.f) * ay.f;
+        return VoxelIO<T>::fromLinear(near * gz + far * az.f);
+    }
+
+    SampledSource<T> src;
+};
+
+// ---------------------------------------------------------------- cubic
+
+// The four weights of a fraction f: the kernel at distances |-f - 1|, |-f|,
+// |1 - f|, |2 - f| looked up in the mode's table, the four lookups in one
+// vector with the same single-precision steps as tableWeight().
+inline __m128 cubicWeights4(const VekrCubicKernelTable& table, float f)
+{
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_setr_ps(-1.0f, 0.0f, 1.0f, 2.0f), _mm_set1_ps(f)));
+    const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
+    const __m128i k = _mm_cvttps_epi32(s);
+    const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
+    alignas(16) int32_t idx[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(idx), k);
+    const float* w = table.weight;
+    const __m128 lo = _mm_setr_ps(w[idx[0]], w[idx[1]], w[idx[2]], w[idx[3]]);
+    const __m128 hi = _mm_setr_ps(w[idx[0] + 1], w[idx[1] + 1], w[idx[2] + 1], w[idx[3] + 1]);
+    return _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), r));
+}
+
+// Cubic tap columns of one axis around i = trunc(c), for a box whose last
+// index is `last`. The upper end is held at the box; the lower end at index
+// 0 of the volume, not at the box's first voxel. Returns whether the taps
+// are the plain i - 1 .. i + 2.
+inline bool cubicTaps(int32_t i, int32_t last, int32_t tap[4])
+{
+    if (i < 1) {
+        tap[0] = 0, tap[1] = 0, tap[2] = 1, tap[3] = 2;
+        return false;
+    }
+    if (i == last - 1) {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 1;
+        return false;
+    }
+    if (i < last) {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 2;
+        return true;
+    }
+    tap[0] = i - 1, tap[1] = i, tap[2] = i, tap[3] = i;
+    return false;
+}
+
+// Horizontal sum in a fixed order: (l0 + l1) + (l2 + l3).
+inline float sumLanes(__m128 v)
+{
+    const __m128 pairs = _mm_hadd_ps(v, v);
+    return _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs));
+}
+
+// Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
+// vector wx * (wy[b] * wz[c]); lane a accumulates weight * voxel over the
+// rows in order c, then b; the lanes are summed last. The interior path
+// loads each row's four voxels at once; a voxel with a moved tap gathers
+// them through the tap tables. Both run the same arithmetic, only the
+// output rounding differs.
+template <class T>
+struct CubicSampler {
+    CubicSampler(const SampledSource<T>& s, const VekrCubicKernelTable& t) : src(s), table(t) {}
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        const int32_t i = static_cast<int32_t>(sx), j = static_cast<int32_t>(sy), k = static_cast<int32_t>(sz);
+        const __m128 wx = cubicWeights4(table, static_cast<float>(sx - static_cast<P>(i)));
+        alignas(16) float wy[4], wz[4];
+        _mm_store_ps(wy, cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j))));
+        _mm_store_ps(wz, cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k))));
+
+        int32_t tx[4], ty[4], tz[4];
+        const bool plainX = cubicTaps(i, src.box.x1, tx);
+        const bool plainY = cubicTaps(j, src.box.y1, ty);
+        const bool plainZ = cubicTaps(k, src.box.z1, tz);
+        const auto& v = src.volume;
+        __m128 acc = _mm_setzero_ps();
+        if (plainX && plainY && plainZ) {
+            for (int c = 0; c < 4; ++c)
+                for (int b = 0; b < 4; ++b) {
+                    const __m128 w = _mm_mul_ps(wx, _mm_set1_ps(wy[b] * wz[c]));
+                    acc = _mm_add_ps(acc, _mm_mul_ps(w, VoxelIO<T>::load4(v.voxel(i - 1, j - 1 + b, k - 1 + c))));
+                }
+            return VoxelIO<T>::fromCubicInterior(sumLanes(acc));
+        }
+        for (int c = 0; c < 4; ++c)
+            for (int b = 0; b < 4; ++b) {
+                const __m128 w = _mm_mul_ps(wx, _mm_set1_ps(wy[b] * wz[c]));
+                acc = _mm_add_ps(acc, _mm_mul_ps(w, VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx)));
+            }
+        return VoxelIO<T>::fromCubicMoved(sumLanes(acc));
+    }
+
+    SampledSource<T> src;
+    const VekrCubicKernelTable& table;
+};
+
+// ---------------------------------------------------------------- by mode
+
+// The sampler of a (degraded) mode: 1 nearest, 2 linear, 4 to 7 cubic with
+// that mode's table.
+template <class T, int Mode>
+auto makeSampler(const SampledSource<T>& s)
+{
+    static_assert(Mode == vekInterNearest || Mode == vekInterLinear ||
+                      (Mode >= vekInterLagrange && Mode <= vekInterBlendCubic),
+                  "not an interpolation mode");
+    if constexpr (Mode == vekInterNearest) return NearestSampler<T>(s);
+    else if constexpr (Mode == vekInterLinear) return LinearSampler<T>(s);
+    else return CubicSampler<T>(s, cubicKernelTable(Mode));
+}
+
+}  // namespace volume
+}  // namespace vekr
+
+#endif
