@@ -1,0 +1,170 @@
+// The resize exports: checks, plan, then one kernel chosen by mode from the
+// table of the voxel type and layout. Only the 32f contiguous form splits
+// its destination planes over threads.
+#include <cstdint>
+
+#include "vekr_volume.h"
+#include "volume/resize_cubic.h"
+#include "volume/resize_linear.h"
+#include "volume/resize_nearest.h"
+#include "volume/resize_plan.h"
+#include "volume/volume_frame.h"
+#include "volume/volume_threading.h"
+
+namespace vekr {
+namespace volume {
+namespace {
+
+template <class Src, class Dst>
+struct ResizeKernels {
+    using Kernel = void (*)(const ResizeJob<Src, Dst>&, int32_t, int32_t, unsigned char*);
+    // Indexed by the (checked) mode; 0 and 3 are not modes.
+    static constexpr Kernel byMode[8] = {nullptr,
+                                         resizeNearest<Src, Dst>,
+                                         resizeLinear<Src, Dst>,
+                                         nullptr,
+                                         resizeCubic<Src, Dst>,
+                                         resizeCubic<Src, Dst>,
+                                         resizeCubic<Src, Dst>,
+                                         resizeCubic<Src, Dst>};
+};
+
+struct ResizeScale {
+    double xFactor, yFactor, zFactor;
+    double xShift, yShift, zShift;
+};
+
+enum class Threading { Serial, PlaneSlabs };
+
+template <class Src, class Dst>
+VekStatus resize(const Src& src, const Dst& dst, const void* pSrc, const void* pDst, const VekrVolume& srcVolume,
+                 const VekrCuboid& srcVoi, const VekrCuboid& dstVoi, const ResizeScale& s, int32_t interpolation,
+                 unsigned char* pBuffer, Threading threading)
+{
+    const VekStatus checked = checkResizeArguments(pSrc, pDst, pBuffer, srcVolume, srcVoi, dstVoi, s.xFactor,
+                                                   s.yFactor, s.zFactor, interpolation);
+    if (checked != vekStsOk) return checked;
+    ResizeJob<Src, Dst> job{src, dst, srcVolume, VekrResizePlan{}, interpolation};
+    const VekStatus planned = planResize(srcVolume, srcVoi, dstVoi, s.xFactor, s.yFactor, s.zFactor, s.xShift,
+                                         s.yShift, s.zShift, &job.plan);
+    if (planned != vekStsOk) return planned;
+
+    const auto kernel = ResizeKernels<Src, Dst>::byMode[interpolation];
+    const VekrResizePlan& plan = job.plan;
+    if (threading == Threading::Serial) {
+        kernel(job, plan.z.begin, plan.depth(), pBuffer);
+        return vekStsOk;
+    }
+    const uint32_t perThread = resizeBufferBytesPerThread(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth);
+    runOverPlaneSlabs(plan.width(), plan.height(), plan.depth(), plan.z.begin, pBuffer, perThread,
+                      [&](const PlaneSlab& slab) { kernel(job, slab.firstPlane, slab.planeCount, slab.buffer); });
+    return vekStsOk;
+}
+
+template <class T>
+VekStatus resizePlanar(const T* const* pSrc, VekrVolume srcVolume, int32_t srcStep, VekrCuboid srcVoi, T* const* pDst,
+                       int32_t dstStep, VekrCuboid dstVoi, const ResizeScale& s, int32_t interpolation,
+                       uint8_t* pBuffer)
+{
+    return resize(PlanarVolume<const T>(pSrc, srcStep), PlanarVolume<T>(pDst, dstStep), pSrc, pDst, srcVolume, srcVoi,
+                  dstVoi, s, interpolation, pBuffer, Threading::Serial);
+}
+
+template <class T>
+VekStatus resizeContiguous(const T* pSrc, VekrVolume srcVolume, int32_t srcStep, int32_t srcPlaneStep,
+                           VekrCuboid srcVoi, T* pDst, int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
+                           const ResizeScale& s, int32_t interpolation, uint8_t* pBuffer, Threading threading)
+{
+    return resize(ContiguousVolume<const T>(pSrc, srcStep, srcPlaneStep), ContiguousVolume<T>(pDst, dstStep, dstPlaneStep),
+                  pSrc, pDst, srcVolume, srcVoi, dstVoi, s, interpolation, pBuffer, threading);
+}
+
+}  // namespace
+}  // namespace volume
+}  // namespace vekr
+
+using vekr::volume::ResizeScale;
+using vekr::volume::Threading;
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResizeGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi, int32_t nChannel,
+                                                            int32_t interpolation, int32_t* pSize)
+{
+    const VekStatus checked = vekr::volume::checkBufSizeQuery(pSize, srcVoi, dstVoi, nChannel, interpolation);
+    if (checked != vekStsOk) return checked;
+    const uint32_t perThread =
+        vekr::volume::resizeBufferBytesPerThread(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth);
+    *pSize = static_cast<int32_t>(perThread * static_cast<uint32_t>(ownGetNumThreads()));
+    return vekStsOk;
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_8u_C1PV(const uint8_t* const pSrc[], VekrVolume srcVolume,
+                                                          int32_t srcStep, VekrCuboid srcVoi, uint8_t* const pDst[],
+                                                          int32_t dstStep, VekrCuboid dstVoi, double xFactor,
+                                                          double yFactor, double zFactor, double xShift,
+                                                          double yShift, double zShift, int32_t interpolation,
+                                                          uint8_t* pBuffer)
+{
+    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
+                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
+                                      pBuffer);
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_16u_C1PV(const uint16_t* const pSrc[], VekrVolume srcVolume,
+                                                           int32_t srcStep, VekrCuboid srcVoi, uint16_t* const pDst[],
+                                                           int32_t dstStep, VekrCuboid dstVoi, double xFactor,
+                                                           double yFactor, double zFactor, double xShift,
+                                                           double yShift, double zShift, int32_t interpolation,
+                                                           uint8_t* pBuffer)
+{
+    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
+                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
+                                      pBuffer);
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_32f_C1PV(const float* const pSrc[], VekrVolume srcVolume,
+                                                           int32_t srcStep, VekrCuboid srcVoi, float* const pDst[],
+                                                           int32_t dstStep, VekrCuboid dstVoi, double xFactor,
+                                                           double yFactor, double zFactor, double xShift,
+                                                           double yShift, double zShift, int32_t interpolation,
+                                                           uint8_t* pBuffer)
+{
+    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
+                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
+                                      pBuffer);
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_8u_C1V(const uint8_t* pSrc, VekrVolume srcVolume, int32_t srcStep,
+                                                         int32_t srcPlaneStep, VekrCuboid srcVoi, uint8_t* pDst,
+                                                         int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
+                                                         double xFactor, double yFactor, double zFactor,
+                                                         double xShift, double yShift, double zShift,
+                                                         int32_t interpolation, uint8_t* pBuffer)
+{
+    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
+                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
+                                          interpolation, pBuffer, Threading::Serial);
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_16u_C1V(const uint16_t* pSrc, VekrVolume srcVolume, int32_t srcStep,
+                                                          int32_t srcPlaneStep, VekrCuboid srcVoi, uint16_t* pDst,
+                                                          int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
+                                                          double xFactor, double yFactor, double zFactor,
+                                                          double xShift, double yShift, double zShift,
+                                                          int32_t interpolation, uint8_t* pBuffer)
+{
+    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
+                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
+                                          interpolation, pBuffer, Threading::Serial);
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrResize_32f_C1V(const float* pSrc, VekrVolume srcVolume, int32_t srcStep,
+                                                          int32_t srcPlaneStep, VekrCuboid srcVoi, float* pDst,
+                                                          int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
+                                                          double xFactor, double yFactor, double zFactor,
+                                                          double xShift, double yShift, double zShift,
+                                                          int32_t interpolation, uint8_t* pBuffer)
+{
+    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
+                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
+                                          interpolation, pBuffer, Threading::PlaneSlabs);
+}

@@ -1,0 +1,68 @@
+// What a resize kernel receives once the checks and the plan are done: the
+// two typed volume layouts, the source volume's extent, the plan and the
+// mode. Each kernel runs over a slab of destination planes with its own
+// piece of the caller's scratch buffer.
+#ifndef VEKR_VOLUME_RESIZE_JOB_H
+#define VEKR_VOLUME_RESIZE_JOB_H
+
+#include <cstdint>
+
+#include "volume/resize_plan.h"
+
+namespace vekr {
+namespace volume {
+
+template <class Src, class Dst>
+struct ResizeJob {
+    Src src;  // layout of const voxels
+    Dst dst;
+    VekrVolume srcVolume;
+    VekrResizePlan plan;
+    int32_t mode;
+};
+
+// A run of destination columns, relative to the plan's first column.
+struct ColumnSpan {
+    int32_t begin, end;
+};
+
+// Which slot of a small cache holds which source row or plane. Taps move
+// forward monotonically with the destination index, so any slot that the
+// current destination row or plane does not need can be reused.
+template <int N>
+class SlotCache {
+public:
+    SlotCache()
+    {
+        for (int s = 0; s < N; ++s) key_[s] = -1;
+    }
+    int find(int64_t key) const
+    {
+        for (int s = 0; s < N; ++s)
+            if (key_[s] == key) return s;
+        return -1;
+    }
+    // A slot for key that holds none of the needed keys; the caller fills it.
+    int claim(int64_t key, const int64_t* needed, int neededCount)
+    {
+        int slot = 0;
+        for (int s = 0; s < N; ++s) {
+            bool busy = false;
+            for (int k = 0; k < neededCount; ++k) busy = busy || key_[s] == needed[k];
+            if (!busy) {
+                slot = s;
+                break;
+            }
+        }
+        key_[slot] = key;
+        return slot;
+    }
+
+private:
+    int64_t key_[N];
+};
+
+}  // namespace volume
+}  // namespace vekr
+
+#endif

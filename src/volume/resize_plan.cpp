@@ -1,0 +1,88 @@
+#include "volume/resize_plan.h"
+
+#include <cmath>
+
+namespace vekr {
+namespace volume {
+
+namespace {
+
+// Truncation toward zero, saturated to the 32-bit range (NaN gives the
+// lowest value) so that extreme factors and shifts stay defined.
+int32_t truncToIndex(double v)
+{
+    if (!(v > -2147483648.0)) return INT32_MIN;
+    if (v >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(v);
+}
+
+ResizeAxis planAxis(int32_t srcFirst, int32_t srcTrimmedExtent, int32_t dstFirst, int32_t dstExtent, double factor,
+                    double shift)
+{
+    // The scaled source region [first * F + S, (first + extent) * F + S)
+    // meets the destination region; the constants decide that a voxel whose
+    // centre lies exactly on the scaled region's edge is written at the far
+    // end and skipped at the near end.
+    const double scaledFirst = static_cast<double>(srcFirst) * factor + shift;
+    const double scaledEnd = static_cast<double>(srcFirst + srcTrimmedExtent) * factor + shift;
+    const double dstEnd = static_cast<double>(dstFirst) + static_cast<double>(dstExtent);
+    const double lo = scaledFirst > dstFirst ? scaledFirst : static_cast<double>(dstFirst);
+    const double hi = scaledEnd < dstEnd ? scaledEnd : dstEnd;
+    ResizeAxis a;
+    a.begin = truncToIndex(lo + 0.4999999999);
+    a.end = truncToIndex(hi + 0.5000000001);
+    a.invFactor = 1.0 / factor;
+    a.offset = (0.0 - shift) / factor;
+    return a;
+}
+
+uint32_t ceil16(uint32_t n) { return n / 16u + (n % 16u != 0u); }
+uint32_t a16(uint32_t n) { return (n + 15u) & ~15u; }
+uint32_t a64(uint32_t n) { return (n + 63u) & ~63u; }
+uint32_t f64(uint32_t n) { return n & ~63u; }
+
+}  // namespace
+
+VekStatus planResize(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, const VekrCuboid& dstVoi, double xFactor,
+                     double yFactor, double zFactor, double xShift, double yShift, double zShift, VekrResizePlan* plan)
+{
+    const VekrCuboid s{srcVoi.x,
+                       srcVoi.y,
+                       srcVoi.z,
+                       srcVoi.width < srcVolume.width - srcVoi.x ? srcVoi.width : srcVolume.width - srcVoi.x,
+                       srcVoi.height < srcVolume.height - srcVoi.y ? srcVoi.height : srcVolume.height - srcVoi.y,
+                       srcVoi.depth < srcVolume.depth - srcVoi.z ? srcVoi.depth : srcVolume.depth - srcVoi.z};
+    plan->x = planAxis(s.x, s.width, dstVoi.x, dstVoi.width, xFactor, xShift);
+    plan->y = planAxis(s.y, s.height, dstVoi.y, dstVoi.height, yFactor, yShift);
+    plan->z = planAxis(s.z, s.depth, dstVoi.z, dstVoi.depth, zFactor, zShift);
+    if (plan->x.begin >= plan->x.end || plan->y.begin >= plan->y.end || plan->z.end <= plan->z.begin)
+        return vekStsNoVoxelsWarn;
+    return vekStsOk;
+}
+
+uint32_t resizeBufferBytesPerThread(int32_t mode, int32_t width, int32_t height, int32_t depth)
+{
+    const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height), d = static_cast<uint32_t>(depth);
+    const uint32_t c = 1;  // channels
+    if (mode == vekInterNearest) return 64u * (ceil16(w) + ceil16(h) + ceil16(d)) + 64u;
+    const uint32_t tables = a16(w) + a16(h) + a16(d) + a64(w) + a64(h) + a64(d);
+    if (mode == vekInterLinear)
+        return 4u * (tables + c * f64(2u * w + 127u) + 2u * h * c * a64(w) + c * f64(8u * (w + h) + 127u)) + 64u;
+    return 4u * (tables + c * f64(4u * w + 255u) + 4u * h * c * a64(w) + f64(4u * w + 255u) + f64(4u * h + 255u) +
+                 f64(4u * d + 255u) + c * f64(48u * (w + h) + 255u)) +
+           64u;
+}
+
+int32_t nearestSourceIndex(const ResizeAxis& axis, int32_t d, int32_t extent)
+{
+    const int32_t s = truncToIndex((static_cast<double>(d) + 0.5) * axis.invFactor - 1e-10 + axis.offset);
+    return s < 0 ? 0 : (s > extent - 1 ? extent - 1 : s);
+}
+
+int32_t floorToIndex(double c)
+{
+    return truncToIndex(std::floor(c));
+}
+
+}  // namespace volume
+}  // namespace vekr

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include "volume/resize_plan.h"
+
+using namespace vekr::volume;
+
+TEST(ResizePlan, RegionEdgesAndReciprocals)
+{
+    VekrResizePlan plan;
+    // srcVoi.x = 4, factor 2: the scaled region starts at column 8; it is
+    // trimmed to the volume (width 10 - 4 = 6) and cut by dstVoi in y.
+    ASSERT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{4, 0, 2, 50, 10, 3}, VekrCuboid{0, 5, 0, 100, 8, 100}, 2,
+                         2, 0.5, 0, 0, 0.25, &plan),
+              vekStsOk);
+    EXPECT_EQ(plan.x.begin, 8);
+    EXPECT_EQ(plan.x.end, 20);
+    EXPECT_EQ(plan.y.begin, 5);
+    EXPECT_EQ(plan.y.end, 13);
+    EXPECT_EQ(plan.z.begin, 1);  // 2 * 0.5 + 0.25 = 1.25 -> 1
+    EXPECT_EQ(plan.z.end, 3);    // 5 * 0.5 + 0.25 = 2.75 -> 3
+    EXPECT_DOUBLE_EQ(plan.z.invFactor, 2.0);
+    EXPECT_DOUBLE_EQ(plan.z.offset, -0.5);
+    EXPECT_EQ(plan.width(), 12);
+
+    // A shift that moves the region left of dstVoi empties it.
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
+                         1, 1, -10, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
+    // Absurd factors and shifts saturate instead of overflowing.
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{1, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10},
+                         1e300, 1, 1, 0, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
+}
+
+TEST(ResizePlan, FaceRuleKeepsEveryTapInside)
+{
+    for (int n = 1; n <= 5; ++n) {
+        for (int i = -3; i <= n + 2; ++i) {
+            const LinearTaps l = clampLinearTaps(i, n);
+            EXPECT_TRUE(l.t0 >= 0 && l.t1 <= n - 1 && l.t0 <= l.t1) << n << " " << i;
+            const CubicTaps c = clampCubicTaps(i, n);
+            for (int k = 0; k < 4; ++k) EXPECT_TRUE(c.t[k] >= 0 && c.t[k] <= n - 1) << n << " " << i << " " << k;
+        }
+    }
+    // The listed cases on a volume wide enough to show them unclamped.
+    const int expect[5][5] = {{-2, 0, 0, 0, 1}, {0, 0, 0, 1, 2}, {4, 3, 4, 5, 6}, {6, 5, 6, 7, 7}, {9, 6, 7, 7, 7}};
+    for (const auto& e : expect) {
+        const CubicTaps c = clampCubicTaps(e[0], 8);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(c.t[k], e[1 + k]) << e[0];
+    }
+    EXPECT_EQ(linearFixedWeight(0.25), 4096);
+    EXPECT_EQ(linearFixedWeight(0.0), 0);
+}
