@@ -358,9 +358,72 @@ Result runFilter(const Options& o, const Volume& input)
 
 // ---------------------------------------------------------------- resize
 
-Result runResize(const Options&, const Volume&)
+VekStatus resizeCall(const uint8_t* s, VekrVolume sv, int32_t ss, int32_t sps, VekrCuboid svoi, uint8_t* d, int32_t ds,
+                     int32_t dps, VekrCuboid dvoi, const double* f, const double* sh, int32_t mode, uint8_t* buf)
 {
-    throw ToolError("resize is not available in this build");
+    return vekrResize_8u_C1V(s, sv, ss, sps, svoi, d, ds, dps, dvoi, f[0], f[1], f[2], sh[0], sh[1], sh[2], mode, buf);
+}
+VekStatus resizeCall(const uint16_t* s, VekrVolume sv, int32_t ss, int32_t sps, VekrCuboid svoi, uint16_t* d,
+                     int32_t ds, int32_t dps, VekrCuboid dvoi, const double* f, const double* sh, int32_t mode,
+                     uint8_t* buf)
+{
+    return vekrResize_16u_C1V(s, sv, ss, sps, svoi, d, ds, dps, dvoi, f[0], f[1], f[2], sh[0], sh[1], sh[2], mode, buf);
+}
+VekStatus resizeCall(const float* s, VekrVolume sv, int32_t ss, int32_t sps, VekrCuboid svoi, float* d, int32_t ds,
+                     int32_t dps, VekrCuboid dvoi, const double* f, const double* sh, int32_t mode, uint8_t* buf)
+{
+    return vekrResize_32f_C1V(s, sv, ss, sps, svoi, d, ds, dps, dvoi, f[0], f[1], f[2], sh[0], sh[1], sh[2], mode, buf);
+}
+
+Result runResize(const Options& o, const Volume& input)
+{
+    const int inSize[3] = {input.width, input.height, input.depth};
+    double factor[3];
+    int outSize[3];
+    for (int a = 0; a < 3; ++a) {
+        if (o.factors) {
+            factor[a] = (*o.factors)[a];
+            if (!(factor[a] > 0.0)) throw UsageError("--factor must be greater than 0");
+            outSize[a] = o.size ? (*o.size)[a] : static_cast<int>(std::max(1.0, std::floor(inSize[a] * factor[a] + 0.5)));
+        } else if (o.size) {
+            outSize[a] = (*o.size)[a];
+            factor[a] = static_cast<double>(outSize[a]) / inSize[a];
+        } else {
+            throw UsageError("resize needs --factor or --size");
+        }
+        if (outSize[a] < 1) throw UsageError("--size must be at least 1 on every axis");
+    }
+    const double* shift = o.shift.data();
+
+    const Volume src = asType(input, resamplingType(input.type), "resampling");
+    Volume dst(outSize[0], outSize[1], outSize[2], src.type);
+    dst.header = input.header;
+    const int32_t srcPlane = src.rowStep() * src.height, dstPlane = dst.rowStep() * dst.height;
+    const VekrCuboid srcVoi{0, 0, 0, src.width, src.height, src.depth};
+    withResamplingType(src.type, [&](auto tag) {
+        using T = decltype(tag);
+        // One scratch buffer, sized for the largest slab.
+        const int slabDepth = std::min(dst.depth, std::max(32, (dst.depth + 15) / 16));
+        int32_t bytes = 0;
+        check(vekrResizeGetBufSize(srcVoi, VekrCuboid{0, 0, 0, dst.width, dst.height, slabDepth}, 1, o.interpolation,
+                                   &bytes),
+              "resize");
+        std::vector<uint8_t> buffer(static_cast<size_t>(bytes) + 64);
+        inPlaneSlabs("resize", dst.depth, o.quiet, [&](int z0, int n) {
+            const VekStatus s = resizeCall(src.data<T>(), extentOf(src), src.rowStep(), srcPlane, srcVoi, dst.data<T>(),
+                                           dst.rowStep(), dstPlane, VekrCuboid{0, 0, z0, dst.width, dst.height, n},
+                                           factor, shift, o.interpolation, buffer.data());
+            // A slab that no source voxel reaches (a large shift) stays as it is.
+            if (s != vekStsNoVoxelsWarn) check(s, "resize");
+        });
+    });
+    Result r = finish(o, std::move(dst), input.type);
+    r.gridChanged = true;
+    for (int a = 0; a < 3; ++a) {
+        r.gridScale[a] = 1.0 / factor[a];
+        r.gridShift[a] = 0.5 / factor[a] - 0.5 - shift[a] / factor[a];
+    }
+    return r;
 }
 
 }  // namespace vekr_tool

@@ -112,6 +112,19 @@ if(NOT shifted STREQUAL expected)
   fail("remap did not shift the volume by one voxel")
 endif()
 
+# Resize: doubling in linear mode, and factor 1 in nearest mode, which
+# copies.
+run(0 resize --factor 2 -q volume.nii double.nii)
+expect_nifti(double.nii "0300100010001000" "0200")
+run(0 resize --factor 1 -i nearest -q volume.nii same.nii)
+hex_of(same same.nii OFFSET 352)
+if(NOT same STREQUAL original)
+  fail("a resize by 1 changed the voxels")
+endif()
+run(0 resize --size 4x5x6 -i catmull-rom --type f32 -q volume.nii small.nii)
+expect_nifti(small.nii "0300040005000600" "1000")
+run(2 resize volume.nii out.nii)
+
 # Filters: a named kernel, and a 1 x 1 x 1 kernel file that copies, written
 # back as raw voxels identical to the input.
 run(0 filter --kernel binomial3 -q volume.nii smooth.nii)
