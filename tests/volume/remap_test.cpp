@@ -17,21 +17,6 @@ namespace {
 
 using namespace vekr_test;
 
-template <class T>
-T sentinel()
-{
-    if constexpr (std::is_same_v<T, float>) return -7.25f;
-    else return static_cast<T>(sizeof(T) == 1 ? 0x5A : 0x5A5A);
-}
-
-template <class T>
-TestVolume<T> filledWith(int w, int h, int d, T value)
-{
-    TestVolume<T> v(w, h, d);
-    v.fillAll([&] { return value; });
-    return v;
-}
-
 void identityPosition(int x, int y, int z, float p[3])
 {
     p[0] = static_cast<float>(x), p[1] = static_cast<float>(y), p[2] = static_cast<float>(z);
@@ -39,8 +24,7 @@ void identityPosition(int x, int y, int z, float p[3])
 
 template <class T>
 class RemapTyped : public ::testing::Test {};
-using VoxelTypes = ::testing::Types<uint8_t, uint16_t, float>;
-TYPED_TEST_SUITE(RemapTyped, VoxelTypes);
+TYPED_TEST_SUITE(RemapTyped, ResamplingVoxelTypes);
 
 TEST(Remap, ChecksArgumentsInOrder)
 {

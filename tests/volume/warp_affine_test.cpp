@@ -20,21 +20,6 @@ using namespace vekr_test;
 
 const double kIdentity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
 
-template <class T>
-T sentinel()
-{
-    if constexpr (std::is_same_v<T, float>) return -7.25f;
-    else return static_cast<T>(sizeof(T) == 1 ? 0xA5 : 0xA5A5);
-}
-
-template <class T>
-TestVolume<T> filledWith(int w, int h, int d, T value, bool bottomUp = false)
-{
-    TestVolume<T> v(w, h, d, 0, bottomUp);
-    v.fillAll([&] { return value; });
-    return v;
-}
-
 // Forward transform s R p + t with R a rotation about a unit axis, and the
 // source position of a destination point by the closed-form inverse.
 struct Similarity {
@@ -68,8 +53,7 @@ struct Similarity {
 
 template <class T>
 class WarpAffineTyped : public ::testing::Test {};
-using VoxelTypes = ::testing::Types<uint8_t, uint16_t, float>;
-TYPED_TEST_SUITE(WarpAffineTyped, VoxelTypes);
+TYPED_TEST_SUITE(WarpAffineTyped, ResamplingVoxelTypes);
 
 TEST(WarpAffine, ChecksArgumentsInOrder)
 {

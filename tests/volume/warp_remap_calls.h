@@ -2,13 +2,36 @@
 #ifndef VEKR_TESTS_VOLUME_WARP_REMAP_CALLS_H
 #define VEKR_TESTS_VOLUME_WARP_REMAP_CALLS_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "test_volume.h"
 #include "vekr.h"
 
 namespace vekr_test {
+
+// The voxel types of warp and remap, for typed test suites.
+using ResamplingVoxelTypes = ::testing::Types<uint8_t, uint16_t, float>;
+
+// A value the exports never produce from the tests' sources, marking
+// destination voxels that must stay untouched.
+template <class T>
+T sentinel()
+{
+    if constexpr (std::is_same_v<T, float>) return -7.25f;
+    else return static_cast<T>(sizeof(T) == 1 ? 0xA5 : 0xA5A5);
+}
+
+template <class T>
+TestVolume<T> filledWith(int w, int h, int d, T value, bool bottomUp = false)
+{
+    TestVolume<T> v(w, h, d, 0, bottomUp);
+    v.fillAll([&] { return value; });
+    return v;
+}
 
 inline VekStatus callWarp(const uint8_t* const* s, VekrVolume sv, int32_t ss, VekrCuboid svoi, uint8_t* const* d,
                           int32_t ds, VekrCuboid dvoi, const double* a, int32_t mode)
