@@ -24,12 +24,29 @@ void runCube(const FilterArgs& a, int32_t divisor)
     filterCube<N>(a, Divide(divisor));
 }
 
-// Rows: any shape, 3 x 3 x 3, 5 x 5 x 5. Columns: the divisor classes in the
-// order of DivisorClass.
-constexpr FilterKernel kFilterKernels[3][3] = {
-    {runAnyShape<NoDivision>, runAnyShape<PowerOfTwoDivision>, runAnyShape<GeneralDivision>},
-    {runCube<3, NoDivision>, runCube<3, PowerOfTwoDivision>, runCube<3, GeneralDivision>},
-    {runCube<5, NoDivision>, runCube<5, PowerOfTwoDivision>, runCube<5, GeneralDivision>},
+template <class Shape, class Divide>
+void runNarrow(const FilterArgs& a, int32_t divisor)
+{
+    filterNarrow<Shape>(a, Divide(divisor));
+}
+
+// [path][shape][divisor class]. Paths: wide 64-bit sums, narrow 32-bit
+// lanes. Shapes: any, 3 x 3 x 3, 5 x 5 x 5. Divisor classes in the order of
+// DivisorClass.
+constexpr FilterKernel kFilterKernels[2][3][3] = {
+    {
+        {runAnyShape<NoDivision>, runAnyShape<PowerOfTwoDivision>, runAnyShape<GeneralDivision>},
+        {runCube<3, NoDivision>, runCube<3, PowerOfTwoDivision>, runCube<3, GeneralDivision>},
+        {runCube<5, NoDivision>, runCube<5, PowerOfTwoDivision>, runCube<5, GeneralDivision>},
+    },
+    {
+        {runNarrow<AnyShape, NoDivision>, runNarrow<AnyShape, PowerOfTwoDivision>,
+         runNarrow<AnyShape, GeneralDivision>},
+        {runNarrow<CubeShape<3>, NoDivision>, runNarrow<CubeShape<3>, PowerOfTwoDivision>,
+         runNarrow<CubeShape<3>, GeneralDivision>},
+        {runNarrow<CubeShape<5>, NoDivision>, runNarrow<CubeShape<5>, PowerOfTwoDivision>,
+         runNarrow<CubeShape<5>, GeneralDivision>},
+    },
 };
 
 int shapeIndex(const VekrVolume& k)
@@ -74,6 +91,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const 
                           anchor.x,
                           anchor.y,
                           anchor.z};
-    kFilterKernels[shapeIndex(kernelVolume)][static_cast<int>(classifyDivisor(divisor))](args, divisor);
+    const int path = fitsNarrowPath(args) ? 1 : 0;
+    kFilterKernels[path][shapeIndex(kernelVolume)][static_cast<int>(classifyDivisor(divisor))](args, divisor);
     return vekStsOk;
 }

@@ -7,6 +7,8 @@
 #ifndef VEKR_VOLUME_FILTER_ROUNDING_H
 #define VEKR_VOLUME_FILTER_ROUNDING_H
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstdint>
 
@@ -30,9 +32,13 @@ inline DivisorClass classifyDivisor(int32_t divisor)
     return DivisorClass::General;
 }
 
+// The divisions of 1 and of powers of two also come in a 4-lane form for
+// sums known to fit in 32 bits; saturation is then left to the final pack.
 struct NoDivision {
+    static constexpr bool kHasLanes = true;
     explicit NoDivision(int32_t) {}
     int16_t operator()(int64_t sum) const { return saturateToInt16(sum); }
+    __m128i lanes(__m128i sum) const { return sum; }
 };
 
 // d = 2^s. t is floor(sum / d) and rem the non-negative remainder; one is
@@ -40,9 +46,21 @@ struct NoDivision {
 // folded into a single shift: rem + (t & 1) + d / 2 - 1 reaches d exactly
 // in those cases, and stays below 2d.
 struct PowerOfTwoDivision {
+    static constexpr bool kHasLanes = true;
     explicit PowerOfTwoDivision(int32_t divisor) : shift(0), d(divisor)
     {
         while ((int64_t{1} << shift) < d) ++shift;
+    }
+    // The same steps in 32-bit lanes: rem + 1 + d / 2 - 1 stays below
+    // 1.5 * 2^30, so nothing overflows.
+    __m128i lanes(__m128i sum) const
+    {
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        const __m128i t = _mm_sra_epi32(sum, count);
+        const __m128i rem = _mm_and_si128(sum, _mm_set1_epi32(static_cast<int32_t>(d - 1)));
+        const __m128i odd = _mm_and_si128(t, _mm_set1_epi32(1));
+        const __m128i bias = _mm_add_epi32(_mm_add_epi32(rem, odd), _mm_set1_epi32(static_cast<int32_t>(d / 2 - 1)));
+        return _mm_add_epi32(t, _mm_sra_epi32(bias, count));
     }
     int16_t operator()(int64_t sum) const
     {
@@ -59,6 +77,7 @@ struct PowerOfTwoDivision {
 // is double. Out-of-range quotients saturate before rounding; exact halves
 // are moved to the even neighbour.
 struct GeneralDivision {
+    static constexpr bool kHasLanes = false;
     explicit GeneralDivision(int32_t divisor)
         : divisor(static_cast<double>(static_cast<float>(divisor)))
     {

@@ -200,9 +200,9 @@ TEST(Filter, RoundingAgreesWithExactIntegerQuotients)
     }
 }
 
-// The unrolled cubes and the general loop against the brute force, with
-// anchors inside and at the kernel's corners, small coefficients and ones
-// large enough that products wrap and sums leave 32 bits.
+// The unrolled cubes and the general loop, on both the 32-bit lane path and
+// the 64-bit path, against the brute force, with anchors inside and at the
+// kernel's corners.
 TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
 {
     struct Shape {
@@ -213,10 +213,13 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
     for (const Shape& s : shapes) {
         const int reach = 5;
         const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++);
-        for (int variant = 0; variant < 3; ++variant) {
-            const bool large = variant == 2;
-            const Kernel k = large ? randomKernel(s.kw, s.kh, s.kd, INT32_MIN, INT32_MAX, seed++)
-                                   : randomKernel(s.kw, s.kh, s.kd, -300, 300, seed++);
+        // Variants: small coefficients; the largest magnitudes whose sums
+        // still fit in 32 bits; coefficients whose products wrap.
+        const int taps = s.kw * s.kh * s.kd;
+        for (int variant = 0; variant < 4; ++variant) {
+            const int32_t bound = variant == 3 ? 65535 / taps : 300;
+            const Kernel k = variant == 2 ? randomKernel(s.kw, s.kh, s.kd, INT32_MIN, INT32_MAX, seed++)
+                                          : randomKernel(s.kw, s.kh, s.kd, -bound, bound, seed++);
             const VekrPoint anchor = variant == 0 ? VekrPoint{s.kw / 2, s.kh / 2, s.kd / 2}
                                                   : VekrPoint{s.kw - 1, 0, s.kd - 1};
             for (int32_t divisor : {1, 64, 4096, 7, -3})
