@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "volume/resize_job.h"
 
@@ -67,6 +68,74 @@ void copyPlaneRegion(const Dst& dst, const VekrResizePlan& plan, int32_t from, i
     if (streaming) _mm_sfence();
 }
 
+// Enlargement by a whole factor m (1, 2 or 4) makes the column table a
+// staircase: after a first partial step of `lead` columns, every source
+// column repeats m times. Such rows are widened with unpack instructions
+// instead of gathered voxel by voxel.
+struct Staircase {
+    int32_t factor;  // 0 when the table is no such staircase
+    int32_t lead;    // columns taking the first source column
+};
+
+inline Staircase findStaircase(const int32_t* xs, int32_t w)
+{
+    int32_t lead = 1;
+    while (lead < w && xs[lead] == xs[0]) ++lead;
+    for (int32_t m : {1, 2, 4}) {
+        if (lead > m) continue;
+        bool ok = true;
+        for (int32_t j = lead; j < w && ok; ++j) ok = xs[j] == xs[0] + 1 + (j - lead) / m;
+        if (ok) return Staircase{m, lead};
+    }
+    return Staircase{0, 0};
+}
+
+// Lanes of the widening copy: doubling each voxel of a 16-byte vector.
+inline void doubleLanes(__m128i v, uint8_t*, __m128i& lo, __m128i& hi)
+{
+    lo = _mm_unpacklo_epi8(v, v);
+    hi = _mm_unpackhi_epi8(v, v);
+}
+inline void doubleLanes(__m128i v, uint16_t*, __m128i& lo, __m128i& hi)
+{
+    lo = _mm_unpacklo_epi16(v, v);
+    hi = _mm_unpackhi_epi16(v, v);
+}
+inline void doubleLanes(__m128i v, float*, __m128i& lo, __m128i& hi)
+{
+    lo = _mm_unpacklo_epi32(v, v);
+    hi = _mm_unpackhi_epi32(v, v);
+}
+
+// out[j] = in[j / m] for j in [0, n), m = 1, 2 or 4.
+template <class T>
+void widenRow(const T* in, int32_t m, int32_t n, T* out)
+{
+    if (m == 1) {
+        std::memcpy(out, in, static_cast<size_t>(n) * sizeof(T));
+        return;
+    }
+    constexpr int32_t lanes = 16 / sizeof(T);
+    int32_t j = 0;
+    for (; j + m * lanes <= n; j += m * lanes, in += lanes) {
+        __m128i lo, hi;
+        doubleLanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), out, lo, hi);
+        if (m == 2) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + lanes), hi);
+        } else {
+            __m128i a, b;
+            doubleLanes(lo, out, a, b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + lanes), b);
+            doubleLanes(hi, out, a, b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 2 * lanes), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 3 * lanes), b);
+        }
+    }
+    for (int32_t k = 0; j < n; ++j, ++k) out[j] = in[k / m];
+}
+
 template <class Src, class Dst>
 void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount, unsigned char* buffer)
 {
@@ -82,6 +151,7 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
     for (int32_t j = 0; j < h; ++j)
         ys[j] = nearestSourceIndex(plan.y, plan.y.begin + j, job.srcVolume.height) * static_cast<int32_t>(job.src.rowStep);
     for (int32_t j = 0; j < zCount; ++j) zs[j] = nearestSourceIndex(plan.z, zFirst + j, job.srcVolume.depth);
+    const Staircase stairs = findStaircase(xs, w);
 
     for (int32_t k = 0; k < zCount; ++k) {
         const int32_t z = zFirst + k;
@@ -97,7 +167,12 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
                 std::memcpy(out, previous, static_cast<size_t>(w) * sizeof(T));
             } else {
                 const T* in = srcPlane + ys[j];
-                for (int32_t i = 0; i < w; ++i) out[i] = in[xs[i]];
+                if (stairs.factor != 0) {
+                    for (int32_t i = 0; i < stairs.lead; ++i) out[i] = in[xs[0]];
+                    widenRow(in + xs[0] + 1, stairs.factor, w - stairs.lead, out + stairs.lead);
+                } else {
+                    for (int32_t i = 0; i < w; ++i) out[i] = in[xs[i]];
+                }
             }
             previous = out;
         }

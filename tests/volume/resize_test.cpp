@@ -329,6 +329,32 @@ TEST(ResizeNearest, MatchesTheIndexFormulaEverywhere)
     }
 }
 
+template <class T>
+void expectNearestRows(double factor, double shift)
+{
+    // Rows long enough for the widening copy of every voxel size, with a
+    // shift that makes the first source column repeat fewer times.
+    const VekrVolume e{70, 3, 2};
+    TestVolume<T> src = randomVolume<T>(e, 75);
+    TestVolume<T> dst(VekrVolume{300, 3, 2});
+    const Case c{{1, 0, 0, 69, 3, 2}, {0, 0, 0, 300, 3, 2}, {factor, 1, 1, shift, 0, 0}};
+    runCase(Layout::Planar, c, 1, src, dst);
+    expectWritten(dst, writtenRegions(e, c.srcVoi, c.dstVoi, c.scale), [&](int x, int y, int z, T v) {
+        ASSERT_EQ(v, src.at(nearestIndex(x, factor, shift), y, z)) << factor << " " << shift << " " << x;
+    });
+}
+
+TEST(ResizeNearest, WholeFactorEnlargementMatchesTheIndexFormula)
+{
+    for (double factor : {1.0, 2.0, 3.0, 4.0}) {
+        for (double shift : {0.0, 1.0, 2.6}) {
+            expectNearestRows<uint8_t>(factor, shift);
+            expectNearestRows<uint16_t>(factor, shift);
+            expectNearestRows<float>(factor, shift);
+        }
+    }
+}
+
 TEST(ResizeNearest, LargePlaneCopiesStreamPastTheCache)
 {
     // Planes of 1032 x 1024 bytes (over 1 MiB) duplicated along z, once with
