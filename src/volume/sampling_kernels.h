@@ -187,10 +187,21 @@ struct LinearSampler {
 
 // ---------------------------------------------------------------- cubic
 
+// A cubic table with each entry followed by the step to the next one, so
+// that one 8-byte load fetches both values a lookup interpolates between.
+// The steps are the same single-precision differences T[k + 1] - T[k] that
+// a lookup forms, so weights come out bit for bit as tableWeight() gives.
+struct CubicPairTable {
+    alignas(16) float pair[2 * VEKR_CUBIC_TABLE_SIZE];
+};
+
+// Built once from the constant tables on first use, read-only afterwards.
+const CubicPairTable& cubicPairTable(int32_t mode);
+
 // The four weights of a fraction f: the kernel at distances |-f - 1|, |-f|,
 // |1 - f|, |2 - f| looked up in the mode's table, the four lookups in one
 // vector with the same single-precision steps as tableWeight().
-inline __m128 cubicWeights4(const VekrCubicKernelTable& table, float f)
+inline __m128 cubicWeights4(const CubicPairTable& table, float f)
 {
     const __m128 signBit = _mm_set1_ps(-0.0f);
     const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_setr_ps(-1.0f, 0.0f, 1.0f, 2.0f), _mm_set1_ps(f)));
@@ -199,10 +210,13 @@ inline __m128 cubicWeights4(const VekrCubicKernelTable& table, float f)
     const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
     alignas(16) int32_t idx[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(idx), k);
-    const float* w = table.weight;
-    const __m128 lo = _mm_setr_ps(w[idx[0]], w[idx[1]], w[idx[2]], w[idx[3]]);
-    const __m128 hi = _mm_setr_ps(w[idx[0] + 1], w[idx[1] + 1], w[idx[2] + 1], w[idx[3] + 1]);
-    return _mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), r));
+    const float* p = table.pair;
+    auto pairAt = [p](int32_t i) { return reinterpret_cast<const __m64*>(p + 2 * i); };
+    const __m128 p01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[0])), pairAt(idx[1]));
+    const __m128 p23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[2])), pairAt(idx[3]));
+    const __m128 lo = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 step = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
+    return _mm_add_ps(lo, _mm_mul_ps(step, r));
 }
 
 // Cubic tap columns of one axis around i = trunc(c), for a box whose last
@@ -234,6 +248,12 @@ inline float sumLanes(__m128 v)
     return _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs));
 }
 
+template <int L>
+inline __m128 broadcastLane(__m128 v)
+{
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(L, L, L, L));
+}
+
 // Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
 // vector wx * (wy[b] * wz[c]); lane a accumulates weight * voxel over the
 // rows in order c, then b; the lanes are summed last. The interior path
@@ -242,41 +262,58 @@ inline float sumLanes(__m128 v)
 // output rounding differs.
 template <class T>
 struct CubicSampler {
-    CubicSampler(const SampledSource<T>& s, const VekrCubicKernelTable& t) : src(s), table(t) {}
+    CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
+
+    // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.
+    template <class Row>
+    static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, Row&& row)
+    {
+        __m128 acc = _mm_setzero_ps();
+        auto plane = [&](auto c, __m128 wzc) {
+            const __m128 yz = _mm_mul_ps(wy, wzc);  // lane b: wy[b] * wz[c]
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), row(0, c)));
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<1>(yz)), row(1, c)));
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<2>(yz)), row(2, c)));
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), row(3, c)));
+        };
+        plane(0, broadcastLane<0>(wz));
+        plane(1, broadcastLane<1>(wz));
+        plane(2, broadcastLane<2>(wz));
+        plane(3, broadcastLane<3>(wz));
+        return acc;
+    }
 
     template <class P>
     T operator()(P sx, P sy, P sz) const
     {
         const int32_t i = static_cast<int32_t>(sx), j = static_cast<int32_t>(sy), k = static_cast<int32_t>(sz);
         const __m128 wx = cubicWeights4(table, static_cast<float>(sx - static_cast<P>(i)));
-        alignas(16) float wy[4], wz[4];
-        _mm_store_ps(wy, cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j))));
-        _mm_store_ps(wz, cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k))));
+        const __m128 wy = cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j)));
+        const __m128 wz = cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)));
 
         int32_t tx[4], ty[4], tz[4];
         const bool plainX = cubicTaps(i, src.box.x1, tx);
         const bool plainY = cubicTaps(j, src.box.y1, ty);
         const bool plainZ = cubicTaps(k, src.box.z1, tz);
         const auto& v = src.volume;
-        __m128 acc = _mm_setzero_ps();
         if (plainX && plainY && plainZ) {
-            for (int c = 0; c < 4; ++c)
-                for (int b = 0; b < 4; ++b) {
-                    const __m128 w = _mm_mul_ps(wx, _mm_set1_ps(wy[b] * wz[c]));
-                    acc = _mm_add_ps(acc, _mm_mul_ps(w, VoxelIO<T>::load4(v.voxel(i - 1, j - 1 + b, k - 1 + c))));
-                }
-            return VoxelIO<T>::fromCubicInterior(sumLanes(acc));
+            const T* corner = v.voxel(i - 1, j - 1, k - 1);
+            const ptrdiff_t rowStep = v.rowStep;
+            const T* planes[4] = {corner, v.voxel(i - 1, j - 1, k), v.voxel(i - 1, j - 1, k + 1),
+                                  v.voxel(i - 1, j - 1, k + 2)};
+            const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
+                return VoxelIO<T>::load4(planes[c] + b * rowStep);
+            });
+            return VoxelIO<T>::fromCubicInterior(sumLanes(sum));
         }
-        for (int c = 0; c < 4; ++c)
-            for (int b = 0; b < 4; ++b) {
-                const __m128 w = _mm_mul_ps(wx, _mm_set1_ps(wy[b] * wz[c]));
-                acc = _mm_add_ps(acc, _mm_mul_ps(w, VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx)));
-            }
-        return VoxelIO<T>::fromCubicMoved(sumLanes(acc));
+        const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
+            return VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx);
+        });
+        return VoxelIO<T>::fromCubicMoved(sumLanes(sum));
     }
 
     SampledSource<T> src;
-    const VekrCubicKernelTable& table;
+    const CubicPairTable& table;
 };
 
 // ---------------------------------------------------------------- by mode
@@ -291,7 +328,7 @@ auto makeSampler(const SampledSource<T>& s)
                   "not an interpolation mode");
     if constexpr (Mode == vekInterNearest) return NearestSampler<T>(s);
     else if constexpr (Mode == vekInterLinear) return LinearSampler<T>(s);
-    else return CubicSampler<T>(s, cubicKernelTable(Mode));
+    else return CubicSampler<T>(s, Mode);
 }
 
 }  // namespace volume
