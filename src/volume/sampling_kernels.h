@@ -72,6 +72,18 @@ struct VoxelIO {
         else return static_cast<T>(roundHalfEven(v));
     }
 
+    // Four linear results at once, rounded like fromLinear().
+    static void storeLinear4(T* out, __m128 v)
+    {
+        if constexpr (kIsFloat) {
+            _mm_storeu_ps(out, v);
+        } else {
+            alignas(16) int32_t r[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_cvtps_epi32(v));
+            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(r[l]);
+        }
+    }
+
     // Cubic results of the 4-wide interior path: ties to even, saturated.
     // Out-of-range floats convert to INT_MIN, which saturates to 0 like any
     // other negative value.
@@ -123,6 +135,7 @@ struct PositionBox {
 
 template <class T>
 struct NearestSampler {
+    static constexpr bool kFourWide = false;
     explicit NearestSampler(const SampledSource<T>& s) : src(s) {}
 
     // Ties go to the even index; the box test keeps the result in the box.
@@ -143,8 +156,39 @@ struct NearestSampler {
 
 // ---------------------------------------------------------------- linear
 
+// Taps and fractions of four positions on one axis, lane by lane the same
+// operations as LinearSampler::axis().
+struct LinearAxis4 {
+    __m128i lower, upper;
+    __m128 f;
+};
+
+inline LinearAxis4 finishLinearAxis4(__m128i i, __m128 f)
+{
+    return LinearAxis4{_mm_andnot_si128(_mm_srai_epi32(i, 31), i), _mm_add_epi32(i, _mm_set1_epi32(1)), f};
+}
+
+inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
+{
+    const __m128d c01 = _mm_setr_pd(c[0], c[1]), c23 = _mm_setr_pd(c[2], c[3]);
+    __m128i i = _mm_unpacklo_epi64(_mm_cvttpd_epi32(c01), _mm_cvttpd_epi32(c23));
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
+    const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c01, i01)), _mm_cvtpd_ps(_mm_sub_pd(c23, i23)));
+    return finishLinearAxis4(i, f);
+}
+
+inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
+{
+    const __m128 v = _mm_loadu_ps(c);
+    __m128i i = _mm_cvttps_epi32(v);
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    return finishLinearAxis4(i, _mm_sub_ps(v, _mm_cvtepi32_ps(i)));
+}
+
 template <class T>
 struct LinearSampler {
+    static constexpr bool kFourWide = true;
     explicit LinearSampler(const SampledSource<T>& s) : src(s) {}
 
     // Lower tap on one axis. A position on the box's last voxel uses the taps
@@ -164,6 +208,16 @@ struct LinearSampler {
         return Axis{i < 0 ? 0 : i, i + 1, f};
     }
 
+    // The trilinear sum in its fixed order, for one voxel or four lanes.
+    template <class V>
+    static V blend(V s000, V s100, V s010, V s110, V s001, V s101, V s011, V s111, V fx, V fy, V fz, V one)
+    {
+        const V gx = one - fx, gy = one - fy, gz = one - fz;
+        const V near = (s000 * gx + s100 * fx) * gy + (s010 * gx + s110 * fx) * fy;
+        const V far = (s001 * gx + s101 * fx) * gy + (s011 * gx + s111 * fx) * fy;
+        return near * gz + far * fz;
+    }
+
     template <class P>
     T operator()(P sx, P sy, P sz) const
     {
@@ -173,14 +227,52 @@ struct LinearSampler {
         const T* r10 = v.row(ay.upper, az.lower);
         const T* r01 = v.row(ay.lower, az.upper);
         const T* r11 = v.row(ay.upper, az.upper);
-        const float gx = 1.0f - ax.f, gy = 1.0f - ay.f, gz = 1.0f - az.f;
         auto io = [](T s) { return VoxelIO<T>::toFloat(s); };
-        const float near = (io(r00[ax.lower]) * gx + io(r00[ax.upper]) * ax.f) * gy +
-                           (io(r10[ax.lower]) * gx + io(r10[ax.upper]) * ax.f) * ay.f;
-        const float far = (io(r01[ax.lower]) * gx + io(r01[ax.upper]) * ax.f) * gy +
-                          (io(r11[ax.lower]) * gx + io(r11[ax.upper]) * ax.f) * ay.f;
-        return VoxelIO<T>::fromLinear(near * gz + far * az.f);
+        return VoxelIO<T>::fromLinear(blend(io(r00[ax.lower]), io(r00[ax.upper]), io(r10[ax.lower]),
+                                            io(r10[ax.upper]), io(r01[ax.lower]), io(r01[ax.upper]),
+                                            io(r11[ax.lower]), io(r11[ax.upper]), ax.f, ay.f, az.f, 1.0f));
     }
+
+    // Four voxels whose positions all passed the box test: the same steps as
+    // the scalar sample, lane by lane, with the eight taps of each voxel
+    // gathered into vectors.
+    template <class P>
+    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    {
+        const LinearAxis4 ax = linearAxis4(sx, src.box.x1), ay = linearAxis4(sy, src.box.y1),
+                          az = linearAxis4(sz, src.box.z1);
+        alignas(16) int32_t xl[4], xu[4], yl[4], yu[4], zl[4], zu[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(xl), ax.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(xu), ax.upper);
+        _mm_store_si128(reinterpret_cast<__m128i*>(yl), ay.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(yu), ay.upper);
+        _mm_store_si128(reinterpret_cast<__m128i*>(zl), az.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(zu), az.upper);
+        const auto& v = src.volume;
+        const T *r00[4], *r10[4], *r01[4], *r11[4];
+        for (int l = 0; l < 4; ++l) {
+            r00[l] = v.row(yl[l], zl[l]);
+            r10[l] = v.row(yu[l], zl[l]);
+            r01[l] = v.row(yl[l], zu[l]);
+            r11[l] = v.row(yu[l], zu[l]);
+        }
+        auto gather = [](const T* const* rows, const int32_t* col) {
+            return F4{_mm_setr_ps(VoxelIO<T>::toFloat(rows[0][col[0]]), VoxelIO<T>::toFloat(rows[1][col[1]]),
+                                  VoxelIO<T>::toFloat(rows[2][col[2]]), VoxelIO<T>::toFloat(rows[3][col[3]]))};
+        };
+        const F4 r = blend(gather(r00, xl), gather(r00, xu), gather(r10, xl), gather(r10, xu), gather(r01, xl),
+                           gather(r01, xu), gather(r11, xl), gather(r11, xu), F4{ax.f}, F4{ay.f}, F4{az.f},
+                           F4{_mm_set1_ps(1.0f)});
+        VoxelIO<T>::storeLinear4(out, r.v);
+    }
+
+    // Four float lanes with the arithmetic blend() needs.
+    struct F4 {
+        __m128 v;
+        friend F4 operator+(F4 a, F4 b) { return F4{_mm_add_ps(a.v, b.v)}; }
+        friend F4 operator-(F4 a, F4 b) { return F4{_mm_sub_ps(a.v, b.v)}; }
+        friend F4 operator*(F4 a, F4 b) { return F4{_mm_mul_ps(a.v, b.v)}; }
+    };
 
     SampledSource<T> src;
 };
@@ -262,6 +354,7 @@ inline __m128 broadcastLane(__m128 v)
 // output rounding differs.
 template <class T>
 struct CubicSampler {
+    static constexpr bool kFourWide = false;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
 
     // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.

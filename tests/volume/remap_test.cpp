@@ -151,6 +151,40 @@ TYPED_TEST(RemapTyped, CubicHalvesRoundToEvenInsideAndUpWhereTapsMove)
     }
 }
 
+// Groups of four voxels wholly inside the box are sampled four lanes at a
+// time; a group with one voxel outside goes voxel by voxel. Both must give
+// the same bits: the same positions once in full groups, once spread out
+// with a not-a-number in front of every three.
+TYPED_TEST(RemapTyped, FourVoxelGroupsMatchSingleVoxels)
+{
+    using T = TypeParam;
+    TestVolume<T> src(11, 10, 9);
+    fillRandom(src, 61);
+    const VekrCuboid voi{0, 1, 0, 11, 9, 8};
+    Rng rng(62);
+    std::uniform_real_distribution<float> px(0.0f, 10.0f), py(1.0f, 9.0f), pz(0.0f, 7.0f);
+    const int n = 24;
+    std::vector<float> pos(3 * n);
+    for (int i = 0; i < n; ++i) pos[3 * i] = px(rng), pos[3 * i + 1] = py(rng), pos[3 * i + 2] = pz(rng);
+    pos[0] = 10.0f, pos[4] = 9.0f, pos[8] = 7.0f;  // on the far faces
+    Maps grouped(n, 1, 1), spread(n / 3 * 4, 1, 1);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    grouped.fill([&](int x, int, int, float p[3]) { p[0] = pos[3 * x], p[1] = pos[3 * x + 1], p[2] = pos[3 * x + 2]; });
+    spread.fill([&](int x, int, int, float p[3]) {
+        const int i = x / 4 * 3 + x % 4 - 1;
+        p[0] = x % 4 == 0 ? nan : pos[3 * i], p[1] = x % 4 == 0 ? 0.0f : pos[3 * i + 1];
+        p[2] = x % 4 == 0 ? 0.0f : pos[3 * i + 2];
+    });
+    TestVolume<T> a = filledWith<T>(n, 1, 1, sentinel<T>()), b = filledWith<T>(n / 3 * 4, 1, 1, sentinel<T>());
+    ASSERT_EQ(remapThrough(src, voi, grouped, a, vekInterLinear), vekStsOk);
+    ASSERT_EQ(remapThrough(src, voi, spread, b, vekInterLinear), vekStsOk);
+    for (int x = 0; x < n; ++x) {
+        const T want = b.at(x / 3 * 4 + x % 3 + 1, 0, 0);
+        if constexpr (std::is_same_v<T, float>) ASSERT_EQ(floatBits(a.at(x, 0, 0)), floatBits(want)) << x;
+        else ASSERT_EQ(a.at(x, 0, 0), want) << x;
+    }
+}
+
 // Source volumes thinner than 2 voxels on an axis run every mode as nearest;
 // thinner than 4, cubic modes as linear.
 TYPED_TEST(RemapTyped, ThinSourceVolumesDegradeTheMode)
