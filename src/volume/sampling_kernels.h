@@ -348,7 +348,7 @@ inline __m128 broadcastLane(__m128 v)
 
 // Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
 // vector wx * (wy[b] * wz[c]); lane a accumulates weight * voxel over the
-// rows in order c, then b; the lanes are summed last. The interior path
+// rows of each plane, then over the planes; the lanes are summed last. The interior path
 // loads each row's four voxels at once; a voxel with a moved tap gathers
 // them through the tap tables. Both run the same arithmetic, only the
 // output rounding differs.
@@ -358,22 +358,22 @@ struct CubicSampler {
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
 
     // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.
+    // Each plane accumulates its four rows in order b on its own, so the
+    // four chains of additions overlap; the planes are then summed as
+    // (p0 + p1) + (p2 + p3).
     template <class Row>
     static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, Row&& row)
     {
-        __m128 acc = _mm_setzero_ps();
-        auto plane = [&](auto c, __m128 wzc) {
+        auto plane = [&](int c, __m128 wzc) {
             const __m128 yz = _mm_mul_ps(wy, wzc);  // lane b: wy[b] * wz[c]
-            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), row(0, c)));
+            __m128 acc = _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), row(0, c));
             acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<1>(yz)), row(1, c)));
             acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<2>(yz)), row(2, c)));
-            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), row(3, c)));
+            return _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), row(3, c)));
         };
-        plane(0, broadcastLane<0>(wz));
-        plane(1, broadcastLane<1>(wz));
-        plane(2, broadcastLane<2>(wz));
-        plane(3, broadcastLane<3>(wz));
-        return acc;
+        const __m128 p0 = plane(0, broadcastLane<0>(wz)), p1 = plane(1, broadcastLane<1>(wz));
+        const __m128 p2 = plane(2, broadcastLane<2>(wz)), p3 = plane(3, broadcastLane<3>(wz));
+        return _mm_add_ps(_mm_add_ps(p0, p1), _mm_add_ps(p2, p3));
     }
 
     template <class P>
