@@ -2,7 +2,9 @@
 """Resize workloads V1 and V2 through peer libraries, next to vekr.
 
 Runs the standard resize workloads on the same generated volumes through
-scipy.ndimage.zoom and VTK's vtkImageReslice (each single-threaded), and,
+scipy.ndimage.zoom, ITK's ResampleImageFilter (when ITK's development files
+are installed: itk_resample.cpp is built once into a cache folder) and VTK's
+vtkImageReslice (each single-threaded), and,
 when given the path of vekr_volume_bench, through vekr in the same session.
 Prints one table: milliseconds and Mvoxels/s per workload and library, and
 vekr's speed-up over the fastest peer.
@@ -17,7 +19,8 @@ Mapping: destination voxel d stands for the source position
 (d + 0.5) / F - 0.5 with taps clamped to the faces (scipy: grid_mode=True,
 mode='nearest'; VTK: output origin (1 / F - 1) / 2, spacing 1 / F, border
 clamping). scipy's cubic is the B-spline without prefilter (vekr mode 5),
-VTK's cubic is Catmull-Rom (vekr mode 6).
+VTK's cubic is Catmull-Rom (vekr mode 6), ITK's cubic is the B-spline
+interpolator (with its prefilter, so it does more work than vekr mode 5).
 """
 import json
 import os
@@ -121,6 +124,46 @@ def vtk_runner(src, factor, mode):
     return run
 
 
+def itk_binary():
+    """Builds itk_resample.cpp against the installed ITK; None without ITK."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    cache = os.path.join(os.environ.get("XDG_CACHE_HOME", "/tmp"), "vekr_itk_peer")
+    exe = os.path.join(cache, "build", "itk_resample")
+    source = os.path.join(here, "itk_resample.cpp")
+    if os.path.exists(exe) and os.path.getmtime(exe) > os.path.getmtime(source):
+        return exe
+    os.makedirs(cache, exist_ok=True)
+    with open(os.path.join(cache, "CMakeLists.txt"), "w") as f:
+        f.write("cmake_minimum_required(VERSION 3.16)\nproject(itk_peer C CXX)\n"
+                "find_package(ITK REQUIRED COMPONENTS ITKCommon ITKImageFunction ITKImageGrid ITKTransform)\ninclude(${ITK_USE_FILE})\n"
+                "set(CMAKE_BUILD_TYPE Release)\n"
+                "add_executable(itk_resample %s)\ntarget_link_libraries(itk_resample ${ITK_LIBRARIES})\n" % source)
+    try:
+        subprocess.run(["cmake", "-S", cache, "-B", os.path.join(cache, "build"), "-DCMAKE_BUILD_TYPE=Release"],
+                       check=True, capture_output=True)
+        subprocess.run(["cmake", "--build", os.path.join(cache, "build"), "-j2"], check=True, capture_output=True)
+    except (subprocess.CalledProcessError, FileNotFoundError):
+        return None
+    return exe
+
+
+class ExternalTime:
+    """A peer timed by its own program, which reports median CPU milliseconds."""
+
+    def __init__(self, ms):
+        self.ms = ms
+
+
+def itk_runner(exe):
+    def make(src, factor, mode):
+        if exe is None or mode not in ("Nearest", "Linear", "BSpline"):
+            return None
+        name = ("V1_" if factor > 1 else "V2_") + mode
+        out = subprocess.run([exe, name, str(REPEATS)], check=True, capture_output=True, text=True).stdout
+        return ExternalTime(float(out.strip()))
+    return make
+
+
 # ---------------------------------------------------------------- vekr
 
 def vekr_times(bench):
@@ -140,7 +183,8 @@ def vekr_times(bench):
 def main():
     bench = sys.argv[1] if len(sys.argv) > 1 else None
     sources = {"A": source_a(), "B": source_b()}
-    peers = [("scipy.ndimage.zoom", scipy_runner), ("vtkImageReslice", vtk_runner)]
+    peers = [("scipy.ndimage.zoom", scipy_runner), ("ITK ResampleImageFilter", itk_runner(itk_binary())),
+             ("vtkImageReslice", vtk_runner)]
     vekr = vekr_times(bench) if bench and os.path.exists(bench) else {}
 
     header = "| Workload | Output voxels | " + " | ".join(p for p, _ in peers) + " | vekr | vekr vs fastest peer |"
@@ -158,8 +202,11 @@ def main():
             if fn is None:
                 cells.append("-")
                 continue
-            fn()  # warm-up
-            ms = timed(fn) * 1e3
+            if isinstance(fn, ExternalTime):
+                ms = fn.ms
+            else:
+                fn()  # warm-up
+                ms = timed(fn) * 1e3
             best = ms if best is None else min(best, ms)
             cells.append("%.1f ms (%.0f Mvox/s)" % (ms, voxels / ms / 1e3))
         v = vekr.get(name)

@@ -150,15 +150,7 @@ public:
         const VekrVolume& v = job.srcVolume;
         for (int32_t j = 0; j < w_; ++j) xt_[j] = makeCubicTap(kernel_, plan_.x, plan_.x.begin + j, v.width);
         for (int32_t j = 0; j < h_; ++j) yt_[j] = makeCubicTap(kernel_, plan_.y, plan_.y.begin + j, v.height);
-        interior_ = ColumnSpan{0, 0};
-        bool found = false;
-        for (int32_t j = 0; j < w_; ++j) {
-            if (isInteriorCubic(xt_[j].i, v.width)) {
-                if (!found) interior_.begin = j;
-                found = true;
-                interior_.end = j + 1;
-            }
-        }
+        interior_ = interiorColumns(xt_, w_, [&](int32_t i) { return isInteriorCubic(i, v.width); });
     }
 
     void run()

@@ -26,6 +26,19 @@ struct ColumnSpan {
     int32_t begin, end;
 };
 
+// The destination columns whose taps the border rule left in place. Source
+// positions grow with the column, so these form one run between the
+// clamped columns at either end; an empty run is {0, 0}.
+template <class Tap, class IsInterior>
+ColumnSpan interiorColumns(const Tap* taps, int32_t count, IsInterior isInterior)
+{
+    int32_t begin = 0;
+    while (begin < count && !isInterior(taps[begin].i)) ++begin;
+    int32_t end = begin;
+    while (end < count && isInterior(taps[end].i)) ++end;
+    return begin < end ? ColumnSpan{begin, end} : ColumnSpan{0, 0};
+}
+
 // Which slot of a small cache holds which source row or plane. Taps move
 // forward monotonically with the destination index, so any slot that the
 // current destination row or plane does not need can be reused.

@@ -136,6 +136,54 @@ void widenRow(const T* in, int32_t m, int32_t n, T* out)
     for (int32_t k = 0; j < n; ++j, ++k) out[j] = in[k / m];
 }
 
+// Prefetches the cache lines holding row[first .. last].
+template <class T>
+inline void prefetchSpan(const T* row, int32_t first, int32_t last)
+{
+    const char* p = reinterpret_cast<const char*>(row + first);
+    const char* end = reinterpret_cast<const char*>(row + last);
+    for (; p <= end; p += 64) _mm_prefetch(p, _MM_HINT_T0);
+}
+
+// Reduction by two makes the column table step by 2: every other voxel.
+inline bool isHalving(const int32_t* xs, int32_t w)
+{
+    for (int32_t j = 1; j < w; ++j)
+        if (xs[j] != xs[j - 1] + 2) return false;
+    return w > 1;
+}
+
+// The even lanes of two 16-byte vectors, in order.
+inline __m128i evenLanes(__m128i a, __m128i b, uint8_t*)
+{
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    return _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
+}
+inline __m128i evenLanes(__m128i a, __m128i b, uint16_t*)
+{
+    // Sign-extending the low halves lets the signed pack restore them exactly.
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+}
+inline __m128i evenLanes(__m128i a, __m128i b, float*)
+{
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// out[j] = in[2 j] for j in [0, n).
+template <class T>
+void halveRow(const T* in, int32_t n, T* out)
+{
+    constexpr int32_t lanes = 16 / sizeof(T);
+    int32_t j = 0;
+    // The second load reaches in[2 j + 2 lanes - 1]; stay within in[2 (n - 1)].
+    for (; j + lanes <= n && 2 * (j + lanes) - 1 <= 2 * (n - 1); j += lanes) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j + lanes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), evenLanes(a, b, out));
+    }
+    for (; j < n; ++j) out[j] = in[2 * j];
+}
+
 template <class Src, class Dst>
 void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount, unsigned char* buffer)
 {
@@ -152,6 +200,7 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
         ys[j] = nearestSourceIndex(plan.y, plan.y.begin + j, job.srcVolume.height) * static_cast<int32_t>(job.src.rowStep);
     for (int32_t j = 0; j < zCount; ++j) zs[j] = nearestSourceIndex(plan.z, zFirst + j, job.srcVolume.depth);
     const Staircase stairs = findStaircase(xs, w);
+    const bool halving = isHalving(xs, w);
 
     for (int32_t k = 0; k < zCount; ++k) {
         const int32_t z = zFirst + k;
@@ -163,11 +212,16 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
         T* previous = nullptr;
         for (int32_t j = 0; j < h; ++j) {
             T* out = job.dst.voxel(plan.x.begin, plan.y.begin + j, z);
+            // On reduction every gathered row is a fresh stretch of memory;
+            // ask for the next one while this one is gathered.
+            if (j + 1 < h && ys[j + 1] != ys[j]) prefetchSpan(srcPlane + ys[j + 1], xs[0], xs[w - 1]);
             if (j > 0 && ys[j] == ys[j - 1]) {
                 std::memcpy(out, previous, static_cast<size_t>(w) * sizeof(T));
             } else {
                 const T* in = srcPlane + ys[j];
-                if (stairs.factor != 0) {
+                if (halving) {
+                    halveRow(in + xs[0], w, out);
+                } else if (stairs.factor != 0) {
                     for (int32_t i = 0; i < stairs.lead; ++i) out[i] = in[xs[0]];
                     widenRow(in + xs[0] + 1, stairs.factor, w - stairs.lead, out + stairs.lead);
                 } else {

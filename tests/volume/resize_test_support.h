@@ -51,22 +51,12 @@ private:
     std::vector<T> data_;
 };
 
+// White noise over the voxel type's range (floats in [0, 1)).
 template <class T>
-T randomVoxel(std::mt19937& rng);
-template <>
-inline uint8_t randomVoxel<uint8_t>(std::mt19937& rng)
+T randomVoxel(std::mt19937& rng)
 {
-    return static_cast<uint8_t>(rng() & 255u);
-}
-template <>
-inline uint16_t randomVoxel<uint16_t>(std::mt19937& rng)
-{
-    return static_cast<uint16_t>(rng() & 65535u);
-}
-template <>
-inline float randomVoxel<float>(std::mt19937& rng)
-{
-    return static_cast<float>(rng() >> 8) * 5.9604644775390625e-8f;
+    if constexpr (sizeof(T) == 4) return static_cast<float>(rng() >> 8) * 5.9604644775390625e-8f;
+    else return static_cast<T>(rng());
 }
 
 template <class T>
@@ -208,23 +198,13 @@ inline AxisSample axisSample(int mode, int d, double f, double s, int extent)
     }
     a.n = 4;
     a.interior = i - 1 >= 0 && i + 2 <= extent - 1;
-    int t[4];
-    if (i < 0) {
-        const int u[4] = {0, 0, 0, 1};
-        std::copy(u, u + 4, t);
-    } else if (i == 0) {
-        const int u[4] = {0, 0, 1, 2};
-        std::copy(u, u + 4, t);
-    } else if (i >= extent - 1) {
-        const int u[4] = {extent - 2, extent - 1, extent - 1, extent - 1};
-        std::copy(u, u + 4, t);
-    } else if (i == extent - 2) {
-        const int u[4] = {extent - 3, extent - 2, extent - 1, extent - 1};
-        std::copy(u, u + 4, t);
-    } else {
-        const int u[4] = {i - 1, i, i + 1, i + 2};
-        std::copy(u, u + 4, t);
-    }
+    // The face cases: before the first voxel, on it, on the second-to-last,
+    // past it; each tap then kept inside (volumes thinner than 3 voxels).
+    const int e = extent;
+    const int t[4] = {i < 0 ? 0 : (i == 0 ? 0 : (i >= e - 1 ? e - 2 : i - 1)),
+                      i < 0 ? 0 : (i == 0 ? 0 : (i >= e - 1 ? e - 1 : i)),
+                      i < 0 ? 0 : (i == 0 ? 1 : (i >= e - 2 ? e - 1 : i + 1)),
+                      i < 0 ? 1 : (i == 0 ? 2 : (i >= e - 2 ? e - 1 : i + 2))};
     for (int k = 0; k < 4; ++k) {
         a.tap[k] = std::max(0, std::min(t[k], extent - 1));
         a.weight[k] = kernel(mode, fr - (k - 1));

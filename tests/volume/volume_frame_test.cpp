@@ -17,25 +17,6 @@ const void* const p = &kByte;
 
 }  // namespace
 
-TEST(VolumeFrame, ResizeChecksRunInOrder)
-{
-    // Each later failure is masked by every earlier one.
-    const VekrCuboid badVoi{-1, 0, 0, 1, 1, 1};
-    EXPECT_EQ(checkResizeArguments(nullptr, p, p, VekrVolume{0, 1, 1}, badVoi, badVoi, 0, 0, 0, 3), vekStsNullPtrErr);
-    EXPECT_EQ(checkResizeArguments(p, nullptr, p, kVolume, kVoi, kVoi, 1, 1, 1, 1), vekStsNullPtrErr);
-    EXPECT_EQ(checkResizeArguments(p, p, nullptr, kVolume, kVoi, kVoi, 1, 1, 1, 1), vekStsNullPtrErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, VekrVolume{10, 0, 6}, kVoi, kVoi, 0, 0, 0, 3), vekStsSizeErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, kVoi, VekrCuboid{0, 0, 0, 1, 1, 0}, 0, 1, 1, 3), vekStsSizeErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, kVoi, kVoi, 1, -1, 1, 3), vekStsResizeFactorErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, kVoi, kVoi, 1, 1, std::numeric_limits<double>::quiet_NaN(), 3),
-              vekStsResizeFactorErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, VekrCuboid{10, 0, 0, 1, 1, 1}, kVoi, 1, 1, 1, 3),
-              vekStsInterpolationErr);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, VekrCuboid{10, 0, 0, 1, 1, 1}, kVoi, 1, 1, 1, 2),
-              vekStsVoiOutsideWarn);
-    EXPECT_EQ(checkResizeArguments(p, p, p, kVolume, kVoi, kVoi, 0.5, 2, 1e-300, 7), vekStsOk);
-}
-
 TEST(VolumeFrame, EverySizeFieldIsTested)
 {
     for (int field = 0; field < 6; ++field) {
