@@ -2,8 +2,10 @@
 """Warp, remap and filter workloads V3, V4, V5 through peer libraries, next to vekr.
 
 Runs the workloads on the same generated volumes through scipy.ndimage
-(affine_transform, map_coordinates, convolve) and VTK (vtkImageReslice,
-vtkImageConvolve), each single-threaded, and, when given the path of
+(affine_transform, map_coordinates, convolve), VTK (vtkImageReslice,
+vtkImageConvolve) and ITK (ResampleImageFilter with an AffineTransform,
+WarpImageFilter, ConvolutionImageFilter; itk_warp_filter.cpp, built on
+demand), each single-threaded, and, when given the path of
 vekr_volume_warp_bench, through vekr in the same session. Prints one table:
 milliseconds and Mvoxels/s per workload and library, vekr's speed-up over
 the fastest peer, and vekr's scaling from one to two threads.
@@ -18,9 +20,10 @@ Mapping: voxel k is the point k. scipy and VTK write a background value 0 where
 the source position falls outside; vekr leaves those voxels untouched. The
 cubic peers: scipy's order 3 is the B-spline without prefilter (vekr mode 5),
 VTK's cubic is Catmull-Rom (vekr mode 6); both are set against vekr's
-Catmull-Rom. The filter peers compute in floating point with the kernel
-divided by the divisor and write 16-bit integers; scipy's output covers the
-whole 260^3 source, so its rate counts its own output voxels.
+Catmull-Rom; ITK's cubic is the B-spline with its prefilter. The filter peers compute in floating point with the kernel
+divided by the divisor and write 16-bit integers; the outputs of scipy, VTK
+and ITK cover the whole 260^3 source, so their rates count their own output
+voxels.
 """
 import json
 import os
@@ -30,7 +33,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peers import REPEATS, source_b, timed, voxel_hash  # noqa: E402
+from peers import REPEATS, ExternalTime, itk_binary, source_b, timed, voxel_hash  # noqa: E402
 
 N = 256
 
@@ -136,6 +139,18 @@ def vtk_runner(workload, data):
     return run, voxels
 
 
+def itk_runner(exe):
+    names = {"V3_Linear": "V3_Linear", "V3_CatmullRom": "V3_Cubic", "V4_Linear": "V4_Linear", "V5_K3": "V5_K3",
+             "V5_K5": "V5_K5"}
+
+    def make(workload, data):
+        if exe is None:
+            return None
+        out = subprocess.run([exe, names[workload], str(REPEATS)], check=True, capture_output=True, text=True).stdout
+        return ExternalTime(float(out.strip())), (260 ** 3 if workload.startswith("V5") else N ** 3)
+    return make
+
+
 # ---------------------------------------------------------------- vekr
 
 def vekr_results(bench):
@@ -164,7 +179,9 @@ WORKLOADS = [
 def main():
     bench = sys.argv[1] if len(sys.argv) > 1 else None
     data = {"B": source_b(), "C": source_c(), "maps": maps_v4()}
-    peers = [("scipy.ndimage", scipy_runner), ("VTK", vtk_runner)]
+    peers = [("scipy.ndimage", scipy_runner), ("VTK", vtk_runner),
+             ("ITK", itk_runner(itk_binary("itk_warp_filter", "ITKCommon ITKImageFunction ITKImageGrid "
+                                                              "ITKTransform ITKConvolution")))]
     vekr = vekr_results(bench) if bench and os.path.exists(bench) else {}
 
     header = ("| Workload | " + " | ".join(p for p, _ in peers) +
@@ -182,8 +199,11 @@ def main():
                 cells.append("-")
                 continue
             fn, voxels = made
-            fn()  # warm-up
-            ms = timed(fn) * 1e3
+            if isinstance(fn, ExternalTime):
+                ms = fn.ms
+            else:
+                fn()  # warm-up
+                ms = timed(fn) * 1e3
             rate = voxels / ms / 1e3
             best_rate = rate if best_rate is None else max(best_rate, rate)
             cells.append("%.0f ms (%.1f Mvox/s)" % (ms, rate))
