@@ -165,7 +165,11 @@ typedef struct VekrCubicKernelTable {
  * of the source region are held at the region's last voxel (upper end) and
  * at voxel 0 of the volume (lower end); such voxels are computed by the
  * scalar path, which rounds as trunc(v + 0.5000001) in double precision, so
- * they may differ by one from ties-to-even rounding.
+ * they may differ by one from ties-to-even rounding. Linear mode samples
+ * groups of four voxels inside the source region four at a time, in the
+ * same operation order as one at a time: its results do not depend on the
+ * grouping. A position on the region's last voxel of an axis is inside; the
+ * linear taps are then last - 1 and last, with all the weight on last.
  *
  * The warp and remap exports run on ownGetNumThreads() OpenMP threads when
  * that is above 1 and every destination extent is at least 16, each thread
