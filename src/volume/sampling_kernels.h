@@ -313,24 +313,24 @@ inline __m128 cubicWeights4(const CubicPairTable& table, float f)
 
 // Cubic tap columns of one axis around i = trunc(c), for a box whose last
 // index is `last`. The upper end is held at the box; the lower end at index
-// 0 of the volume, not at the box's first voxel. Returns whether the taps
-// are the plain i - 1 .. i + 2.
-inline bool cubicTaps(int32_t i, int32_t last, int32_t tap[4])
+// 0 of the volume, not at the box's first voxel.
+inline void cubicTaps(int32_t i, int32_t last, int32_t tap[4])
 {
     if (i < 1) {
         tap[0] = 0, tap[1] = 0, tap[2] = 1, tap[3] = 2;
-        return false;
-    }
-    if (i == last - 1) {
+    } else if (i == last - 1) {
         tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 1;
-        return false;
-    }
-    if (i < last) {
+    } else if (i < last) {
         tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 2;
-        return true;
+    } else {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i, tap[3] = i;
     }
-    tap[0] = i - 1, tap[1] = i, tap[2] = i, tap[3] = i;
-    return false;
+}
+
+// Whether cubicTaps() leaves the taps of i plain: 1 <= i <= last - 2.
+inline bool hasPlainTaps(int32_t i, int32_t last)
+{
+    return i >= 1 && i <= last - 2;
 }
 
 // Horizontal sum in a fixed order: (l0 + l1) + (l2 + l3).
@@ -384,21 +384,20 @@ struct CubicSampler {
         const __m128 wy = cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j)));
         const __m128 wz = cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)));
 
-        int32_t tx[4], ty[4], tz[4];
-        const bool plainX = cubicTaps(i, src.box.x1, tx);
-        const bool plainY = cubicTaps(j, src.box.y1, ty);
-        const bool plainZ = cubicTaps(k, src.box.z1, tz);
         const auto& v = src.volume;
-        if (plainX && plainY && plainZ) {
-            const T* corner = v.voxel(i - 1, j - 1, k - 1);
+        if (hasPlainTaps(i, src.box.x1) && hasPlainTaps(j, src.box.y1) && hasPlainTaps(k, src.box.z1)) {
             const ptrdiff_t rowStep = v.rowStep;
-            const T* planes[4] = {corner, v.voxel(i - 1, j - 1, k), v.voxel(i - 1, j - 1, k + 1),
+            const T* planes[4] = {v.voxel(i - 1, j - 1, k - 1), v.voxel(i - 1, j - 1, k), v.voxel(i - 1, j - 1, k + 1),
                                   v.voxel(i - 1, j - 1, k + 2)};
             const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
                 return VoxelIO<T>::load4(planes[c] + b * rowStep);
             });
             return VoxelIO<T>::fromCubicInterior(sumLanes(sum));
         }
+        int32_t tx[4], ty[4], tz[4];
+        cubicTaps(i, src.box.x1, tx);
+        cubicTaps(j, src.box.y1, ty);
+        cubicTaps(k, src.box.z1, tz);
         const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
             return VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx);
         });
