@@ -97,74 +97,29 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrResizeGetBufSize(VekrCuboid srcVoi, V
     return vekStsOk;
 }
 
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_8u_C1PV(const uint8_t* const pSrc[], VekrVolume srcVolume,
-                                                          int32_t srcStep, VekrCuboid srcVoi, uint8_t* const pDst[],
-                                                          int32_t dstStep, VekrCuboid dstVoi, double xFactor,
-                                                          double yFactor, double zFactor, double xShift,
-                                                          double yShift, double zShift, int32_t interpolation,
-                                                          uint8_t* pBuffer)
-{
-    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
-                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
-                                      pBuffer);
-}
+// The six exports differ only in voxel type (and whether the contiguous form
+// may split its planes over threads), so each type's pair is spelled once.
+#define VEKR_DEFINE_RESIZE_EXPORTS(SUFFIX, T, C1V_THREADING)                                                        \
+    extern "C" VEKR_API VekStatus VEK_CALL vekrResize_##SUFFIX##_C1PV(                                             \
+        const T* const pSrc[], VekrVolume srcVolume, int32_t srcStep, VekrCuboid srcVoi, T* const pDst[],           \
+        int32_t dstStep, VekrCuboid dstVoi, double xFactor, double yFactor, double zFactor, double xShift,          \
+        double yShift, double zShift, int32_t interpolation, uint8_t* pBuffer)                                      \
+    {                                                                                                               \
+        return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,                  \
+                                          ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},           \
+                                          interpolation, pBuffer);                                                  \
+    }                                                                                                               \
+    extern "C" VEKR_API VekStatus VEK_CALL vekrResize_##SUFFIX##_C1V(                                              \
+        const T* pSrc, VekrVolume srcVolume, int32_t srcStep, int32_t srcPlaneStep, VekrCuboid srcVoi, T* pDst,     \
+        int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi, double xFactor, double yFactor, double zFactor,   \
+        double xShift, double yShift, double zShift, int32_t interpolation, uint8_t* pBuffer)                       \
+    {                                                                                                               \
+        return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep,        \
+                                              dstPlaneStep, dstVoi,                                                 \
+                                              ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},       \
+                                              interpolation, pBuffer, C1V_THREADING);                               \
+    }
 
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_16u_C1PV(const uint16_t* const pSrc[], VekrVolume srcVolume,
-                                                           int32_t srcStep, VekrCuboid srcVoi, uint16_t* const pDst[],
-                                                           int32_t dstStep, VekrCuboid dstVoi, double xFactor,
-                                                           double yFactor, double zFactor, double xShift,
-                                                           double yShift, double zShift, int32_t interpolation,
-                                                           uint8_t* pBuffer)
-{
-    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
-                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
-                                      pBuffer);
-}
-
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_32f_C1PV(const float* const pSrc[], VekrVolume srcVolume,
-                                                           int32_t srcStep, VekrCuboid srcVoi, float* const pDst[],
-                                                           int32_t dstStep, VekrCuboid dstVoi, double xFactor,
-                                                           double yFactor, double zFactor, double xShift,
-                                                           double yShift, double zShift, int32_t interpolation,
-                                                           uint8_t* pBuffer)
-{
-    return vekr::volume::resizePlanar(pSrc, srcVolume, srcStep, srcVoi, pDst, dstStep, dstVoi,
-                                      ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift}, interpolation,
-                                      pBuffer);
-}
-
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_8u_C1V(const uint8_t* pSrc, VekrVolume srcVolume, int32_t srcStep,
-                                                         int32_t srcPlaneStep, VekrCuboid srcVoi, uint8_t* pDst,
-                                                         int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
-                                                         double xFactor, double yFactor, double zFactor,
-                                                         double xShift, double yShift, double zShift,
-                                                         int32_t interpolation, uint8_t* pBuffer)
-{
-    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
-                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
-                                          interpolation, pBuffer, Threading::Serial);
-}
-
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_16u_C1V(const uint16_t* pSrc, VekrVolume srcVolume, int32_t srcStep,
-                                                          int32_t srcPlaneStep, VekrCuboid srcVoi, uint16_t* pDst,
-                                                          int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
-                                                          double xFactor, double yFactor, double zFactor,
-                                                          double xShift, double yShift, double zShift,
-                                                          int32_t interpolation, uint8_t* pBuffer)
-{
-    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
-                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
-                                          interpolation, pBuffer, Threading::Serial);
-}
-
-extern "C" VEKR_API VekStatus VEK_CALL vekrResize_32f_C1V(const float* pSrc, VekrVolume srcVolume, int32_t srcStep,
-                                                          int32_t srcPlaneStep, VekrCuboid srcVoi, float* pDst,
-                                                          int32_t dstStep, int32_t dstPlaneStep, VekrCuboid dstVoi,
-                                                          double xFactor, double yFactor, double zFactor,
-                                                          double xShift, double yShift, double zShift,
-                                                          int32_t interpolation, uint8_t* pBuffer)
-{
-    return vekr::volume::resizeContiguous(pSrc, srcVolume, srcStep, srcPlaneStep, srcVoi, pDst, dstStep, dstPlaneStep,
-                                          dstVoi, ResizeScale{xFactor, yFactor, zFactor, xShift, yShift, zShift},
-                                          interpolation, pBuffer, Threading::PlaneSlabs);
-}
+VEKR_DEFINE_RESIZE_EXPORTS(8u, uint8_t, Threading::Serial)
+VEKR_DEFINE_RESIZE_EXPORTS(16u, uint16_t, Threading::Serial)
+VEKR_DEFINE_RESIZE_EXPORTS(32f, float, Threading::PlaneSlabs)

@@ -37,10 +37,11 @@ inline CubicTap makeCubicTap(const CubicKernel& kernel, const ResizeAxis& axis, 
 {
     const double c = samplePosition(axis, d);
     CubicTap tap;
-    tap.i = floorToIndex(c);
+    const SplitPosition split = splitPosition(c);
+    tap.i = split.i;
     const CubicTaps taps = clampCubicTaps(tap.i, extent);
     for (int k = 0; k < 4; ++k) tap.t[k] = taps.t[k];
-    cubicTapWeights(kernel, static_cast<float>(c - std::floor(c)), tap.w);
+    cubicTapWeights(kernel, static_cast<float>(split.fraction), tap.w);
     return tap;
 }
 

@@ -32,14 +32,14 @@ struct LinearTap {
 inline LinearTap makeLinearTap(const ResizeAxis& axis, int32_t d, int32_t extent)
 {
     const double c = samplePosition(axis, d);
-    const double floored = std::floor(c);
+    const SplitPosition split = splitPosition(c);
     LinearTap t;
-    t.i = floorToIndex(c);
+    t.i = split.i;
     const LinearTaps taps = clampLinearTaps(t.i, extent);
     t.t0 = taps.t0;
     t.t1 = taps.t1;
-    t.f = static_cast<float>(c - floored);
-    t.w1 = linearFixedWeight(c - floored);
+    t.f = static_cast<float>(split.fraction);
+    t.w1 = linearFixedWeight(split.fraction);
     t.w0 = static_cast<uint16_t>(16384 - t.w1);
     return t;
 }

@@ -31,6 +31,8 @@ ResizeAxis planAxis(int32_t srcFirst, int32_t srcTrimmedExtent, int32_t dstFirst
     ResizeAxis a;
     a.begin = truncToIndex(lo + 0.4999999999);
     a.end = truncToIndex(hi + 0.5000000001);
+    // A NaN edge (a NaN shift, or 0 times an infinite factor) maps nothing.
+    if (std::isnan(scaledFirst) || std::isnan(scaledEnd)) a.begin = a.end = 0;
     a.invFactor = 1.0 / factor;
     a.offset = (0.0 - shift) / factor;
     return a;
@@ -79,9 +81,11 @@ int32_t nearestSourceIndex(const ResizeAxis& axis, int32_t d, int32_t extent)
     return s < 0 ? 0 : (s > extent - 1 ? extent - 1 : s);
 }
 
-int32_t floorToIndex(double c)
+SplitPosition splitPosition(double c)
 {
-    return truncToIndex(std::floor(c));
+    const double floored = std::floor(c);
+    const double fraction = c - floored;
+    return SplitPosition{truncToIndex(floored), fraction >= 0.0 && fraction < 1.0 ? fraction : 0.0};
 }
 
 }  // namespace volume

@@ -54,9 +54,15 @@ inline double samplePosition(const ResizeAxis& axis, int32_t d)
     return (static_cast<double>(d) + 0.5) * axis.invFactor - 0.5 + axis.offset;
 }
 
-// floor of a position as a 32-bit index, saturated so that absurd factors
-// (or shifts) cannot overflow; the border rule moves such taps inside anyway.
-int32_t floorToIndex(double c);
+// A position split into its floor, as a 32-bit index, and the unrounded
+// fraction c - floor(c). The index saturates so that absurd factors cannot
+// overflow it (the border rule moves such taps inside anyway); a position
+// that is not finite (a denormal factor) gets fraction 0 rather than NaN.
+struct SplitPosition {
+    int32_t i;
+    double fraction;
+};
+SplitPosition splitPosition(double c);
 
 // Linear taps (i, i + 1) moved inside [0, n - 1]: both onto the face when i
 // lies before the first or past the second-to-last voxel.

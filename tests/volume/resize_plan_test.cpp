@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "volume/resize_plan.h"
 
 using namespace vekr::volume;
@@ -26,7 +28,15 @@ TEST(ResizePlan, RegionEdgesAndReciprocals)
     EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
                          1, 1, -10, 0, 0, &plan),
               vekStsNoVoxelsWarn);
-    // Absurd factors and shifts saturate instead of overflowing.
+    // Non-finite edges leave the region empty; absurd factors and shifts
+    // saturate instead of overflowing.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
+                         1, 1, 0, nan, 0, &plan),
+              vekStsNoVoxelsWarn);
+    EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, inf,
+                         1, 1, 0, 0, 0, &plan),
+              vekStsNoVoxelsWarn);
     EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{1, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10},
                          1e300, 1, 1, 0, 0, 0, &plan),
               vekStsNoVoxelsWarn);
@@ -43,5 +53,11 @@ TEST(ResizePlan, FaceRuleKeepsEveryTapInside)
         }
     }
     EXPECT_EQ(linearFixedWeight(0.25), 4096);
+    // A denormal factor makes positions infinite: index saturated, fraction 0.
+    const SplitPosition far = splitPosition(std::numeric_limits<double>::infinity());
+    EXPECT_EQ(far.i, INT32_MAX);
+    EXPECT_EQ(far.fraction, 0.0);
+    EXPECT_EQ(splitPosition(-2.25).i, -3);
+    EXPECT_EQ(splitPosition(-2.25).fraction, 0.75);
     EXPECT_EQ(linearFixedWeight(0.0), 0);
 }

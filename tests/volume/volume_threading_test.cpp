@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <omp.h>
-
 #include <vector>
 
 #include "support/alloc_hook.h"
@@ -61,23 +59,4 @@ TEST(VolumeThreading, SmallDestinationsOrOneThreadStaySerial)
     }
     vekr_test::ScopedThreads one(1);
     EXPECT_EQ(run(64, 64, 64, 0, buffer, 16).calls, 1);
-}
-
-TEST(VolumeThreading, FewerGrantedThreadsWidenTheBufferSlices)
-{
-    // Inside another active region the runtime grants one thread: that
-    // thread takes every plane and the start of the buffer.
-    vekr_test::ScopedThreads threads(3);
-    omp_set_max_active_levels(1);
-    Record rec;
-    unsigned char buffer[3 * 8];
-#pragma omp parallel num_threads(2)
-    {
-#pragma omp master
-        rec = run(32, 32, 20, 0, buffer, 8);
-    }
-    omp_set_max_active_levels(8);
-    ASSERT_EQ(rec.calls, 1);
-    EXPECT_EQ(rec.slabs[0].planeCount, 20);
-    EXPECT_EQ(rec.slabs[0].buffer, buffer);
 }
