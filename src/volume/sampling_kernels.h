@@ -348,10 +348,10 @@ inline __m128 broadcastLane(__m128 v)
 
 // Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
 // vector wx * (wy[b] * wz[c]); lane a accumulates weight * voxel over the
-// rows of each plane, then over the planes; the lanes are summed last. The interior path
-// loads each row's four voxels at once; a voxel with a moved tap gathers
-// them through the tap tables. Both run the same arithmetic, only the
-// output rounding differs.
+// rows of each plane, then over the planes; the lanes are summed last. The
+// interior path loads each row's four voxels at once; a voxel with a moved
+// tap gathers them through the tap tables. Both run the same arithmetic,
+// only the output rounding differs.
 template <class T>
 struct CubicSampler {
     static constexpr bool kFourWide = false;
