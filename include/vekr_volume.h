@@ -165,9 +165,9 @@ typedef struct VekrCubicKernelTable {
  * of the source region are held at the region's last voxel (upper end) and
  * at voxel 0 of the volume (lower end); such voxels are computed by the
  * scalar path, which rounds as trunc(v + 0.5000001) in double precision, so
- * they may differ by one from ties-to-even rounding. Linear mode samples
- * groups of four voxels inside the source region four at a time, in the
- * same operation order as one at a time: its results do not depend on the
+ * they may differ by one from ties-to-even rounding. Linear and cubic modes
+ * sample groups of four voxels inside the source region together, each
+ * voxel in the same operation order as alone: results do not depend on the
  * grouping. A position on the region's last voxel of an axis is inside; the
  * linear taps are then last - 1 and last, with all the weight on last.
  *

@@ -39,7 +39,7 @@ void remapKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, c
             int32_t x = 0;
             if constexpr (Sampler::kFourWide) {
                 // Groups of four voxels; a group wholly inside the source box
-                // is sampled four lanes at a time.
+                // is sampled together (each voxel as it would be alone).
                 for (; x + 4 <= width; x += 4) {
                     bool allInside = true;
                     for (int l = 0; l < 4; ++l) allInside &= inside.contains(mx[x + l], my[x + l], mz[x + l]);

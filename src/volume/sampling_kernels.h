@@ -354,7 +354,7 @@ inline __m128 broadcastLane(__m128 v)
 // only the output rounding differs.
 template <class T>
 struct CubicSampler {
-    static constexpr bool kFourWide = false;
+    static constexpr bool kFourWide = true;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
 
     // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.
@@ -376,32 +376,61 @@ struct CubicSampler {
         return _mm_add_ps(_mm_add_ps(p0, p1), _mm_add_ps(p2, p3));
     }
 
+    // The integer split of a position and the weights of its three axes.
+    struct Split {
+        int32_t i, j, k;
+        __m128 wx, wy, wz;
+    };
     template <class P>
-    T operator()(P sx, P sy, P sz) const
+    Split split(P sx, P sy, P sz) const
     {
         const int32_t i = static_cast<int32_t>(sx), j = static_cast<int32_t>(sy), k = static_cast<int32_t>(sz);
-        const __m128 wx = cubicWeights4(table, static_cast<float>(sx - static_cast<P>(i)));
-        const __m128 wy = cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j)));
-        const __m128 wz = cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)));
+        return Split{i,
+                     j,
+                     k,
+                     cubicWeights4(table, static_cast<float>(sx - static_cast<P>(i))),
+                     cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j))),
+                     cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)))};
+    }
 
+    T sample(const Split& p) const
+    {
         const auto& v = src.volume;
-        if (hasPlainTaps(i, src.box.x1) && hasPlainTaps(j, src.box.y1) && hasPlainTaps(k, src.box.z1)) {
+        if (hasPlainTaps(p.i, src.box.x1) && hasPlainTaps(p.j, src.box.y1) && hasPlainTaps(p.k, src.box.z1)) {
             const ptrdiff_t rowStep = v.rowStep;
-            const T* planes[4] = {v.voxel(i - 1, j - 1, k - 1), v.voxel(i - 1, j - 1, k), v.voxel(i - 1, j - 1, k + 1),
-                                  v.voxel(i - 1, j - 1, k + 2)};
-            const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
+            const int32_t x = p.i - 1, y = p.j - 1;
+            const T* planes[4] = {v.voxel(x, y, p.k - 1), v.voxel(x, y, p.k), v.voxel(x, y, p.k + 1),
+                                  v.voxel(x, y, p.k + 2)};
+            const __m128 sum = accumulate(p.wx, p.wy, p.wz, [&](int b, int c) {
                 return VoxelIO<T>::load4(planes[c] + b * rowStep);
             });
             return VoxelIO<T>::fromCubicInterior(sumLanes(sum));
         }
         int32_t tx[4], ty[4], tz[4];
-        cubicTaps(i, src.box.x1, tx);
-        cubicTaps(j, src.box.y1, ty);
-        cubicTaps(k, src.box.z1, tz);
-        const __m128 sum = accumulate(wx, wy, wz, [&](int b, int c) {
+        cubicTaps(p.i, src.box.x1, tx);
+        cubicTaps(p.j, src.box.y1, ty);
+        cubicTaps(p.k, src.box.z1, tz);
+        const __m128 sum = accumulate(p.wx, p.wy, p.wz, [&](int b, int c) {
             return VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx);
         });
         return VoxelIO<T>::fromCubicMoved(sumLanes(sum));
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        return sample(split(sx, sy, sz));
+    }
+
+    // Four voxels inside the box: the weights of all four first, whose table
+    // lookups then overlap, then the four sums; each voxel gets exactly what
+    // it gets alone.
+    template <class P>
+    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    {
+        Split p[4];
+        for (int l = 0; l < 4; ++l) p[l] = split(sx[l], sy[l], sz[l]);
+        for (int l = 0; l < 4; ++l) out[l] = sample(p[l]);
     }
 
     SampledSource<T> src;

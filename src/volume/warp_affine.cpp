@@ -44,8 +44,8 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
             int32_t x = dstBox.x0;
             if constexpr (Sampler::kFourWide) {
                 // Groups of four voxels; a group wholly inside the source box
-                // is sampled four lanes at a time. Positions advance exactly
-                // as in the voxel-by-voxel loop.
+                // is sampled together (each voxel as it would be alone).
+                // Positions advance exactly as in the voxel-by-voxel loop.
                 for (; x + 3 <= dstBox.x1; x += 4) {
                     double px[4], py[4], pz[4];
                     bool allInside = true;
