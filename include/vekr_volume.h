@@ -144,6 +144,156 @@ typedef struct VekrCubicKernelTable {
     float weight[VEKR_CUBIC_TABLE_SIZE];
 } VekrCubicKernelTable;
 
+/* ------------------------------------------------------------------------
+ * Affine warp, remap and the signed 16-bit filter
+ *
+ * Volumes in the C1PV layout are arrays of plane pointers: element z points
+ * at voxel (0, 0, z); row y of a plane starts y * step bytes after it. All
+ * indices are absolute (a region's corner is never folded into the
+ * pointers), and steps may be negative.
+ *
+ * Warp and remap source positions use voxel k as the point k (no half-voxel
+ * offset). A destination voxel whose source position lies outside the
+ * trimmed source region [x, x + width - 1] x ... keeps its contents.
+ *
+ * Interpolation: vekInterNearest (ties to even), vekInterLinear, and the
+ * four cubic modes, whose weights come from 0.01-spaced tables interpolated
+ * linearly. A source volume thinner than 4 voxels on any axis runs cubic
+ * modes as linear; thinner than 2 runs every mode as nearest. Linear and
+ * cubic results of 8u and 16u are rounded to nearest (ties to even); cubic
+ * results are saturated to the type's range. Cubic taps next to the faces
+ * of the source region are held at the region's last voxel (upper end) and
+ * at voxel 0 of the volume (lower end); such voxels are computed by the
+ * scalar path, which rounds as trunc(v + 0.5000001) in double precision, so
+ * they may differ by one from ties-to-even rounding. Linear and cubic modes
+ * sample groups of four voxels inside the source region together, each
+ * voxel in the same operation order as alone: results do not depend on the
+ * grouping. A position on the region's last voxel of an axis is inside; the
+ * linear taps are then last - 1 and last, with all the weight on last.
+ *
+ * The warp and remap exports run on ownGetNumThreads() OpenMP threads when
+ * that is above 1 and every destination extent is at least 16, each thread
+ * taking a slab of consecutive destination planes. Remap results do not
+ * depend on the split; warp positions are advanced by addition from each
+ * slab's first plane, so a threaded warp may differ from a serial one in the
+ * last bits of a few source positions (and hence of a few voxels).
+ * ------------------------------------------------------------------------ */
+
+/*
+ * Scratch size of the affine warp, which needs none: stores 0 in *pSize.
+ * Status: vekStsNullPtrErr (pSize null); vekStsSizeErr (a corner coordinate
+ * of srcVoi or dstVoi below 0 or an extent below 1); vekStsNumChannelsErr
+ * (nChannel not 1); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
+ */
+VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi,
+                                                     int32_t nChannel, int32_t interpolation,
+                                                     int32_t* pSize);
+
+/*
+ * Affine warp of a C1PV volume. coeffs is the forward transform (source point
+ * to destination point), 3 x 4 doubles row by row: destination x is
+ * coeffs[0] x + coeffs[1] y + coeffs[2] z + coeffs[3], and so on. The
+ * transform is inverted once in double precision; every destination voxel
+ * (X, Y, Z) of dstVoi whose source position lies inside the trimmed srcVoi
+ * is interpolated there and written at pDst[Z] + Y * dstStep + X * size.
+ * Positions are advanced by addition along rows, rows and planes.
+ * pBuffer is not used (the size query reports 0); coeffs is not checked.
+ *
+ * Status, in the order checked: vekStsNullPtrErr (pSrc or pDst null);
+ * vekStsSizeErr (srcVolume extent below 1, srcVoi or dstVoi corner below 0
+ * or extent below 1); vekStsCoeffErr (degenerate transform: the diagonal is
+ * zero to 1e-100, or all three 2 x 2 minor tests of the linear part fail);
+ * vekStsInterpolationErr; vekStsVoiOutsideWarn (srcVoi begins outside the
+ * source volume); vekStsCoeffErr (|determinant| below 1e-10). Nothing is
+ * written unless the status is vekStsOk.
+ */
+VEKR_API VekStatus VEK_CALL vekrWarpAffine_8u_C1PV(const uint8_t* const pSrc[], VekrVolume srcVolume,
+                                                   int32_t srcStep, VekrCuboid srcVoi,
+                                                   uint8_t* const pDst[], int32_t dstStep,
+                                                   VekrCuboid dstVoi, const double* coeffs,
+                                                   int32_t interpolation, uint8_t* pBuffer);
+VEKR_API VekStatus VEK_CALL vekrWarpAffine_16u_C1PV(const uint16_t* const pSrc[], VekrVolume srcVolume,
+                                                    int32_t srcStep, VekrCuboid srcVoi,
+                                                    uint16_t* const pDst[], int32_t dstStep,
+                                                    VekrCuboid dstVoi, const double* coeffs,
+                                                    int32_t interpolation, uint8_t* pBuffer);
+VEKR_API VekStatus VEK_CALL vekrWarpAffine_32f_C1PV(const float* const pSrc[], VekrVolume srcVolume,
+                                                    int32_t srcStep, VekrCuboid srcVoi,
+                                                    float* const pDst[], int32_t dstStep,
+                                                    VekrCuboid dstVoi, const double* coeffs,
+                                                    int32_t interpolation, uint8_t* pBuffer);
+
+/*
+ * Remap of a C1PV volume through three float coordinate maps with the extent
+ * of dstVolume (C1PV, one row step mapStep shared by the three): destination
+ * voxel (X, Y, Z) samples the source at (pxMap, pyMap, pzMap)(X, Y, Z), in
+ * absolute source voxel indices. Voxels whose position lies outside the
+ * trimmed srcVoi (compared in single precision), or whose map values are
+ * not numbers, keep their contents. Interpolation as in the affine warp.
+ *
+ * Status, in the order checked: vekStsNullPtrErr (pSrc or pDst null, then a
+ * map null); vekStsSizeErr (srcVolume extent below 1, srcVoi corner below 0
+ * or extent below 1, dstVolume extent below 1); vekStsInterpolationErr;
+ * vekStsVoiOutsideWarn. Results do not depend on the thread count.
+ */
+VEKR_API VekStatus VEK_CALL vekrRemap_8u_C1PV(const uint8_t* const pSrc[], VekrVolume srcVolume,
+                                              int32_t srcStep, VekrCuboid srcVoi,
+                                              const float* const pxMap[], const float* const pyMap[],
+                                              const float* const pzMap[], int32_t mapStep,
+                                              uint8_t* const pDst[], int32_t dstStep,
+                                              VekrVolume dstVolume, int32_t interpolation);
+VEKR_API VekStatus VEK_CALL vekrRemap_16u_C1PV(const uint16_t* const pSrc[], VekrVolume srcVolume,
+                                               int32_t srcStep, VekrCuboid srcVoi,
+                                               const float* const pxMap[], const float* const pyMap[],
+                                               const float* const pzMap[], int32_t mapStep,
+                                               uint16_t* const pDst[], int32_t dstStep,
+                                               VekrVolume dstVolume, int32_t interpolation);
+VEKR_API VekStatus VEK_CALL vekrRemap_32f_C1PV(const float* const pSrc[], VekrVolume srcVolume,
+                                               int32_t srcStep, VekrCuboid srcVoi,
+                                               const float* const pxMap[], const float* const pyMap[],
+                                               const float* const pzMap[], int32_t mapStep,
+                                               float* const pDst[], int32_t dstStep,
+                                               VekrVolume dstVolume, int32_t interpolation);
+
+/*
+ * Scratch size of the filter, which needs none: stores 0 in *pSize.
+ * roiVolume and kernelVolume only have to be valid volumes.
+ * Status: vekStsNullPtrErr (pSize null); vekStsSizeErr (any of the six
+ * extents below 1); vekStsNumChannelsErr (nChannel not 1).
+ */
+VEKR_API VekStatus VEK_CALL vekrFilterGetBufSize(VekrVolume roiVolume, VekrVolume kernelVolume,
+                                                 int32_t nChannel, int32_t* pSize);
+
+/*
+ * 3-D convolution of a signed 16-bit C1PV volume with an integer kernel:
+ *
+ *   dst(x, y, z) = round(sum K(i, j, k) * src(x + ax - i, y + ay - j, z + az - k)
+ *                        / divisor)
+ *
+ * over i < kw, j < kh, k < kd, for every voxel of dstVolume. K(i, j, k) is
+ * pKernel[i + kw * (j + kh * k)]. Each product is a 32-bit (wrapping)
+ * product summed into 64 bits. Division rounds to nearest with ties to
+ * even: divisor 1 is exact; a positive power of two shifts; every other
+ * divisor (negative ones included) divides in double precision by the
+ * divisor rounded to single precision. The result saturates to
+ * [-32768, 32767].
+ *
+ * There is no border handling: the source must hold planes az - (kd - 1) to
+ * D - 1 + az, rows ay - (kh - 1) to H - 1 + ay and columns ax - (kw - 1) to
+ * W - 1 + ax, so pSrc may point into the middle of the caller's plane
+ * array and be indexed below 0. The anchor is not checked. pBuffer is not
+ * used. Runs on the calling thread.
+ *
+ * Status, in the order checked: vekStsNullPtrErr (pSrc, pDst or pKernel
+ * null); vekStsSizeErr (a dstVolume or kernelVolume extent below 1, or
+ * divisor 0).
+ */
+VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const pSrc[], int32_t srcStep,
+                                                int16_t* const pDst[], int32_t dstStep,
+                                                VekrVolume dstVolume, const int32_t* pKernel,
+                                                VekrVolume kernelVolume, VekrPoint anchor,
+                                                int32_t divisor, uint8_t* pBuffer);
+
 #ifdef __cplusplus
 }
 #endif

@@ -124,20 +124,21 @@ def vtk_runner(src, factor, mode):
     return run
 
 
-def itk_binary():
-    """Builds itk_resample.cpp against the installed ITK; None without ITK."""
+def itk_binary(program="itk_resample", components="ITKCommon ITKImageFunction ITKImageGrid ITKTransform"):
+    """Builds <program>.cpp of this folder against the installed ITK; None without ITK."""
     here = os.path.dirname(os.path.abspath(__file__))
-    cache = os.path.join(os.environ.get("XDG_CACHE_HOME", "/tmp"), "vekr_itk_peer")
-    exe = os.path.join(cache, "build", "itk_resample")
-    source = os.path.join(here, "itk_resample.cpp")
+    cache = os.path.join(os.environ.get("XDG_CACHE_HOME", "/tmp"), "vekr_itk_peer_" + program)
+    exe = os.path.join(cache, "build", program)
+    source = os.path.join(here, program + ".cpp")
     if os.path.exists(exe) and os.path.getmtime(exe) > os.path.getmtime(source):
         return exe
     os.makedirs(cache, exist_ok=True)
     with open(os.path.join(cache, "CMakeLists.txt"), "w") as f:
         f.write("cmake_minimum_required(VERSION 3.16)\nproject(itk_peer C CXX)\n"
-                "find_package(ITK REQUIRED COMPONENTS ITKCommon ITKImageFunction ITKImageGrid ITKTransform)\ninclude(${ITK_USE_FILE})\n"
+                "find_package(ITK REQUIRED COMPONENTS %s)\ninclude(${ITK_USE_FILE})\n"
                 "set(CMAKE_BUILD_TYPE Release)\n"
-                "add_executable(itk_resample %s)\ntarget_link_libraries(itk_resample ${ITK_LIBRARIES})\n" % source)
+                "add_executable(%s %s)\ntarget_link_libraries(%s ${ITK_LIBRARIES})\n"
+                % (components, program, source, program))
     try:
         subprocess.run(["cmake", "-S", cache, "-B", os.path.join(cache, "build"), "-DCMAKE_BUILD_TYPE=Release"],
                        check=True, capture_output=True)

@@ -1,0 +1,97 @@
+// The signed 16-bit volume filter and its buffer-size query: argument
+// checks, then one kernel chosen by kernel shape and divisor class.
+
+#include "vekr.h"
+#include "volume/filter_kernels.h"
+#include "volume/filter_rounding.h"
+#include "volume/volume_frame.h"
+
+namespace {
+
+using namespace vekr::volume;
+
+using FilterKernel = void (*)(const FilterArgs&, int32_t divisor);
+
+template <class Divide>
+void runAnyShape(const FilterArgs& a, int32_t divisor)
+{
+    filterAnyShape(a, Divide(divisor));
+}
+
+template <int N, class Divide>
+void runCube(const FilterArgs& a, int32_t divisor)
+{
+    filterCube<N>(a, Divide(divisor));
+}
+
+template <class Shape, class Divide>
+void runNarrow(const FilterArgs& a, int32_t divisor)
+{
+    filterNarrow<Shape>(a, Divide(divisor));
+}
+
+// [path][shape][divisor class]. Paths: wide 64-bit sums, narrow 32-bit
+// lanes. Shapes: any, 3 x 3 x 3, 5 x 5 x 5. Divisor classes in the order of
+// DivisorClass.
+constexpr FilterKernel kFilterKernels[2][3][3] = {
+    {
+        {runAnyShape<NoDivision>, runAnyShape<PowerOfTwoDivision>, runAnyShape<GeneralDivision>},
+        {runCube<3, NoDivision>, runCube<3, PowerOfTwoDivision>, runCube<3, GeneralDivision>},
+        {runCube<5, NoDivision>, runCube<5, PowerOfTwoDivision>, runCube<5, GeneralDivision>},
+    },
+    {
+        {runNarrow<AnyShape, NoDivision>, runNarrow<AnyShape, PowerOfTwoDivision>,
+         runNarrow<AnyShape, GeneralDivision>},
+        {runNarrow<CubeShape<3>, NoDivision>, runNarrow<CubeShape<3>, PowerOfTwoDivision>,
+         runNarrow<CubeShape<3>, GeneralDivision>},
+        {runNarrow<CubeShape<5>, NoDivision>, runNarrow<CubeShape<5>, PowerOfTwoDivision>,
+         runNarrow<CubeShape<5>, GeneralDivision>},
+    },
+};
+
+int shapeIndex(const VekrVolume& k)
+{
+    if (k.width == 3 && k.height == 3 && k.depth == 3) return 1;
+    if (k.width == 5 && k.height == 5 && k.depth == 5) return 2;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrFilterGetBufSize(VekrVolume roiVolume, VekrVolume kernelVolume,
+                                                            int32_t nChannel, int32_t* pSize)
+{
+    if (pSize == nullptr) return vekStsNullPtrErr;
+    if (!isValidVolume(roiVolume) || !isValidVolume(kernelVolume)) return vekStsSizeErr;
+    if (nChannel != 1) return vekStsNumChannelsErr;
+    *pSize = 0;
+    return vekStsOk;
+}
+
+extern "C" VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const pSrc[], int32_t srcStep,
+                                                           int16_t* const pDst[], int32_t dstStep,
+                                                           VekrVolume dstVolume, const int32_t* pKernel,
+                                                           VekrVolume kernelVolume, VekrPoint anchor,
+                                                           int32_t divisor, uint8_t* /*pBuffer*/)
+{
+    if (const VekStatus s = checkFilterArguments(pSrc, pDst, pKernel, dstVolume, kernelVolume, divisor); s != vekStsOk)
+        return s;
+
+    const FilterArgs args{pSrc,
+                          srcStep >> 1,
+                          pDst,
+                          dstStep >> 1,
+                          dstVolume.width,
+                          dstVolume.height,
+                          dstVolume.depth,
+                          pKernel,
+                          kernelVolume.width,
+                          kernelVolume.height,
+                          kernelVolume.depth,
+                          anchor.x,
+                          anchor.y,
+                          anchor.z};
+    const int path = fitsNarrowPath(args) ? 1 : 0;
+    kFilterKernels[path][shapeIndex(kernelVolume)][static_cast<int>(classifyDivisor(divisor))](args, divisor);
+    return vekStsOk;
+}

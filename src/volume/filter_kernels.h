@@ -1,0 +1,238 @@
+// Convolution kernels of the signed 16-bit volume filter.
+//
+// Destination voxel (x, y, z) is the mirrored sum
+//   S = sum K(i, j, k) * src(x + ax - i, y + ay - j, z + az - k)
+// of 32-bit (wrapping) products in a 64-bit accumulator, then divided and
+// saturated by one of the functors of filter_rounding.h. The source window of
+// a voxel starts at (x + ax - (kw - 1), y + ay - (kh - 1), z + az - (kd - 1))
+// and is walked forward while the kernel is read from its last coefficient
+// backwards, which pairs window tap (a, b, c) with K(kw-1-a, kh-1-b, kd-1-c).
+//
+// Two shapes: any kernel size through a triple loop, and cubes of N taps per
+// axis (3 and 5 are the common ones) unrolled completely at compile time, so
+// every coefficient and every row is read at a fixed offset.
+//
+// Two paths: the wide one above, which handles every kernel, and a narrow
+// one for kernels whose coefficients are small enough that no product wraps
+// and no partial sum of any voxel leaves 32 bits (the common smoothing and
+// edge kernels). There integer addition gives the very same sum in any
+// order, so eight voxels are summed at once with 16-bit multiply-adds into
+// 32-bit lanes; results are identical to the wide path.
+#ifndef VEKR_VOLUME_FILTER_KERNELS_H
+#define VEKR_VOLUME_FILTER_KERNELS_H
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+namespace vekr::volume {
+
+struct FilterArgs {
+    const int16_t* const* src;  // plane array, indexed from az - (kd - 1)
+    ptrdiff_t srcStep;          // elements between source rows
+    int16_t* const* dst;
+    ptrdiff_t dstStep;          // elements between destination rows
+    int32_t width, height, depth;
+    const int32_t* kernel;
+    int32_t kw, kh, kd;
+    int32_t ax, ay, az;
+};
+
+// The product is formed in 32 bits and wraps on overflow, as a plain int32
+// multiply does; unsigned arithmetic keeps that well defined.
+inline int32_t wrappingProduct(int16_t s, int32_t k)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(s)) *
+                                static_cast<uint32_t>(k));
+}
+
+// Row (absolute index) of a plane, as a pointer to its column 0.
+inline const int16_t* sourceRow(const FilterArgs& a, int32_t plane, int32_t row)
+{
+    return a.src[plane] + static_cast<ptrdiff_t>(row) * a.srcStep;
+}
+
+template <class Divide>
+void filterAnyShape(const FilterArgs& a, const Divide& divide)
+{
+    const int32_t taps = a.kw * a.kh * a.kd;
+    const int32_t* lastCoeff = a.kernel + (taps - 1);
+    for (int32_t z = 0; z < a.depth; ++z) {
+        const int32_t firstPlane = z + a.az - (a.kd - 1);
+        for (int32_t y = 0; y < a.height; ++y) {
+            const int32_t firstRow = y + a.ay - (a.kh - 1);
+            int16_t* out = a.dst[z] + static_cast<ptrdiff_t>(y) * a.dstStep;
+            for (int32_t x = 0; x < a.width; ++x) {
+                const int32_t firstColumn = x + a.ax - (a.kw - 1);
+                const int32_t* coeff = lastCoeff;
+                int64_t sum = 0;
+                for (int32_t c = 0; c < a.kd; ++c) {
+                    for (int32_t b = 0; b < a.kh; ++b) {
+                        const int16_t* s = sourceRow(a, firstPlane + c, firstRow + b) + firstColumn;
+                        for (int32_t t = 0; t < a.kw; ++t) sum += wrappingProduct(s[t], *coeff--);
+                    }
+                }
+                out[x] = divide(sum);
+            }
+        }
+    }
+}
+
+// Sum of one voxel of an N x N x N kernel: tap T = a + N (b + N c) reads
+// column a of window row b + N c and the coefficient stored T places before
+// the last one. The fold expands to N^3 fixed-offset terms.
+template <int N, size_t... T>
+inline int64_t cubeSum(const int16_t* const* rows, int32_t x, const int32_t* lastCoeff,
+                       std::index_sequence<T...>)
+{
+    return (int64_t{0} + ... +
+            static_cast<int64_t>(wrappingProduct(rows[T / N][x + static_cast<int32_t>(T % N)],
+                                                 lastCoeff[-static_cast<ptrdiff_t>(T)])));
+}
+
+template <int N, class Divide>
+void filterCube(const FilterArgs& a, const Divide& divide)
+{
+    const int32_t* lastCoeff = a.kernel + (N * N * N - 1);
+    const int16_t* rows[N * N];
+    for (int32_t z = 0; z < a.depth; ++z) {
+        const int32_t firstPlane = z + a.az - (N - 1);
+        for (int32_t y = 0; y < a.height; ++y) {
+            const int32_t firstRow = y + a.ay - (N - 1);
+            // Window rows of this destination row, already moved to the
+            // window's first column for x = 0.
+            for (int32_t c = 0; c < N; ++c)
+                for (int32_t b = 0; b < N; ++b)
+                    rows[b + N * c] = sourceRow(a, firstPlane + c, firstRow + b) + (a.ax - (N - 1));
+            int16_t* out = a.dst[z] + static_cast<ptrdiff_t>(y) * a.dstStep;
+            for (int32_t x = 0; x < a.width; ++x)
+                out[x] = divide(cubeSum<N>(rows, x, lastCoeff, std::make_index_sequence<N * N * N>{}));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- narrow path
+
+// Stack room of the narrow path: window rows per voxel and coefficient pairs.
+constexpr int32_t kMaxNarrowRows = 256;
+constexpr int32_t kMaxNarrowPairs = 1024;
+
+// A sum of 16-bit voxels times coefficients whose magnitudes add up to at
+// most 65535 stays below 32768 * 65535 < 2^31 at every step, and so does
+// each pair of products of a 16-bit multiply-add (no coefficient may be
+// -32768 there, which the magnitude bound of 32767 excludes).
+inline bool fitsNarrowPath(const FilterArgs& a)
+{
+    const int64_t rows = int64_t{a.kh} * a.kd;
+    if (rows > kMaxNarrowRows || rows * ((a.kw + 1) / 2) > kMaxNarrowPairs) return false;
+    const int64_t taps = rows * a.kw;
+    int64_t magnitude = 0;
+    for (int64_t i = 0; i < taps; ++i) {
+        const int64_t k = std::llabs(static_cast<long long>(a.kernel[i]));
+        if (k > 32767) return false;
+        magnitude += k;
+    }
+    return magnitude <= 65535;
+}
+
+// Kernel extents known at compile time (cubes) or read from the call.
+template <int N>
+struct CubeShape {
+    explicit CubeShape(const FilterArgs&) {}
+    static constexpr int32_t width() { return N; }
+    static constexpr int32_t rows() { return N * N; }
+};
+
+struct AnyShape {
+    explicit AnyShape(const FilterArgs& a) : w(a.kw), r(a.kh * a.kd) {}
+    int32_t width() const { return w; }
+    int32_t rows() const { return r; }
+    int32_t w, r;
+};
+
+// One voxel of the window rows, walked forward against the kernel walked
+// backwards; used for the last voxels of a row that do not fill 8 lanes.
+inline int64_t windowSum(const int16_t* const* rows, int32_t rowCount, int32_t kw, int32_t x, const int32_t* lastCoeff)
+{
+    int64_t sum = 0;
+    const int32_t* coeff = lastCoeff;
+    for (int32_t r = 0; r < rowCount; ++r)
+        for (int32_t t = 0; t < kw; ++t) sum += wrappingProduct(rows[r][x + t], *coeff--);
+    return sum;
+}
+
+// Writes eight rounded voxels from two vectors of exact 32-bit sums.
+template <class Divide>
+inline void storeEight(int16_t* out, __m128i low, __m128i high, const Divide& divide)
+{
+    if constexpr (Divide::kHasLanes) {
+        // The pack saturates to the 16-bit range.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(divide.lanes(low), divide.lanes(high)));
+    } else {
+        alignas(16) int32_t sums[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), low);
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), high);
+        for (int i = 0; i < 8; ++i) out[i] = divide(sums[i]);
+    }
+}
+
+// Window tap t of row r meets coefficient lastCoeff[-(t + kw r)]. Taps are
+// taken in pairs (t, t + 1): interleaving the voxels at x + t and x + t + 1
+// lets one multiply-add form both products of four voxels; an odd last tap
+// pairs with a zero coefficient and a zero vector, so no voxel past the
+// window is read.
+template <class Shape, class Divide>
+void filterNarrow(const FilterArgs& a, const Divide& divide)
+{
+    const Shape shape(a);
+    const int32_t kw = shape.width(), rowCount = shape.rows(), pairs = (kw + 1) / 2;
+    const int32_t* lastCoeff = a.kernel + (kw * rowCount - 1);
+    int32_t packed[kMaxNarrowPairs];
+    for (int32_t r = 0; r < rowCount; ++r)
+        for (int32_t p = 0; p < pairs; ++p) {
+            const int32_t t = 2 * p;
+            const int32_t k0 = lastCoeff[-(t + kw * r)];
+            const int32_t k1 = t + 1 < kw ? lastCoeff[-(t + 1 + kw * r)] : 0;
+            packed[r * pairs + p] =
+                static_cast<int32_t>((static_cast<uint32_t>(k0) & 0xFFFFu) | (static_cast<uint32_t>(k1) << 16));
+        }
+
+    const int16_t* rows[kMaxNarrowRows];
+    const __m128i zero = _mm_setzero_si128();
+    for (int32_t z = 0; z < a.depth; ++z) {
+        const int32_t firstPlane = z + a.az - (a.kd - 1);
+        for (int32_t y = 0; y < a.height; ++y) {
+            const int32_t firstRow = y + a.ay - (a.kh - 1);
+            for (int32_t r = 0; r < rowCount; ++r)
+                rows[r] = sourceRow(a, firstPlane + r / a.kh, firstRow + r % a.kh) + (a.ax - (kw - 1));
+            int16_t* out = a.dst[z] + static_cast<ptrdiff_t>(y) * a.dstStep;
+            int32_t x = 0;
+            for (; x + 8 <= a.width; x += 8) {
+                __m128i low = zero, high = zero;
+#pragma GCC unroll 32
+                for (int32_t r = 0; r < rowCount; ++r) {
+                    const int16_t* s = rows[r] + x;
+#pragma GCC unroll 8
+                    for (int32_t p = 0; p < pairs; ++p) {
+                        const int32_t t = 2 * p;
+                        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + t));
+                        const __m128i v1 =
+                            t + 1 < kw ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + t + 1)) : zero;
+                        const __m128i k = _mm_set1_epi32(packed[r * pairs + p]);
+                        low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), k));
+                        high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), k));
+                    }
+                }
+                storeEight(out + x, low, high, divide);
+            }
+            for (; x < a.width; ++x) out[x] = divide(windowSum(rows, rowCount, kw, x, lastCoeff));
+        }
+    }
+}
+
+}  // namespace vekr::volume
+
+#endif

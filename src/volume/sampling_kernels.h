@@ -1,0 +1,458 @@
+// Per-voxel interpolation shared by the affine warp and remap: given a source
+// position that has passed the box test, produce one destination voxel.
+//
+// The position type P is double for the warp (positions advanced in double)
+// and float for remap (positions read from float maps); everything after
+// the integer split is single precision in both, so a remap whose maps hold
+// a warp's exact positions reproduces the warp bit for bit.
+//
+// Samplers are templates over the voxel type and the interpolation mode; the
+// traversal kernels of warp and remap take one as a template argument, which
+// gives the eight-entry kernel tables of each family without copies.
+#ifndef VEKR_VOLUME_SAMPLING_KERNELS_H
+#define VEKR_VOLUME_SAMPLING_KERNELS_H
+
+#include <pmmintrin.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "volume/cubic_kernels.h"
+#include "volume/volume_frame.h"
+
+namespace vekr {
+namespace volume {
+
+// ---------------------------------------------------------------- voxels
+
+// Reading voxels as float and turning interpolated floats back into voxels.
+template <class T>
+struct VoxelIO {
+    static_assert(std::is_same_v<T, uint8_t> || std::is_same_v<T, uint16_t> || std::is_same_v<T, float>,
+                  "warp and remap take 8u, 16u and 32f voxels");
+    static constexpr bool kIsFloat = std::is_same_v<T, float>;
+    static constexpr int32_t kMax = std::is_same_v<T, uint8_t> ? 255 : 65535;
+
+    static float toFloat(T v) { return static_cast<float>(v); }
+
+    // Four consecutive voxels.
+    static __m128 load4(const T* p)
+    {
+        if constexpr (kIsFloat) {
+            return _mm_loadu_ps(p);
+        } else if constexpr (sizeof(T) == 1) {
+            int32_t packed;
+            std::memcpy(&packed, p, 4);
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero);
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+        } else {
+            const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128()));
+        }
+    }
+
+    // Four voxels of one row at the given columns.
+    static __m128 gather4(const T* row, const int32_t col[4])
+    {
+        return _mm_setr_ps(toFloat(row[col[0]]), toFloat(row[col[1]]), toFloat(row[col[2]]), toFloat(row[col[3]]));
+    }
+
+    // Round to nearest, ties to even (the processor's default rounding).
+    static int32_t roundHalfEven(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
+
+    static int32_t clampToRange(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMax ? kMax : v)); }
+
+    // Linear results lie between their taps, so rounding alone suffices.
+    static T fromLinear(float v)
+    {
+        if constexpr (kIsFloat) return v;
+        else return static_cast<T>(roundHalfEven(v));
+    }
+
+    // Four linear results at once, rounded like fromLinear().
+    static void storeLinear4(T* out, __m128 v)
+    {
+        if constexpr (kIsFloat) {
+            _mm_storeu_ps(out, v);
+        } else {
+            alignas(16) int32_t r[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_cvtps_epi32(v));
+            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(r[l]);
+        }
+    }
+
+    // Cubic results of the 4-wide interior path: ties to even, saturated.
+    // Out-of-range floats convert to INT_MIN, which saturates to 0 like any
+    // other negative value.
+    static T fromCubicInterior(float v)
+    {
+        if constexpr (kIsFloat) return v;
+        else return static_cast<T>(clampToRange(roundHalfEven(v)));
+    }
+
+    // Cubic results of voxels with moved taps: the scalar path's rounding,
+    // half-up by a hair in double precision, then clamped.
+    static T fromCubicMoved(float v)
+    {
+        if constexpr (kIsFloat) {
+            return v;
+        } else {
+            const double r = std::trunc(static_cast<double>(v) + 0.5000001);
+            return static_cast<T>(r <= 0.0 ? 0 : (r >= kMax ? kMax : static_cast<int32_t>(r)));
+        }
+    }
+};
+
+// The source as the samplers see it: the planes and the trimmed region.
+template <class T>
+struct SampledSource {
+    PlanarVolume<const T> volume;
+    InclusiveBox box;
+};
+
+// The box test of a source position, in the precision of the positions:
+// double for the warp, single for remap (box bounds converted to float). A
+// position that is not a number fails every comparison and so counts as
+// outside.
+template <class P>
+struct PositionBox {
+    explicit PositionBox(const InclusiveBox& b)
+        : x0(static_cast<P>(b.x0)), y0(static_cast<P>(b.y0)), z0(static_cast<P>(b.z0)),
+          x1(static_cast<P>(b.x1)), y1(static_cast<P>(b.y1)), z1(static_cast<P>(b.z1))
+    {
+    }
+    bool contains(P x, P y, P z) const
+    {
+        return x >= x0 && x <= x1 && y >= y0 && y <= y1 && z >= z0 && z <= z1;
+    }
+    P x0, y0, z0, x1, y1, z1;
+};
+
+// ---------------------------------------------------------------- nearest
+
+template <class T>
+struct NearestSampler {
+    static constexpr bool kFourWide = false;
+    explicit NearestSampler(const SampledSource<T>& s) : src(s) {}
+
+    // Ties go to the even index; the box test keeps the result in the box.
+    template <class P>
+    static int32_t nearestIndex(P c)
+    {
+        return static_cast<int32_t>(std::nearbyint(c));
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        return *src.volume.voxel(nearestIndex(sx), nearestIndex(sy), nearestIndex(sz));
+    }
+
+    SampledSource<T> src;
+};
+
+// ---------------------------------------------------------------- linear
+
+// Taps and fractions of four positions on one axis, lane by lane the same
+// operations as LinearSampler::axis().
+struct LinearAxis4 {
+    __m128i lower, upper;
+    __m128 f;
+};
+
+inline LinearAxis4 finishLinearAxis4(__m128i i, __m128 f)
+{
+    return LinearAxis4{_mm_andnot_si128(_mm_srai_epi32(i, 31), i), _mm_add_epi32(i, _mm_set1_epi32(1)), f};
+}
+
+inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
+{
+    const __m128d c01 = _mm_setr_pd(c[0], c[1]), c23 = _mm_setr_pd(c[2], c[3]);
+    __m128i i = _mm_unpacklo_epi64(_mm_cvttpd_epi32(c01), _mm_cvttpd_epi32(c23));
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
+    const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c01, i01)), _mm_cvtpd_ps(_mm_sub_pd(c23, i23)));
+    return finishLinearAxis4(i, f);
+}
+
+inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
+{
+    const __m128 v = _mm_loadu_ps(c);
+    __m128i i = _mm_cvttps_epi32(v);
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    return finishLinearAxis4(i, _mm_sub_ps(v, _mm_cvtepi32_ps(i)));
+}
+
+template <class T>
+struct LinearSampler {
+    static constexpr bool kFourWide = true;
+    explicit LinearSampler(const SampledSource<T>& s) : src(s) {}
+
+    // Lower tap on one axis. A position on the box's last voxel uses the taps
+    // last - 1 and last with weight 1 on the upper one. In a box one voxel
+    // thick at index 0 that lower tap would be -1; it carries weight 0, and
+    // is read from voxel 0 instead so that every read stays in the volume.
+    struct Axis {
+        int32_t lower, upper;
+        float f;
+    };
+    template <class P>
+    static Axis axis(P c, int32_t last)
+    {
+        int32_t i = static_cast<int32_t>(c);  // c >= 0: truncation is the floor
+        if (i == last) i = last - 1;
+        const float f = static_cast<float>(c - static_cast<P>(i));
+        return Axis{i < 0 ? 0 : i, i + 1, f};
+    }
+
+    // The trilinear sum in its fixed order, for one voxel or four lanes.
+    template <class V>
+    static V blend(V s000, V s100, V s010, V s110, V s001, V s101, V s011, V s111, V fx, V fy, V fz, V one)
+    {
+        const V gx = one - fx, gy = one - fy, gz = one - fz;
+        const V near = (s000 * gx + s100 * fx) * gy + (s010 * gx + s110 * fx) * fy;
+        const V far = (s001 * gx + s101 * fx) * gy + (s011 * gx + s111 * fx) * fy;
+        return near * gz + far * fz;
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        const Axis ax = axis(sx, src.box.x1), ay = axis(sy, src.box.y1), az = axis(sz, src.box.z1);
+        const auto& v = src.volume;
+        const T* r00 = v.row(ay.lower, az.lower);
+        const T* r10 = v.row(ay.upper, az.lower);
+        const T* r01 = v.row(ay.lower, az.upper);
+        const T* r11 = v.row(ay.upper, az.upper);
+        auto io = [](T s) { return VoxelIO<T>::toFloat(s); };
+        return VoxelIO<T>::fromLinear(blend(io(r00[ax.lower]), io(r00[ax.upper]), io(r10[ax.lower]),
+                                            io(r10[ax.upper]), io(r01[ax.lower]), io(r01[ax.upper]),
+                                            io(r11[ax.lower]), io(r11[ax.upper]), ax.f, ay.f, az.f, 1.0f));
+    }
+
+    // Four voxels whose positions all passed the box test: the same steps as
+    // the scalar sample, lane by lane, with the eight taps of each voxel
+    // gathered into vectors.
+    template <class P>
+    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    {
+        const LinearAxis4 ax = linearAxis4(sx, src.box.x1), ay = linearAxis4(sy, src.box.y1),
+                          az = linearAxis4(sz, src.box.z1);
+        alignas(16) int32_t xl[4], xu[4], yl[4], yu[4], zl[4], zu[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(xl), ax.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(xu), ax.upper);
+        _mm_store_si128(reinterpret_cast<__m128i*>(yl), ay.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(yu), ay.upper);
+        _mm_store_si128(reinterpret_cast<__m128i*>(zl), az.lower);
+        _mm_store_si128(reinterpret_cast<__m128i*>(zu), az.upper);
+        const auto& v = src.volume;
+        const T *r00[4], *r10[4], *r01[4], *r11[4];
+        for (int l = 0; l < 4; ++l) {
+            r00[l] = v.row(yl[l], zl[l]);
+            r10[l] = v.row(yu[l], zl[l]);
+            r01[l] = v.row(yl[l], zu[l]);
+            r11[l] = v.row(yu[l], zu[l]);
+        }
+        auto gather = [](const T* const* rows, const int32_t* col) {
+            return F4{_mm_setr_ps(VoxelIO<T>::toFloat(rows[0][col[0]]), VoxelIO<T>::toFloat(rows[1][col[1]]),
+                                  VoxelIO<T>::toFloat(rows[2][col[2]]), VoxelIO<T>::toFloat(rows[3][col[3]]))};
+        };
+        const F4 r = blend(gather(r00, xl), gather(r00, xu), gather(r10, xl), gather(r10, xu), gather(r01, xl),
+                           gather(r01, xu), gather(r11, xl), gather(r11, xu), F4{ax.f}, F4{ay.f}, F4{az.f},
+                           F4{_mm_set1_ps(1.0f)});
+        VoxelIO<T>::storeLinear4(out, r.v);
+    }
+
+    // Four float lanes with the arithmetic blend() needs.
+    struct F4 {
+        __m128 v;
+        friend F4 operator+(F4 a, F4 b) { return F4{_mm_add_ps(a.v, b.v)}; }
+        friend F4 operator-(F4 a, F4 b) { return F4{_mm_sub_ps(a.v, b.v)}; }
+        friend F4 operator*(F4 a, F4 b) { return F4{_mm_mul_ps(a.v, b.v)}; }
+    };
+
+    SampledSource<T> src;
+};
+
+// ---------------------------------------------------------------- cubic
+
+// A cubic table with each entry followed by the step to the next one, so
+// that one 8-byte load fetches both values a lookup interpolates between.
+// The steps are the same single-precision differences T[k + 1] - T[k] that
+// a lookup forms, so weights come out bit for bit as tableWeight() gives.
+struct CubicPairTable {
+    alignas(16) float pair[2 * VEKR_CUBIC_TABLE_SIZE];
+};
+
+// Built once from the constant tables on first use, read-only afterwards.
+const CubicPairTable& cubicPairTable(int32_t mode);
+
+// The four weights of a fraction f: the kernel at distances |-f - 1|, |-f|,
+// |1 - f|, |2 - f| looked up in the mode's table, the four lookups in one
+// vector with the same single-precision steps as tableWeight().
+inline __m128 cubicWeights4(const CubicPairTable& table, float f)
+{
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_setr_ps(-1.0f, 0.0f, 1.0f, 2.0f), _mm_set1_ps(f)));
+    const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
+    const __m128i k = _mm_cvttps_epi32(s);
+    const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
+    alignas(16) int32_t idx[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(idx), k);
+    const float* p = table.pair;
+    auto pairAt = [p](int32_t i) { return reinterpret_cast<const __m64*>(p + 2 * i); };
+    const __m128 p01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[0])), pairAt(idx[1]));
+    const __m128 p23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[2])), pairAt(idx[3]));
+    const __m128 lo = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 step = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
+    return _mm_add_ps(lo, _mm_mul_ps(step, r));
+}
+
+// Cubic tap columns of one axis around i = trunc(c), for a box whose last
+// index is `last`. The upper end is held at the box; the lower end at index
+// 0 of the volume, not at the box's first voxel.
+inline void cubicTaps(int32_t i, int32_t last, int32_t tap[4])
+{
+    if (i < 1) {
+        tap[0] = 0, tap[1] = 0, tap[2] = 1, tap[3] = 2;
+    } else if (i == last - 1) {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 1;
+    } else if (i < last) {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i + 1, tap[3] = i + 2;
+    } else {
+        tap[0] = i - 1, tap[1] = i, tap[2] = i, tap[3] = i;
+    }
+}
+
+// Whether cubicTaps() leaves the taps of i plain: 1 <= i <= last - 2.
+inline bool hasPlainTaps(int32_t i, int32_t last)
+{
+    return i >= 1 && i <= last - 2;
+}
+
+// Horizontal sum in a fixed order: (l0 + l1) + (l2 + l3).
+inline float sumLanes(__m128 v)
+{
+    const __m128 pairs = _mm_hadd_ps(v, v);
+    return _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs));
+}
+
+template <int L>
+inline __m128 broadcastLane(__m128 v)
+{
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(L, L, L, L));
+}
+
+// Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
+// vector wx * (wy[b] * wz[c]); lane a accumulates weight * voxel over the
+// rows of each plane, then over the planes; the lanes are summed last. The
+// interior path loads each row's four voxels at once; a voxel with a moved
+// tap gathers them through the tap tables. Both run the same arithmetic,
+// only the output rounding differs.
+template <class T>
+struct CubicSampler {
+    static constexpr bool kFourWide = true;
+    CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
+
+    // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.
+    // Each plane accumulates its four rows in order b on its own, so the
+    // four chains of additions overlap; the planes are then summed as
+    // (p0 + p1) + (p2 + p3).
+    template <class Row>
+    static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, Row&& row)
+    {
+        auto plane = [&](int c, __m128 wzc) {
+            const __m128 yz = _mm_mul_ps(wy, wzc);  // lane b: wy[b] * wz[c]
+            __m128 acc = _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), row(0, c));
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<1>(yz)), row(1, c)));
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<2>(yz)), row(2, c)));
+            return _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), row(3, c)));
+        };
+        const __m128 p0 = plane(0, broadcastLane<0>(wz)), p1 = plane(1, broadcastLane<1>(wz));
+        const __m128 p2 = plane(2, broadcastLane<2>(wz)), p3 = plane(3, broadcastLane<3>(wz));
+        return _mm_add_ps(_mm_add_ps(p0, p1), _mm_add_ps(p2, p3));
+    }
+
+    // The integer split of a position and the weights of its three axes.
+    struct Split {
+        int32_t i, j, k;
+        __m128 wx, wy, wz;
+    };
+    template <class P>
+    Split split(P sx, P sy, P sz) const
+    {
+        const int32_t i = static_cast<int32_t>(sx), j = static_cast<int32_t>(sy), k = static_cast<int32_t>(sz);
+        return Split{i,
+                     j,
+                     k,
+                     cubicWeights4(table, static_cast<float>(sx - static_cast<P>(i))),
+                     cubicWeights4(table, static_cast<float>(sy - static_cast<P>(j))),
+                     cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)))};
+    }
+
+    T sample(const Split& p) const
+    {
+        const auto& v = src.volume;
+        if (hasPlainTaps(p.i, src.box.x1) && hasPlainTaps(p.j, src.box.y1) && hasPlainTaps(p.k, src.box.z1)) {
+            const ptrdiff_t rowStep = v.rowStep;
+            const int32_t x = p.i - 1, y = p.j - 1;
+            const T* planes[4] = {v.voxel(x, y, p.k - 1), v.voxel(x, y, p.k), v.voxel(x, y, p.k + 1),
+                                  v.voxel(x, y, p.k + 2)};
+            const __m128 sum = accumulate(p.wx, p.wy, p.wz, [&](int b, int c) {
+                return VoxelIO<T>::load4(planes[c] + b * rowStep);
+            });
+            return VoxelIO<T>::fromCubicInterior(sumLanes(sum));
+        }
+        int32_t tx[4], ty[4], tz[4];
+        cubicTaps(p.i, src.box.x1, tx);
+        cubicTaps(p.j, src.box.y1, ty);
+        cubicTaps(p.k, src.box.z1, tz);
+        const __m128 sum = accumulate(p.wx, p.wy, p.wz, [&](int b, int c) {
+            return VoxelIO<T>::gather4(v.row(ty[b], tz[c]), tx);
+        });
+        return VoxelIO<T>::fromCubicMoved(sumLanes(sum));
+    }
+
+    template <class P>
+    T operator()(P sx, P sy, P sz) const
+    {
+        return sample(split(sx, sy, sz));
+    }
+
+    // Four voxels inside the box: the weights of all four first, whose table
+    // lookups then overlap, then the four sums; each voxel gets exactly what
+    // it gets alone.
+    template <class P>
+    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    {
+        Split p[4];
+        for (int l = 0; l < 4; ++l) p[l] = split(sx[l], sy[l], sz[l]);
+        for (int l = 0; l < 4; ++l) out[l] = sample(p[l]);
+    }
+
+    SampledSource<T> src;
+    const CubicPairTable& table;
+};
+
+// ---------------------------------------------------------------- by mode
+
+// The sampler of a (degraded) mode: 1 nearest, 2 linear, 4 to 7 cubic with
+// that mode's table.
+template <class T, int Mode>
+auto makeSampler(const SampledSource<T>& s)
+{
+    static_assert(Mode == vekInterNearest || Mode == vekInterLinear ||
+                      (Mode >= vekInterLagrange && Mode <= vekInterBlendCubic),
+                  "not an interpolation mode");
+    if constexpr (Mode == vekInterNearest) return NearestSampler<T>(s);
+    else if constexpr (Mode == vekInterLinear) return LinearSampler<T>(s);
+    else return CubicSampler<T>(s, Mode);
+}
+
+}  // namespace volume
+}  // namespace vekr
+
+#endif

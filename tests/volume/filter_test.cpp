@@ -1,0 +1,250 @@
+// The signed 16-bit filter against a brute-force convolution and exact
+// integer rounding.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "test_volume.h"
+#include "support/test_buffers.h"
+#include "vekr.h"
+
+namespace {
+
+using vekr_test::TestVolume;
+using vekr_test::Rng;
+using Vol16 = TestVolume<int16_t>;
+
+// Exact round-half-even of sum / divisor in integers, then saturation.
+int16_t roundedQuotient(int64_t sum, int64_t divisor)
+{
+    if (divisor < 0) {
+        sum = -sum;
+        divisor = -divisor;
+    }
+    int64_t q = sum / divisor, r = sum % divisor;  // truncated
+    if (r < 0) {
+        q -= 1;
+        r += divisor;
+    }
+    if (2 * r > divisor || (2 * r == divisor && (q & 1))) q += 1;
+    return static_cast<int16_t>(q > 32767 ? 32767 : (q < -32768 ? -32768 : q));
+}
+
+struct Kernel {
+    int kw, kh, kd;
+    std::vector<int32_t> k;
+    int32_t at(int i, int j, int l) const { return k[i + kw * (j + kh * l)]; }
+};
+
+// The convolution as written down: mirrored kernel, 32-bit wrapping
+// products, 64-bit sum.
+int16_t referenceVoxel(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, int x, int y, int z)
+{
+    int64_t sum = 0;
+    for (int l = 0; l < k.kd; ++l)
+        for (int j = 0; j < k.kh; ++j)
+            for (int i = 0; i < k.kw; ++i) {
+                const uint32_t p = static_cast<uint32_t>(src.at(x + a.x - i, y + a.y - j, z + a.z - l)) *
+                                   static_cast<uint32_t>(k.at(i, j, l));
+                sum += static_cast<int32_t>(p);
+            }
+    return roundedQuotient(sum, divisor);
+}
+
+VekStatus runFilter(const Vol16& src, Vol16& dst, const Kernel& k, VekrPoint a, int32_t divisor)
+{
+    return vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(),
+                               VekrVolume{dst.width(), dst.height(), dst.depth()}, k.k.data(),
+                               VekrVolume{k.kw, k.kh, k.kd}, a, divisor, nullptr);
+}
+
+// Source with the margin a kernel of up to `reach` voxels needs on each side.
+Vol16 randomSource(int w, int h, int d, int reach, uint32_t seed, int lo = -32768, int hi = 32767,
+                   bool bottomUp = false)
+{
+    Vol16 v(w, h, d, reach, bottomUp);
+    Rng rng(seed);
+    std::uniform_int_distribution<int> dist(lo, hi);
+    v.fillAll([&] { return static_cast<int16_t>(dist(rng)); });
+    return v;
+}
+
+Kernel randomKernel(int kw, int kh, int kd, int32_t lo, int32_t hi, uint32_t seed)
+{
+    Kernel k{kw, kh, kd, std::vector<int32_t>(static_cast<size_t>(kw) * kh * kd)};
+    Rng rng(seed);
+    std::uniform_int_distribution<int32_t> dist(lo, hi);
+    for (auto& c : k.k) c = dist(rng);
+    return k;
+}
+
+void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, bool bottomUp = false)
+{
+    Vol16 dst(11, 7, 6, 1, bottomUp);
+    dst.fillAll([] { return int16_t{0x5A5A}; });
+    ASSERT_EQ(runFilter(src, dst, k, a, divisor), vekStsOk);
+    int bad = 0;
+    for (int z = 0; z < dst.depth(); ++z)
+        for (int y = 0; y < dst.height(); ++y)
+            for (int x = 0; x < dst.width(); ++x)
+                if (dst.at(x, y, z) != referenceVoxel(src, k, a, divisor, x, y, z) && ++bad < 5)
+                    ADD_FAILURE() << "voxel " << x << "," << y << "," << z << " kernel " << k.kw << "x" << k.kh
+                                  << "x" << k.kd << " divisor " << divisor;
+    // Nothing outside the destination volume (margin, row padding) changes.
+    size_t changedAnywhere = 0, changedInside = 0;
+    for (int16_t v : dst.raw()) changedAnywhere += v != int16_t{0x5A5A};
+    for (int z = 0; z < dst.depth(); ++z)
+        for (int y = 0; y < dst.height(); ++y)
+            for (int x = 0; x < dst.width(); ++x) changedInside += dst.at(x, y, z) != int16_t{0x5A5A};
+    EXPECT_EQ(changedAnywhere, changedInside) << "written outside the destination volume";
+}
+
+TEST(Filter, ChecksArgumentsInOrderAndWritesNothingOnFailure)
+{
+    Vol16 src(4, 4, 4, 2), dst(4, 4, 4);
+    dst.fillAll([] { return int16_t{7}; });
+    const int32_t k[1] = {1};
+    const VekrVolume vol{4, 4, 4}, one{1, 1, 1};
+    const VekrPoint a{0, 0, 0};
+    // Null pointers come before sizes and the divisor.
+    EXPECT_EQ(vekrFilter_16s_C1PV(nullptr, src.step(), dst.planes(), dst.step(), {0, 4, 4}, k, one, a, 0, nullptr),
+              vekStsNullPtrErr);
+    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), nullptr, dst.step(), vol, k, one, a, 1, nullptr),
+              vekStsNullPtrErr);
+    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, nullptr, one, a, 1,
+                                  nullptr),
+              vekStsNullPtrErr);
+    for (const VekrVolume& bad : {VekrVolume{0, 4, 4}, VekrVolume{4, -1, 4}, VekrVolume{4, 4, 0}}) {
+        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), bad, k, one, a, 1,
+                                      nullptr),
+                  vekStsSizeErr);
+        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, bad, a, 1,
+                                      nullptr),
+                  vekStsSizeErr);
+    }
+    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, one, a, 0, nullptr),
+              vekStsSizeErr);
+    for (int16_t v : dst.raw()) ASSERT_EQ(v, 7);
+
+    int32_t size = -1;
+    EXPECT_EQ(vekrFilterGetBufSize({0, 1, 1}, {1, 1, 1}, 3, nullptr), vekStsNullPtrErr);
+    EXPECT_EQ(vekrFilterGetBufSize({1, 1, 1}, {1, 0, 1}, 3, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrFilterGetBufSize({1, 1, -2}, {1, 1, 1}, 3, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrFilterGetBufSize({1, 1, 1}, {1, 1, 1}, 3, &size), vekStsNumChannelsErr);
+    EXPECT_EQ(size, -1);
+    EXPECT_EQ(vekrFilterGetBufSize({64, 64, 64}, {5, 5, 5}, 1, &size), vekStsOk);
+    EXPECT_EQ(size, 0);
+}
+
+TEST(Filter, UnitKernelCopiesTheSource)
+{
+    for (bool bottomUp : {false, true}) {
+        Vol16 src = randomSource(9, 5, 4, 0, 11, -32768, 32767, bottomUp);
+        Vol16 dst(9, 5, 4, 0, !bottomUp);
+        const Kernel unit{1, 1, 1, {1}};
+        ASSERT_EQ(runFilter(src, dst, unit, {0, 0, 0}, 1), vekStsOk);
+        for (int z = 0; z < 4; ++z)
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 9; ++x) ASSERT_EQ(dst.at(x, y, z), src.at(x, y, z));
+    }
+}
+
+// Each case puts the sum into every voxel through a 1 x 1 x 1 kernel.
+TEST(Filter, RoundsEachDivisorClassToNearestEven)
+{
+    struct Case {
+        int32_t divisor;
+        int32_t sum;
+        int16_t expected;
+    };
+    const Case cases[] = {
+        {2, 3, 2},       {2, 5, 2},          {2, -3, -2},         {2, -5, -2},       {4, 6, 2},
+        {4, 10, 2},      {4, -2, 0},         {4, 2, 0},           {1 << 30, 3 << 29, 2},
+        {3, 4, 1},       {3, 5, 2},          {3, -5, -2},         {10, 15, 2},       {10, 25, 2},
+        {10, -25, -2},   {10, 5, 0},         {10, -5, 0},         {-1, 5, -5},       {-1, -40000, 32767},
+        {-2, 3, -2},     {-2, 5, -2},        {1, 40000, 32767},   {1, -40000, -32768},
+        {2, -70000, -32768}, {3, 98301, 32767}, {INT32_MIN, INT32_MIN, 1},
+    };
+    for (const Case& c : cases) {
+        Vol16 src(3, 2, 2), dst(3, 2, 2);
+        src.fillAll([] { return int16_t{1}; });
+        const Kernel k{1, 1, 1, {c.sum}};
+        ASSERT_EQ(runFilter(src, dst, k, {0, 0, 0}, c.divisor), vekStsOk);
+        EXPECT_EQ(dst.at(2, 1, 1), c.expected) << c.sum << " / " << c.divisor;
+    }
+}
+
+TEST(Filter, RoundingAgreesWithExactIntegerQuotients)
+{
+    Rng rng(20261205);
+    std::uniform_int_distribution<int32_t> sums(-3000000, 3000000);
+    std::uniform_int_distribution<int32_t> divisors(-70000, 70000);
+    for (int trial = 0; trial < 300; ++trial) {
+        int32_t d = divisors(rng);
+        if (d == 0) continue;
+        if (trial % 3 == 0) d = 1 << (trial % 20);  // powers of two, 1 included
+        const int32_t sum = sums(rng);
+        Vol16 src(1, 1, 1), dst(1, 1, 1);
+        src.at(0, 0, 0) = 1;
+        ASSERT_EQ(runFilter(src, dst, Kernel{1, 1, 1, {sum}}, {0, 0, 0}, d), vekStsOk);
+        ASSERT_EQ(dst.at(0, 0, 0), roundedQuotient(sum, d)) << sum << " / " << d;
+        // Halves exactly: sum = (2m + 1) * d / 2 for even d.
+        if (d % 2 == 0) {
+            const int32_t half = (2 * (sum % 9) + 1) * (d / 2);
+            ASSERT_EQ(runFilter(src, dst, Kernel{1, 1, 1, {half}}, {0, 0, 0}, d), vekStsOk);
+            ASSERT_EQ(dst.at(0, 0, 0), roundedQuotient(half, d)) << half << " / " << d;
+        }
+    }
+}
+
+// The unrolled cubes and the general loop, on both the 32-bit lane path and
+// the 64-bit path, against the brute force, with anchors inside and at the
+// kernel's corners.
+TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
+{
+    struct Shape {
+        int kw, kh, kd;
+    };
+    const Shape shapes[] = {{3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {1, 5, 1}, {4, 4, 4}, {3, 3, 5}};
+    uint32_t seed = 1;
+    for (const Shape& s : shapes) {
+        const int reach = 5;
+        const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++);
+        // Variants: small coefficients; the largest magnitudes whose sums
+        // still fit in 32 bits; coefficients whose products wrap.
+        const int taps = s.kw * s.kh * s.kd;
+        for (int variant = 0; variant < 4; ++variant) {
+            const int32_t bound = variant == 3 ? 65535 / taps : 300;
+            const Kernel k = variant == 2 ? randomKernel(s.kw, s.kh, s.kd, INT32_MIN, INT32_MAX, seed++)
+                                          : randomKernel(s.kw, s.kh, s.kd, -bound, bound, seed++);
+            const VekrPoint anchor = variant == 0 ? VekrPoint{s.kw / 2, s.kh / 2, s.kd / 2}
+                                                  : VekrPoint{s.kw - 1, 0, s.kd - 1};
+            for (int32_t divisor : {1, 64, 4096, 7, -3})
+                expectMatchesReference(src, k, anchor, divisor, variant == 1);
+        }
+    }
+}
+
+// With anchor (1, 1, 1) a 3 x 3 x 3 kernel reaches plane -1 for z = 0 and
+// one voxel past the destination on every axis; only plane -1 carries a
+// value here, weighted by the one coefficient that pairs with it.
+TEST(Filter, CubeReadsThePlaneBeforeTheFirst)
+{
+    Vol16 src(4, 4, 3, 1), dst(4, 4, 3);
+    src.fillAll([] { return int16_t{0}; });
+    for (int y = -1; y <= 4; ++y)
+        for (int x = -1; x <= 4; ++x) src.at(x, y, -1) = 100;
+    Kernel k{3, 3, 3, std::vector<int32_t>(27, 0)};
+    k.k[1 + 3 * (1 + 3 * 2)] = 3;  // K(1, 1, 2) pairs with src(x, y, z - 1)
+    ASSERT_EQ(runFilter(src, dst, k, {1, 1, 1}, 1), vekStsOk);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(dst.at(x, y, 0), 300);
+            EXPECT_EQ(dst.at(x, y, 1), 0);
+        }
+}
+
+}  // namespace
