@@ -53,10 +53,11 @@ inline const VekrKDTreeNode* child(const VekrKDTreeNode* n, int c)
 
 inline int32_t leafCount(const VekrKDTreeNode& n) { return n.word1 < 0 ? (n.word1 & 3) : n.word1; }
 
-// Triangle list of a list leaf.
+// Triangle list of a list leaf. Lists hold int32 numbers, so the low two
+// bits of the distance are not part of it; readers ignore them.
 inline const int32_t* leafList(const VekrKDTreeNode* n)
 {
-    return reinterpret_cast<const int32_t*>(reinterpret_cast<const char*>(n) - n->word0);
+    return reinterpret_cast<const int32_t*>(reinterpret_cast<const char*>(n) - (n->word0 & ~3));
 }
 
 // Triangle i (0 .. count-1) of an inline leaf, in the order the leaf holds them.
