@@ -85,7 +85,9 @@ SplitPosition splitPosition(double c)
 {
     const double floored = std::floor(c);
     const double fraction = c - floored;
-    return SplitPosition{truncToIndex(floored), fraction >= 0.0 && fraction < 1.0 ? fraction : 0.0};
+    // A position a hair below a whole number gives a fraction of exactly 1
+    // (index one lower); only a non-finite position has no usable fraction.
+    return SplitPosition{truncToIndex(floored), std::isfinite(fraction) ? fraction : 0.0};
 }
 
 }  // namespace volume

@@ -397,3 +397,26 @@ TEST(ResizeThreads, ContiguousFloatIsTheSameOnAnyThreadCount)
         }
     }
 }
+
+// A destination column whose source position is a hair below 0 splits into
+// index -1 with a fraction that rounds to exactly 1: the taps clamp to the
+// first voxels and the weights must follow them, not collapse to fraction 0.
+TEST(ResizeAccuracy, FractionRoundingToOneKeepsItsWeights)
+{
+    const int32_t w = 8;
+    std::vector<float> src(w);
+    for (int32_t x = 0; x < w; ++x) src[x] = 10.0f * x;
+    const VekrVolume srcVolume{w, 1, 1};
+    const VekrCuboid srcVoi{0, 0, 0, w, 1, 1};
+    // Factor 49: column 24 maps to (24.5 / 49) - 0.5, about -5.6e-17.
+    const VekrCuboid dstVoi{24, 0, 0, 1, 1, 1};
+    std::vector<float> dst(25, -1.0f);
+    int32_t bufSize = 0;
+    ASSERT_EQ(vekrResizeGetBufSize(srcVoi, dstVoi, 1, vekInterBSpline, &bufSize), vekStsOk);
+    std::vector<uint8_t> buf(static_cast<size_t>(bufSize) + 64);
+    ASSERT_EQ(vekrResize_32f_C1V(src.data(), srcVolume, w * 4, w * 4, srcVoi, dst.data(), 25 * 4, 25 * 4, dstVoi, 49.0,
+                                 1.0, 1.0, 0.0, 0.0, 0.0, vekInterBSpline, buf.data()),
+              vekStsOk);
+    // Taps 0, 0, 0, 1 with B-spline weights 0, 1/6, 2/3, 1/6.
+    EXPECT_NEAR(dst[24], 10.0f / 6.0f, 1e-5);
+}
