@@ -479,6 +479,23 @@ struct CubicSampler {
         return sample(split(sx, sy, sz));
     }
 
+    // The weights of one axis for the four fractions f of a group. Along a
+    // destination row an axis often does not move at all (a rotation about
+    // z keeps sz, a scaling keeps sy and sz): equal fractions then share one
+    // lookup, which gives the same bits.
+    __attribute__((always_inline)) void axisWeights4(__m128 f, __m128 w[4]) const
+    {
+        const __m128 f0 = broadcastLane<0>(f);
+        w[0] = cubicWeights4(table, f0);
+        if (_mm_movemask_ps(_mm_cmpeq_ps(f, f0)) == 0xf) {
+            w[1] = w[2] = w[3] = w[0];
+        } else {
+            w[1] = cubicWeights4(table, broadcastLane<1>(f));
+            w[2] = cubicWeights4(table, broadcastLane<2>(f));
+            w[3] = cubicWeights4(table, broadcastLane<3>(f));
+        }
+    }
+
     // Four voxels inside the box, each getting exactly what it gets alone.
     // The integer splits and the tap test run four lanes at once; the
     // weights of all four come before any sum, so their table lookups
@@ -495,13 +512,14 @@ struct CubicSampler {
         _mm_store_si128(reinterpret_cast<__m128i*>(kk), k);
         const __m128i plain = _mm_and_si128(_mm_and_si128(plainTaps4(i, src.box.x1), plainTaps4(j, src.box.y1)),
                                             plainTaps4(k, src.box.z1));
-        auto lane = [&](auto l) {
-            constexpr int L = decltype(l)::value;
-            return Split{ii[L], jj[L], kk[L], cubicWeights4(table, broadcastLane<L>(fx)),
-                         cubicWeights4(table, broadcastLane<L>(fy)), cubicWeights4(table, broadcastLane<L>(fz))};
-        };
-        const Split p[4] = {lane(std::integral_constant<int, 0>{}), lane(std::integral_constant<int, 1>{}),
-                            lane(std::integral_constant<int, 2>{}), lane(std::integral_constant<int, 3>{})};
+        __m128 wx[4], wy[4], wz[4];
+        axisWeights4(fx, wx);
+        axisWeights4(fy, wy);
+        axisWeights4(fz, wz);
+        const Split p[4] = {{ii[0], jj[0], kk[0], wx[0], wy[0], wz[0]},
+                            {ii[1], jj[1], kk[1], wx[1], wy[1], wz[1]},
+                            {ii[2], jj[2], kk[2], wx[2], wy[2], wz[2]},
+                            {ii[3], jj[3], kk[3], wx[3], wy[3], wz[3]}};
         if (_mm_movemask_epi8(plain) == 0xffff) {
             VoxelIO<T>::storeCubicInterior4(
                 out, sumLanes4(interiorSum(p[0]), interiorSum(p[1]), interiorSum(p[2]), interiorSum(p[3])));
