@@ -72,17 +72,22 @@ struct VoxelIO {
         else return static_cast<T>(roundHalfEven(v));
     }
 
-    // Four linear results at once, rounded like fromLinear().
-    static void storeLinear4(T* out, __m128 v)
+    // Four results rounded to nearest, ties to even; saturated when the
+    // interpolation can overshoot the voxel range.
+    template <bool Saturate>
+    static void storeRounded4(T* out, __m128 v)
     {
         if constexpr (kIsFloat) {
             _mm_storeu_ps(out, v);
         } else {
             alignas(16) int32_t r[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_cvtps_epi32(v));
-            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(r[l]);
+            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(Saturate ? clampToRange(r[l]) : r[l]);
         }
     }
+
+    // Four linear results at once, rounded like fromLinear().
+    static void storeLinear4(T* out, __m128 v) { storeRounded4<false>(out, v); }
 
     // Cubic results of the 4-wide interior path: ties to even, saturated.
     // Out-of-range floats convert to INT_MIN, which saturates to 0 like any
@@ -95,16 +100,7 @@ struct VoxelIO {
 
     // Four results of the 4-wide interior path, rounded like
     // fromCubicInterior().
-    static void storeCubicInterior4(T* out, __m128 v)
-    {
-        if constexpr (kIsFloat) {
-            _mm_storeu_ps(out, v);
-        } else {
-            alignas(16) int32_t r[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_cvtps_epi32(v));
-            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(clampToRange(r[l]));
-        }
-    }
+    static void storeCubicInterior4(T* out, __m128 v) { storeRounded4<true>(out, v); }
 
     // Cubic results of voxels with moved taps: the scalar path's rounding,
     // half-up by a hair in double precision, then clamped.
