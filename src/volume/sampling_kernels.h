@@ -197,13 +197,27 @@ inline __m128 fraction4(const float c[4], __m128i i)
     return _mm_sub_ps(_mm_loadu_ps(c), _mm_cvtepi32_ps(i));
 }
 
-template <class P>
-LinearAxis4 linearAxis4(const P c[4], int32_t last)
+inline LinearAxis4 finishLinearAxis4(__m128i i, __m128 f)
 {
-    __m128i i = truncate4(c);
+    return LinearAxis4{_mm_andnot_si128(_mm_srai_epi32(i, 31), i), _mm_add_epi32(i, _mm_set1_epi32(1)), f};
+}
+
+inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
+{
+    const __m128d c01 = _mm_setr_pd(c[0], c[1]), c23 = _mm_setr_pd(c[2], c[3]);
+    __m128i i = _mm_unpacklo_epi64(_mm_cvttpd_epi32(c01), _mm_cvttpd_epi32(c23));
     i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
-    return LinearAxis4{_mm_andnot_si128(_mm_srai_epi32(i, 31), i), _mm_add_epi32(i, _mm_set1_epi32(1)),
-                       fraction4(c, i)};
+    const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
+    const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c01, i01)), _mm_cvtpd_ps(_mm_sub_pd(c23, i23)));
+    return finishLinearAxis4(i, f);
+}
+
+inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
+{
+    const __m128 v = _mm_loadu_ps(c);
+    __m128i i = _mm_cvttps_epi32(v);
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    return finishLinearAxis4(i, _mm_sub_ps(v, _mm_cvtepi32_ps(i)));
 }
 
 template <class T>
