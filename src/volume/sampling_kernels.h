@@ -72,17 +72,22 @@ struct VoxelIO {
         else return static_cast<T>(roundHalfEven(v));
     }
 
-    // Four linear results at once, rounded like fromLinear().
-    static void storeLinear4(T* out, __m128 v)
+    // Four results rounded to nearest, ties to even; saturated when the
+    // interpolation can overshoot the voxel range.
+    template <bool Saturate>
+    static void storeRounded4(T* out, __m128 v)
     {
         if constexpr (kIsFloat) {
             _mm_storeu_ps(out, v);
         } else {
             alignas(16) int32_t r[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_cvtps_epi32(v));
-            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(r[l]);
+            for (int l = 0; l < 4; ++l) out[l] = static_cast<T>(Saturate ? clampToRange(r[l]) : r[l]);
         }
     }
+
+    // Four linear results at once, rounded like fromLinear().
+    static void storeLinear4(T* out, __m128 v) { storeRounded4<false>(out, v); }
 
     // Cubic results of the 4-wide interior path: ties to even, saturated.
     // Out-of-range floats convert to INT_MIN, which saturates to 0 like any
@@ -92,6 +97,10 @@ struct VoxelIO {
         if constexpr (kIsFloat) return v;
         else return static_cast<T>(clampToRange(roundHalfEven(v)));
     }
+
+    // Four results of the 4-wide interior path, rounded like
+    // fromCubicInterior().
+    static void storeCubicInterior4(T* out, __m128 v) { storeRounded4<true>(out, v); }
 
     // Cubic results of voxels with moved taps: the scalar path's rounding,
     // half-up by a hair in double precision, then clamped.
@@ -162,6 +171,31 @@ struct LinearAxis4 {
     __m128i lower, upper;
     __m128 f;
 };
+
+// The integer parts of four non-negative positions (truncation is the
+// floor) and their fractions in the positions' precision rounded to float,
+// lane by lane the conversions of the scalar samplers.
+inline __m128i truncate4(const double c[4])
+{
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(c)), _mm_cvttpd_epi32(_mm_loadu_pd(c + 2)));
+}
+
+inline __m128i truncate4(const float c[4])
+{
+    return _mm_cvttps_epi32(_mm_loadu_ps(c));
+}
+
+inline __m128 fraction4(const double c[4], __m128i i)
+{
+    const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
+    return _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(_mm_loadu_pd(c), i01)),
+                         _mm_cvtpd_ps(_mm_sub_pd(_mm_loadu_pd(c + 2), i23)));
+}
+
+inline __m128 fraction4(const float c[4], __m128i i)
+{
+    return _mm_sub_ps(_mm_loadu_ps(c), _mm_cvtepi32_ps(i));
+}
 
 inline LinearAxis4 finishLinearAxis4(__m128i i, __m128 f)
 {
@@ -290,13 +324,14 @@ struct CubicPairTable {
 // Built once from the constant tables on first use, read-only afterwards.
 const CubicPairTable& cubicPairTable(int32_t mode);
 
-// The four weights of a fraction f: the kernel at distances |-f - 1|, |-f|,
-// |1 - f|, |2 - f| looked up in the mode's table, the four lookups in one
-// vector with the same single-precision steps as tableWeight().
-inline __m128 cubicWeights4(const CubicPairTable& table, float f)
+// The four weights of a fraction f (given in every lane): the kernel at
+// distances |-f - 1|, |-f|, |1 - f|, |2 - f| looked up in the mode's table,
+// the four lookups in one vector with the same single-precision steps as
+// tableWeight().
+inline __m128 cubicWeights4(const CubicPairTable& table, __m128 f)
 {
     const __m128 signBit = _mm_set1_ps(-0.0f);
-    const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_setr_ps(-1.0f, 0.0f, 1.0f, 2.0f), _mm_set1_ps(f)));
+    const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_setr_ps(-1.0f, 0.0f, 1.0f, 2.0f), f));
     const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
     const __m128i k = _mm_cvttps_epi32(s);
     const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
@@ -309,6 +344,11 @@ inline __m128 cubicWeights4(const CubicPairTable& table, float f)
     const __m128 lo = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
     const __m128 step = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
     return _mm_add_ps(lo, _mm_mul_ps(step, r));
+}
+
+inline __m128 cubicWeights4(const CubicPairTable& table, float f)
+{
+    return cubicWeights4(table, _mm_set1_ps(f));
 }
 
 // Cubic tap columns of one axis around i = trunc(c), for a box whose last
@@ -333,11 +373,24 @@ inline bool hasPlainTaps(int32_t i, int32_t last)
     return i >= 1 && i <= last - 2;
 }
 
+// The same test for four lanes: all ones where the taps are plain.
+inline __m128i plainTaps4(__m128i i, int32_t last)
+{
+    return _mm_and_si128(_mm_cmpgt_epi32(i, _mm_setzero_si128()), _mm_cmpgt_epi32(_mm_set1_epi32(last - 1), i));
+}
+
 // Horizontal sum in a fixed order: (l0 + l1) + (l2 + l3).
 inline float sumLanes(__m128 v)
 {
     const __m128 pairs = _mm_hadd_ps(v, v);
     return _mm_cvtss_f32(_mm_hadd_ps(pairs, pairs));
+}
+
+// The horizontal sums of four vectors, lane l holding sumLanes() of the
+// l-th, in the same order of additions.
+inline __m128 sumLanes4(__m128 a, __m128 b, __m128 c, __m128 d)
+{
+    return _mm_hadd_ps(_mm_hadd_ps(a, b), _mm_hadd_ps(c, d));
 }
 
 template <int L>
@@ -352,27 +405,36 @@ inline __m128 broadcastLane(__m128 v)
 // interior path loads each row's four voxels at once; a voxel with a moved
 // tap gathers them through the tap tables. Both run the same arithmetic,
 // only the output rounding differs.
+//
+// The accumulation is spelled out without helper calls and forced inline:
+// it is the whole cost of a cubic voxel, and left to the compiler's
+// judgement it became an out-of-line call per plane with the weights
+// spilled around it.
 template <class T>
 struct CubicSampler {
     static constexpr bool kFourWide = true;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
 
-    // Sum over the rows; row(b, c) gives the four voxels of row b of plane c.
-    // Each plane accumulates its four rows in order b on its own, so the
-    // four chains of additions overlap; the planes are then summed as
-    // (p0 + p1) + (p2 + p3).
-    template <class Row>
-    static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, Row&& row)
+    // One plane's four rows in order b, with lane b of yz = wy[b] * wz[c].
+    template <class Rows>
+    __attribute__((always_inline)) static __m128 planeSum(__m128 wx, __m128 yz, const Rows& rows, int c)
     {
-        auto plane = [&](int c, __m128 wzc) {
-            const __m128 yz = _mm_mul_ps(wy, wzc);  // lane b: wy[b] * wz[c]
-            __m128 acc = _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), row(0, c));
-            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<1>(yz)), row(1, c)));
-            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<2>(yz)), row(2, c)));
-            return _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), row(3, c)));
-        };
-        const __m128 p0 = plane(0, broadcastLane<0>(wz)), p1 = plane(1, broadcastLane<1>(wz));
-        const __m128 p2 = plane(2, broadcastLane<2>(wz)), p3 = plane(3, broadcastLane<3>(wz));
+        __m128 acc = _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<0>(yz)), rows(0, c));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<1>(yz)), rows(1, c)));
+        acc = _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<2>(yz)), rows(2, c)));
+        return _mm_add_ps(acc, _mm_mul_ps(_mm_mul_ps(wx, broadcastLane<3>(yz)), rows(3, c)));
+    }
+
+    // Sum over the rows; rows(b, c) gives the four voxels of row b of plane
+    // c. Each plane accumulates on its own, so the four chains of additions
+    // overlap; the planes are then summed as (p0 + p1) + (p2 + p3).
+    template <class Rows>
+    __attribute__((always_inline)) static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, const Rows& rows)
+    {
+        const __m128 p0 = planeSum(wx, _mm_mul_ps(wy, broadcastLane<0>(wz)), rows, 0);
+        const __m128 p1 = planeSum(wx, _mm_mul_ps(wy, broadcastLane<1>(wz)), rows, 1);
+        const __m128 p2 = planeSum(wx, _mm_mul_ps(wy, broadcastLane<2>(wz)), rows, 2);
+        const __m128 p3 = planeSum(wx, _mm_mul_ps(wy, broadcastLane<3>(wz)), rows, 3);
         return _mm_add_ps(_mm_add_ps(p0, p1), _mm_add_ps(p2, p3));
     }
 
@@ -393,19 +455,24 @@ struct CubicSampler {
                      cubicWeights4(table, static_cast<float>(sz - static_cast<P>(k)))};
     }
 
-    T sample(const Split& p) const
+    // The lane sum of a voxel whose taps are all plain: each row's four
+    // voxels lie side by side.
+    __attribute__((always_inline)) __m128 interiorSum(const Split& p) const
     {
         const auto& v = src.volume;
-        if (hasPlainTaps(p.i, src.box.x1) && hasPlainTaps(p.j, src.box.y1) && hasPlainTaps(p.k, src.box.z1)) {
-            const ptrdiff_t rowStep = v.rowStep;
-            const int32_t x = p.i - 1, y = p.j - 1;
-            const T* planes[4] = {v.voxel(x, y, p.k - 1), v.voxel(x, y, p.k), v.voxel(x, y, p.k + 1),
-                                  v.voxel(x, y, p.k + 2)};
-            const __m128 sum = accumulate(p.wx, p.wy, p.wz, [&](int b, int c) {
-                return VoxelIO<T>::load4(planes[c] + b * rowStep);
-            });
-            return VoxelIO<T>::fromCubicInterior(sumLanes(sum));
-        }
+        const ptrdiff_t rowStep = v.rowStep;
+        const ptrdiff_t corner = static_cast<ptrdiff_t>(p.j - 1) * rowStep + (p.i - 1);
+        const T* const planes[4] = {v.planes[p.k - 1] + corner, v.planes[p.k] + corner, v.planes[p.k + 1] + corner,
+                                    v.planes[p.k + 2] + corner};
+        return accumulate(p.wx, p.wy, p.wz,
+                          [&](int b, int c) { return VoxelIO<T>::load4(planes[c] + b * rowStep); });
+    }
+
+    T sample(const Split& p) const
+    {
+        if (hasPlainTaps(p.i, src.box.x1) && hasPlainTaps(p.j, src.box.y1) && hasPlainTaps(p.k, src.box.z1))
+            return VoxelIO<T>::fromCubicInterior(sumLanes(interiorSum(p)));
+        const auto& v = src.volume;
         int32_t tx[4], ty[4], tz[4];
         cubicTaps(p.i, src.box.x1, tx);
         cubicTaps(p.j, src.box.y1, ty);
@@ -422,14 +489,52 @@ struct CubicSampler {
         return sample(split(sx, sy, sz));
     }
 
-    // Four voxels inside the box: the weights of all four first, whose table
-    // lookups then overlap, then the four sums; each voxel gets exactly what
-    // it gets alone.
+    // The weights of one axis for the four fractions f of a group. Along a
+    // destination row an axis often does not move at all (a rotation about
+    // z keeps sz, a scaling keeps sy and sz): equal fractions then share one
+    // lookup, which gives the same bits.
+    __attribute__((always_inline)) void axisWeights4(__m128 f, __m128 w[4]) const
+    {
+        const __m128 f0 = broadcastLane<0>(f);
+        w[0] = cubicWeights4(table, f0);
+        if (_mm_movemask_ps(_mm_cmpeq_ps(f, f0)) == 0xf) {
+            w[1] = w[2] = w[3] = w[0];
+        } else {
+            w[1] = cubicWeights4(table, broadcastLane<1>(f));
+            w[2] = cubicWeights4(table, broadcastLane<2>(f));
+            w[3] = cubicWeights4(table, broadcastLane<3>(f));
+        }
+    }
+
+    // Four voxels inside the box, each getting exactly what it gets alone.
+    // The integer splits and the tap test run four lanes at once; the
+    // weights of all four come before any sum, so their table lookups
+    // overlap. When all four have plain taps, their lane sums finish
+    // together and the results are stored as one vector.
     template <class P>
     void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
     {
-        Split p[4];
-        for (int l = 0; l < 4; ++l) p[l] = split(sx[l], sy[l], sz[l]);
+        const __m128i i = truncate4(sx), j = truncate4(sy), k = truncate4(sz);
+        const __m128 fx = fraction4(sx, i), fy = fraction4(sy, j), fz = fraction4(sz, k);
+        alignas(16) int32_t ii[4], jj[4], kk[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(ii), i);
+        _mm_store_si128(reinterpret_cast<__m128i*>(jj), j);
+        _mm_store_si128(reinterpret_cast<__m128i*>(kk), k);
+        const __m128i plain = _mm_and_si128(_mm_and_si128(plainTaps4(i, src.box.x1), plainTaps4(j, src.box.y1)),
+                                            plainTaps4(k, src.box.z1));
+        __m128 wx[4], wy[4], wz[4];
+        axisWeights4(fx, wx);
+        axisWeights4(fy, wy);
+        axisWeights4(fz, wz);
+        const Split p[4] = {{ii[0], jj[0], kk[0], wx[0], wy[0], wz[0]},
+                            {ii[1], jj[1], kk[1], wx[1], wy[1], wz[1]},
+                            {ii[2], jj[2], kk[2], wx[2], wy[2], wz[2]},
+                            {ii[3], jj[3], kk[3], wx[3], wy[3], wz[3]}};
+        if (_mm_movemask_epi8(plain) == 0xffff) {
+            VoxelIO<T>::storeCubicInterior4(
+                out, sumLanes4(interiorSum(p[0]), interiorSum(p[1]), interiorSum(p[2]), interiorSum(p[3])));
+            return;
+        }
         for (int l = 0; l < 4; ++l) out[l] = sample(p[l]);
     }
 

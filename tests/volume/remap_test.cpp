@@ -162,7 +162,9 @@ TYPED_TEST(RemapTyped, CubicHalvesRoundToEvenInsideAndUpWhereTapsMove)
 // Groups of four voxels wholly inside the box are sampled four lanes at a
 // time; a group with one voxel outside goes voxel by voxel. Both must give
 // the same bits: the same positions once in full groups, once spread out
-// with a not-a-number in front of every three.
+// with a not-a-number in front of every three. Two groups keep one axis
+// fixed, as rows of a rotation or a scaling do, where cubic groups share
+// that axis's weights; one more has a coordinate fixed in half its voxels.
 TYPED_TEST(RemapTyped, FourVoxelGroupsMatchSingleVoxels)
 {
     using T = TypeParam;
@@ -175,6 +177,9 @@ TYPED_TEST(RemapTyped, FourVoxelGroupsMatchSingleVoxels)
     std::vector<float> pos(3 * n);
     for (int i = 0; i < n; ++i) pos[3 * i] = px(rng), pos[3 * i + 1] = py(rng), pos[3 * i + 2] = pz(rng);
     pos[0] = 10.0f, pos[4] = 9.0f, pos[8] = 7.0f;  // on the far faces
+    for (int i = 5; i < 8; ++i) pos[3 * i + 2] = pos[3 * 4 + 2];  // second group: one z
+    for (int i = 9; i < 12; ++i) pos[3 * i + 1] = pos[3 * 8 + 1];  // third group: one y
+    pos[3 * 13 + 2] = pos[3 * 12 + 2];  // fourth group: z shared by two voxels only
     Maps grouped(n, 1, 1), spread(n / 3 * 4, 1, 1);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     grouped.fill([&](int x, int, int, float p[3]) { p[0] = pos[3 * x], p[1] = pos[3 * x + 1], p[2] = pos[3 * x + 2]; });
@@ -183,13 +188,16 @@ TYPED_TEST(RemapTyped, FourVoxelGroupsMatchSingleVoxels)
         p[0] = x % 4 == 0 ? nan : pos[3 * i], p[1] = x % 4 == 0 ? 0.0f : pos[3 * i + 1];
         p[2] = x % 4 == 0 ? 0.0f : pos[3 * i + 2];
     });
-    TestVolume<T> a = filledWith<T>(n, 1, 1, sentinel<T>()), b = filledWith<T>(n / 3 * 4, 1, 1, sentinel<T>());
-    ASSERT_EQ(remapThrough(src, voi, grouped, a, vekInterLinear), vekStsOk);
-    ASSERT_EQ(remapThrough(src, voi, spread, b, vekInterLinear), vekStsOk);
-    for (int x = 0; x < n; ++x) {
-        const T want = b.at(x / 3 * 4 + x % 3 + 1, 0, 0);
-        if constexpr (std::is_same_v<T, float>) ASSERT_EQ(floatBits(a.at(x, 0, 0)), floatBits(want)) << x;
-        else ASSERT_EQ(a.at(x, 0, 0), want) << x;
+    for (const int mode : {vekInterLinear, vekInterCatmullRom}) {
+        TestVolume<T> a = filledWith<T>(n, 1, 1, sentinel<T>()), b = filledWith<T>(n / 3 * 4, 1, 1, sentinel<T>());
+        ASSERT_EQ(remapThrough(src, voi, grouped, a, mode), vekStsOk);
+        ASSERT_EQ(remapThrough(src, voi, spread, b, mode), vekStsOk);
+        for (int x = 0; x < n; ++x) {
+            const T want = b.at(x / 3 * 4 + x % 3 + 1, 0, 0);
+            if constexpr (std::is_same_v<T, float>)
+                ASSERT_EQ(floatBits(a.at(x, 0, 0)), floatBits(want)) << "mode " << mode << " voxel " << x;
+            else ASSERT_EQ(a.at(x, 0, 0), want) << "mode " << mode << " voxel " << x;
+        }
     }
 }
 
