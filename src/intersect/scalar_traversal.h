@@ -68,6 +68,9 @@ inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, 
                 // Straddling, or ts undefined (NaN): visit both sides.
                 assert(top < kTraversalStackSize);
                 stack[top++] = Entry{farChild, tfar};
+                // The far cell is taken up only after the near one, which
+                // leaves time to bring in what it points at.
+                kd::prefetchBelow(farChild);
                 const float cut = ts < tfar ? ts : tfar;
                 tfar = cut > tnear ? cut : tnear;
                 node = nearChild;

@@ -74,6 +74,19 @@ inline int32_t inlineTriangle(const VekrKDTreeNode& n, int i)
     }
 }
 
+// Starts fetching what a visit of n reads next: an inner node's child pair
+// or a list leaf's triangle numbers (an inline leaf holds its numbers).
+// A hint only; it reads nothing but n itself.
+inline void prefetchBelow(const VekrKDTreeNode* n)
+{
+    const int32_t w0 = n->word0;
+    if (w0 >= 0) {
+        __builtin_prefetch(reinterpret_cast<const char*>(n) + (w0 & ~7));
+    } else if (n->word1 > 0) {
+        __builtin_prefetch(reinterpret_cast<const char*>(n) - w0);
+    }
+}
+
 // Calls f(triangle number) for every triangle of a leaf, in stored order.
 template <class F>
 inline void forEachLeafTriangle(const VekrKDTreeNode* n, F&& f)
