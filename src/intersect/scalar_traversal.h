@@ -23,6 +23,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 
 #include "scene/kdtree_node.h"
 
@@ -42,6 +43,26 @@ struct TraversalRay {
     int sign[3];   // 1 where the direction is negative: child 1 is met first
 };
 
+// c ? x : y by masks: the compiler keeps these free of branches, which
+// a plain conditional does not guarantee.
+inline float pickIf(bool c, float x, float y)
+{
+    const uint32_t m = 0u - static_cast<uint32_t>(c);
+    uint32_t bx, by;
+    std::memcpy(&bx, &x, sizeof bx);
+    std::memcpy(&by, &y, sizeof by);
+    const uint32_t r = (bx & m) | (by & ~m);
+    float f;
+    std::memcpy(&f, &r, sizeof f);
+    return f;
+}
+inline const VekrKDTreeNode* pickIf(bool c, const VekrKDTreeNode* x, const VekrKDTreeNode* y)
+{
+    const uintptr_t m = uintptr_t{0} - static_cast<uintptr_t>(c);
+    return reinterpret_cast<const VekrKDTreeNode*>((reinterpret_cast<uintptr_t>(x) & m) |
+                                                   (reinterpret_cast<uintptr_t>(y) & ~m));
+}
+
 template <class Visitor>
 inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnear, float tfar,
                            float splitTolerance, Visitor& visitor)
@@ -50,7 +71,8 @@ inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, 
         const VekrKDTreeNode* node;
         float tfar;
     };
-    Entry stack[kTraversalStackSize];
+    // One spare slot: the far cell is written before it is known to be kept.
+    Entry stack[kTraversalStackSize + 1];
     int top = 0;
 
     const VekrKDTreeNode* node = root;
@@ -60,18 +82,24 @@ inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, 
             const float ts = (kd::splitPosition(*node) - ray.o[a]) * ray.inv[a];
             const VekrKDTreeNode* nearChild = kd::child(node, ray.sign[a]);
             const VekrKDTreeNode* farChild = kd::child(node, 1 - ray.sign[a]);
-            if (tnear - ts > splitTolerance) {
-                node = farChild;
-            } else if (ts - tfar > splitTolerance) {
-                node = nearChild;
-            } else {
-                // Straddling, or ts undefined (NaN): visit both sides.
-                assert(top < kTraversalStackSize);
-                stack[top++] = Entry{farChild, tfar};
-                const float cut = ts < tfar ? ts : tfar;
-                tfar = cut > tnear ? cut : tnear;
-                node = nearChild;
-            }
+            // The three outcomes (far side only, near side only, both) are
+            // close to random for incoherent rays, so they are taken by
+            // selection rather than by branches: the far cell is always
+            // written to the free stack slot and kept only when straddling.
+            // Straddling also covers ts undefined (NaN): both sides are visited.
+            const bool farOnly = tnear - ts > splitTolerance;
+            const bool nearOnly = ts - tfar > splitTolerance;
+            const bool straddle = !(farOnly | nearOnly);
+            assert(top < kTraversalStackSize);
+            stack[top] = Entry{farChild, tfar};
+            top += straddle;
+            const float cut = ts < tfar ? ts : tfar;
+            const float nearTfar = cut > tnear ? cut : tnear;
+            tfar = pickIf(straddle, nearTfar, tfar);
+            node = pickIf(farOnly, farChild, nearChild);
+            // A pushed far cell is taken up only after the near one, which
+            // leaves time to bring in what it points at.
+            __builtin_prefetch(kd::nextReadOf(pickIf(straddle, farChild, node)));
         }
 
         const float leafTfar = tfar;

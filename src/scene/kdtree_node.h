@@ -75,6 +75,24 @@ inline int32_t inlineTriangle(const VekrKDTreeNode& n, int i)
     }
 }
 
+// Where a visit of n reads next: an inner node's child pair, a list leaf's
+// triangle numbers, or n itself for an inline leaf. Computed without
+// branches (the result is only a prefetch address), so it costs no
+// misprediction on the walk's hot path. Unsigned arithmetic keeps the
+// unused alternatives defined for any word.
+inline const void* nextReadOf(const VekrKDTreeNode* n)
+{
+    const int32_t w0 = n->word0;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(n);
+    const uintptr_t pair = at + static_cast<uintptr_t>(static_cast<intptr_t>(w0 & ~7));
+    const uintptr_t list = at - static_cast<uintptr_t>(static_cast<intptr_t>(w0));
+    // All ones where the word is negative.
+    const uintptr_t innerMask = ~static_cast<uintptr_t>(static_cast<intptr_t>(w0 >> 31));
+    const uintptr_t inlineMask = static_cast<uintptr_t>(static_cast<intptr_t>(n->word1 >> 31));
+    const uintptr_t leaf = (at & inlineMask) | (list & ~inlineMask);
+    return reinterpret_cast<const void*>((pair & innerMask) | (leaf & ~innerMask));
+}
+
 // Calls f(triangle number) for every triangle of a leaf, in stored order.
 template <class F>
 inline void forEachLeafTriangle(const VekrKDTreeNode* n, F&& f)
