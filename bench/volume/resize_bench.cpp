@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/bench_buffers.h"
+#include "support/bench_volumes.h"
 #include "vekcore.h"
 #include "vekr.h"
 
@@ -19,41 +20,8 @@
 
 namespace {
 
-// The workloads' white-noise voxels: a hash of the linear index.
-uint32_t voxelHash(uint32_t n, uint32_t seed)
-{
-#ifdef VEKR_HAVE_WORKLOADS
-    return wl_voxel_hash(n, seed);
-#else
-    uint32_t x = n + seed * 0x9E3779B9u;
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-#endif
-}
-
-const std::vector<uint8_t>& sourceA()
-{
-    static const std::vector<uint8_t> v = [] {
-        std::vector<uint8_t> a(128u * 128u * 128u);
-        for (uint32_t i = 0; i < a.size(); ++i) a[i] = static_cast<uint8_t>(voxelHash(i, 1) >> 24);
-        return a;
-    }();
-    return v;
-}
-
-const std::vector<float>& sourceB()
-{
-    static const std::vector<float> v = [] {
-        std::vector<float> b(256u * 256u * 256u);
-        for (uint32_t i = 0; i < b.size(); ++i) b[i] = static_cast<float>(voxelHash(i, 2) >> 8) * 5.9604644775390625e-8f;
-        return b;
-    }();
-    return v;
-}
+using vekr_bench::sourceA;
+using vekr_bench::sourceB;
 
 template <class T>
 void runResize(benchmark::State& state, const std::vector<T>& src, int srcN, int dstN, double factor, int mode,

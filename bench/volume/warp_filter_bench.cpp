@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/bench_buffers.h"
+#include "support/bench_volumes.h"
 #include "vekcore.h"
 #include "vekr.h"
 
@@ -26,46 +27,11 @@
 
 namespace {
 
+using vekr_bench::sourceB;
+using vekr_bench::sourceC;
+
 constexpr int kN = 256;
 constexpr size_t kVoxels = size_t{kN} * kN * kN;
-
-uint32_t voxelHash(uint32_t n, uint32_t seed)
-{
-#ifdef VEKR_HAVE_WORKLOADS
-    return wl_voxel_hash(n, seed);
-#else
-    uint32_t x = n + seed * 0x9E3779B9u;
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-#endif
-}
-
-// Source B: 32f 256^3, seed 2.
-const std::vector<float>& sourceB()
-{
-    static const std::vector<float> v = [] {
-        std::vector<float> b(kVoxels);
-        for (uint32_t i = 0; i < b.size(); ++i) b[i] = static_cast<float>(voxelHash(i, 2) >> 8) * 5.9604644775390625e-8f;
-        return b;
-    }();
-    return v;
-}
-
-// Source C: 16s 260^3, seed 3; voxel (x, y, z) is the point (x - 2, y - 2, z - 2).
-const std::vector<int16_t>& sourceC()
-{
-    static const std::vector<int16_t> v = [] {
-        std::vector<int16_t> c(size_t{260} * 260 * 260);
-        for (uint32_t i = 0; i < c.size(); ++i)
-            c[i] = static_cast<int16_t>(static_cast<int32_t>(voxelHash(i, 3) >> 20) - 2048);
-        return c;
-    }();
-    return v;
-}
 
 // The V4 displacement maps, planes x, y, z of 256^3 each.
 const std::vector<float>& mapsV4()
