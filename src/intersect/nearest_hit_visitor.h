@@ -37,7 +37,9 @@ public:
 
     bool visitLeaf(const VekrKDTreeNode* leaf)
     {
-        kd::forEachLeafTriangle(leaf, [this](int32_t n) { test(n); });
+        int32_t buf[3], count;
+        const int32_t* list = kd::leafTriangles(leaf, buf, &count);
+        for (int32_t i = 0; i < count; ++i) test(list[i]);
         return false;
     }
     float reach() const { return dist_; }

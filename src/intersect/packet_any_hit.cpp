@@ -60,7 +60,7 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
 
     auto testLeaf = [&](const VekrKDTreeNode* leaf) {
         int32_t buf[3], count;
-        const int32_t* list = leafTriangles(leaf, buf, &count);
+        const int32_t* list = kd::leafTriangles(leaf, buf, &count);
         for (int32_t i = 0; i < count; ++i) {
             if (!anyLane(searching)) return true;
             const int32_t n = list[i];

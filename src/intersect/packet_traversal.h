@@ -10,7 +10,6 @@
 
 #include <cstdint>
 
-#include "intersect/leaf_triangles.h"
 #include "intersect/ray_block.h"
 #include "intersect/packet_lanes.h"
 #include "scene/kdtree_node.h"
@@ -233,7 +232,7 @@ inline void searchNearest(const SceneView& scene, int code, const PacketRays<W>&
     MailboxT mailbox;
     auto testLeaf = [&](const VekrKDTreeNode* leaf) {
         int32_t buf[3], count;
-        const int32_t* list = leafTriangles(leaf, buf, &count);
+        const int32_t* list = kd::leafTriangles(leaf, buf, &count);
         for (int32_t i = 0; i < count; ++i) {
             const int32_t n = list[i];
             const VekrTriangleAccel& R = scene.accel[n];

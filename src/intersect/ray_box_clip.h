@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+#include <xmmintrin.h>
+
 #include "intersect/scalar_traversal.h"
 
 namespace vekr {
@@ -38,13 +40,13 @@ inline bool clipToBoxMO(const float box[6], const float d[3], float tmax, Traver
         ray.sign[a] = d[a] < 0.0f ? 1 : 0;
         const float inv = 1.0f / d[a];
         ray.inv[a] = inv;
-        float t0 = (lo - o) * inv;
-        float t1 = (hi - o) * inv;
-        if (t0 > t1) {
-            const float s = t0;
-            t0 = t1;
-            t1 = s;
-        }
+        const float e0 = (lo - o) * inv;
+        const float e1 = (hi - o) * inv;
+        // Ordered by min/max rather than a swap under a branch: the
+        // direction's sign decides, a coin toss per axis for incoherent
+        // rays. Both give the same pair, NaN included.
+        const float t0 = _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(e1), _mm_set_ss(e0)));
+        const float t1 = _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(e0), _mm_set_ss(e1)));
         const float nearBound = a == 0 ? 0.0f : tnear;
         const float farBound = a == 0 ? tmax : tfar;
         tnear = t0 > nearBound ? t0 : nearBound;

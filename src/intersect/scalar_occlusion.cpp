@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "intersect/leaf_triangles.h"
 #include "intersect/ray_box_clip.h"
 #include "intersect/scalar_shared_origin.h"
 #include "intersect/scalar_traversal.h"
@@ -50,7 +49,7 @@ public:
     bool visitLeaf(const VekrKDTreeNode* leaf)
     {
         int32_t buf[3], count;
-        const int32_t* list = leafTriangles(leaf, buf, &count);
+        const int32_t* list = kd::leafTriangles(leaf, buf, &count);
         for (int32_t k = 0; k < count; ++k) {
             float t;
             if (crossesWithinTarget(accel_[list[k]], o_, d_, &t) && t < 1.0f && t > 0.0f) {

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <xmmintrin.h>
+
 #include "scene/kdtree_node.h"
 
 namespace vekr {
@@ -43,28 +45,8 @@ struct TraversalRay {
     int sign[3];   // 1 where the direction is negative: child 1 is met first
 };
 
-// c ? x : y by masks: the compiler keeps these free of branches, which
-// a plain conditional does not guarantee.
-inline float pickIf(bool c, float x, float y)
-{
-    const uint32_t m = 0u - static_cast<uint32_t>(c);
-    uint32_t bx, by;
-    std::memcpy(&bx, &x, sizeof bx);
-    std::memcpy(&by, &y, sizeof by);
-    const uint32_t r = (bx & m) | (by & ~m);
-    float f;
-    std::memcpy(&f, &r, sizeof f);
-    return f;
-}
-inline const VekrKDTreeNode* pickIf(bool c, const VekrKDTreeNode* x, const VekrKDTreeNode* y)
-{
-    const uintptr_t m = uintptr_t{0} - static_cast<uintptr_t>(c);
-    return reinterpret_cast<const VekrKDTreeNode*>((reinterpret_cast<uintptr_t>(x) & m) |
-                                                   (reinterpret_cast<uintptr_t>(y) & ~m));
-}
-
 template <class Visitor>
-inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnear, float tfar,
+inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnearIn, float tfarIn,
                            float splitTolerance, Visitor& visitor)
 {
     struct Entry {
@@ -75,40 +57,51 @@ inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, 
     Entry stack[kTraversalStackSize + 1];
     int top = 0;
 
+    // The segment lives in the low lane of SSE registers so that the
+    // comparisons give masks and selections directly, without moving
+    // values between register files.
+    const __m128 tolerance = _mm_set_ss(splitTolerance);
+    __m128 tnear = _mm_set_ss(tnearIn);
+    __m128 tfar = _mm_set_ss(tfarIn);
     const VekrKDTreeNode* node = root;
     for (;;) {
         while (!kd::isLeaf(*node)) {
             const int32_t a = kd::splitAxis(*node);
-            const float ts = (kd::splitPosition(*node) - ray.o[a]) * ray.inv[a];
-            const VekrKDTreeNode* nearChild = kd::child(node, ray.sign[a]);
-            const VekrKDTreeNode* farChild = kd::child(node, 1 - ray.sign[a]);
+            const VekrKDTreeNode* pair = kd::child(node, 0);
+            const __m128 split = _mm_set_ss(kd::splitPosition(*node));
+            const __m128 ts = _mm_mul_ss(_mm_sub_ss(split, _mm_load_ss(&ray.o[a])), _mm_load_ss(&ray.inv[a]));
             // The three outcomes (far side only, near side only, both) are
             // close to random for incoherent rays, so they are taken by
-            // selection rather than by branches: the far cell is always
+            // arithmetic rather than by branches: the far cell is always
             // written to the free stack slot and kept only when straddling.
             // Straddling also covers ts undefined (NaN): both sides are visited.
-            const bool farOnly = tnear - ts > splitTolerance;
-            const bool nearOnly = ts - tfar > splitTolerance;
-            const bool straddle = !(farOnly | nearOnly);
+            const __m128 farOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(tnear, ts));
+            const __m128 nearOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(ts, tfar));
+            const __m128 oneSide = _mm_or_ps(farOnly, nearOnly);
+            const int32_t goFar = _mm_movemask_ps(farOnly) & 1;
+            const int32_t straddle = (_mm_movemask_ps(oneSide) & 1) ^ 1;
+            // The near child is the one on the side the ray comes from.
+            const int32_t nearSide = ray.sign[a];
+            const VekrKDTreeNode* farChild = pair + (nearSide ^ 1);
             assert(top < kTraversalStackSize);
-            stack[top] = Entry{farChild, tfar};
+            stack[top].node = farChild;
+            _mm_store_ss(&stack[top].tfar, tfar);
             top += straddle;
-            const float cut = ts < tfar ? ts : tfar;
-            const float nearTfar = cut > tnear ? cut : tnear;
-            tfar = pickIf(straddle, nearTfar, tfar);
-            node = pickIf(farOnly, farChild, nearChild);
+            const __m128 nearTfar = _mm_max_ss(_mm_min_ss(ts, tfar), tnear);
+            tfar = _mm_or_ps(_mm_and_ps(oneSide, tfar), _mm_andnot_ps(oneSide, nearTfar));
+            node = pair + (nearSide ^ goFar);
             // A pushed far cell is taken up only after the near one, which
             // leaves time to bring in what it points at.
-            __builtin_prefetch(kd::nextReadOf(pickIf(straddle, farChild, node)));
+            __builtin_prefetch(kd::nextReadOf(pair + (nearSide ^ (goFar | straddle))));
         }
 
-        const float leafTfar = tfar;
+        const float leafTfar = _mm_cvtss_f32(tfar);
         if (visitor.visitLeaf(node)) return;
         if (top == 0) return;
         if (leafTfar >= visitor.reach()) return;
         const Entry& e = stack[--top];
-        tnear = leafTfar;
-        tfar = e.tfar;
+        tnear = tfar;
+        tfar = _mm_set_ss(e.tfar);
         node = e.node;
     }
 }

@@ -60,50 +60,46 @@ inline const int32_t* leafList(const VekrKDTreeNode* n)
     return reinterpret_cast<const int32_t*>(reinterpret_cast<const char*>(n) - (n->word0 & ~3));
 }
 
-// Triangle i (0 .. count-1) of an inline leaf, in the order the leaf holds them.
-inline int32_t inlineTriangle(const VekrKDTreeNode& n, int i)
+// The triangle numbers of leaf n as one array: a list leaf's are read in
+// place, an inline leaf's are decoded into buf. Leaf kind and count are
+// close to random along a walk, so all three inline numbers are decoded
+// whatever the count, and the kind is a selection rather than a branch.
+inline const int32_t* leafTriangles(const VekrKDTreeNode* n, int32_t buf[3], int32_t* count)
 {
-    const int32_t k = (n.word1 & 0x7FFFFFFC) >> 2;
-    const int32_t w = n.word0 & 0x7FFFFFFF;
-    switch (n.word1 & 3) {
-    case 1:
-        return w;
-    case 2:
-        return i == 0 ? w : k;
-    default:
-        return i == 0 ? k - (w >> 16) : (i == 1 ? k : k + (w & 0xFFFF));
-    }
+    const int32_t w0 = n->word0, w1 = n->word1;
+    const int32_t k = (w1 & 0x7FFFFFFC) >> 2;
+    const int32_t w = w0 & 0x7FFFFFFF;
+    const int32_t inlineCount = w1 & 3;
+    buf[0] = inlineCount == 3 ? k - (w >> 16) : w;
+    buf[1] = k;
+    buf[2] = k + (w & 0xFFFF);
+    const bool isInline = w1 < 0;
+    *count = isInline ? inlineCount : w1;
+    return isInline ? buf : leafList(n);
 }
 
 // Where a visit of n reads next: an inner node's child pair, a list leaf's
-// triangle numbers, or n itself for an inline leaf. Computed without
-// branches (the result is only a prefetch address), so it costs no
-// misprediction on the walk's hot path. Unsigned arithmetic keeps the
-// unused alternatives defined for any word.
+// triangle numbers (to within a few bytes), or n itself for an inline leaf.
+// Computed without branches, as it is only a prefetch address and sits on
+// the walk's hot path.
 inline const void* nextReadOf(const VekrKDTreeNode* n)
 {
     const int32_t w0 = n->word0;
-    const uintptr_t at = reinterpret_cast<uintptr_t>(n);
-    const uintptr_t pair = at + static_cast<uintptr_t>(static_cast<intptr_t>(w0 & ~7));
-    const uintptr_t list = at - static_cast<uintptr_t>(static_cast<intptr_t>(w0));
-    // All ones where the word is negative.
-    const uintptr_t innerMask = ~static_cast<uintptr_t>(static_cast<intptr_t>(w0 >> 31));
-    const uintptr_t inlineMask = static_cast<uintptr_t>(static_cast<intptr_t>(n->word1 >> 31));
-    const uintptr_t leaf = (at & inlineMask) | (list & ~inlineMask);
-    return reinterpret_cast<const void*>((pair & innerMask) | (leaf & ~innerMask));
+    const int32_t negative = w0 >> 31;  // all ones for a leaf
+    // A leaf's first word is minus its list's distance; its complement is
+    // that distance less one.
+    const int32_t distance = (w0 ^ negative) & ~7;
+    const int32_t inlineLeaf = negative & (n->word1 >> 31);
+    return reinterpret_cast<const char*>(n) + (distance & ~inlineLeaf);
 }
 
 // Calls f(triangle number) for every triangle of a leaf, in stored order.
 template <class F>
 inline void forEachLeafTriangle(const VekrKDTreeNode* n, F&& f)
 {
-    if (n->word1 < 0) {
-        const int c = n->word1 & 3;
-        for (int i = 0; i < c; ++i) f(inlineTriangle(*n, i));
-    } else {
-        const int32_t* list = leafList(n);
-        for (int32_t i = 0; i < n->word1; ++i) f(list[i]);
-    }
+    int32_t buf[3], count;
+    const int32_t* list = leafTriangles(n, buf, &count);
+    for (int32_t i = 0; i < count; ++i) f(list[i]);
 }
 
 // ---- writing -------------------------------------------------------------
