@@ -110,6 +110,9 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
             stack[top].node = pair + (nearSide ^ 1);
             stack[top].tfar = s.tfar;
             ++top;
+            // The far cell is taken up only after the near one, which leaves
+            // time to bring in what it points at.
+            __builtin_prefetch(kd::nextReadOf(pair + (nearSide ^ 1)));
             for (int j = 0; j < W; ++j) {
                 const __m128 cut = _mm_min_ps(s.tfar[j], ts[j]);
                 s.active[j] = _mm_and_ps(s.active[j], _mm_cmple_ps(s.tnear[j], cut));
