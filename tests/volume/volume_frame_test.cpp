@@ -1,3 +1,6 @@
+// The shared argument checks of the volume families (their order per
+// export is tested through the exports), region trimming, mode degradation
+// and signed-step addressing.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -43,28 +46,6 @@ TEST(VolumeFrame, ModesAcceptedByEveryFamily)
         EXPECT_EQ(checkModeAndSourceRegion(m, kVolume, kVoi), expect) << m;
         EXPECT_EQ(checkRemapArguments(p, p, p, p, p, kVolume, kVoi, kVolume, m), expect) << m;
     }
-}
-
-TEST(VolumeFrame, QueryAndOtherFamiliesCheckInOrder)
-{
-    EXPECT_EQ(checkBufSizeQuery(nullptr, VekrCuboid{}, VekrCuboid{}, 3, 3), vekStsNullPtrErr);
-    EXPECT_EQ(checkBufSizeQuery(p, kVoi, VekrCuboid{}, 3, 3), vekStsSizeErr);
-    EXPECT_EQ(checkBufSizeQuery(p, kVoi, kVoi, 3, 3), vekStsNumChannelsErr);
-    EXPECT_EQ(checkBufSizeQuery(p, kVoi, kVoi, 1, 3), vekStsInterpolationErr);
-
-    EXPECT_EQ(checkWarpPointersAndSizes(p, nullptr, VekrVolume{}, kVoi, kVoi), vekStsNullPtrErr);
-    EXPECT_EQ(checkWarpPointersAndSizes(p, p, kVolume, kVoi, VekrCuboid{0, 0, -1, 1, 1, 1}), vekStsSizeErr);
-
-    // Remap: image pointers before map pointers, then sizes with dstVolume last.
-    EXPECT_EQ(checkRemapArguments(p, p, p, nullptr, p, VekrVolume{}, kVoi, kVolume, 3), vekStsNullPtrErr);
-    EXPECT_EQ(checkRemapArguments(p, p, p, p, p, kVolume, kVoi, VekrVolume{1, 1, 0}, 3), vekStsSizeErr);
-    EXPECT_EQ(checkRemapArguments(p, p, p, p, p, kVolume, VekrCuboid{0, 8, 0, 1, 1, 1}, kVolume, 4),
-              vekStsVoiOutsideWarn);
-
-    EXPECT_EQ(checkFilterArguments(p, p, nullptr, VekrVolume{}, kVolume, 0), vekStsNullPtrErr);
-    EXPECT_EQ(checkFilterArguments(p, p, p, kVolume, VekrVolume{3, 0, 3}, 1), vekStsSizeErr);
-    EXPECT_EQ(checkFilterArguments(p, p, p, kVolume, kVolume, 0), vekStsSizeErr);
-    EXPECT_EQ(checkFilterArguments(p, p, p, kVolume, kVolume, -1), vekStsOk);
 }
 
 TEST(VolumeFrame, SourceRegionIsTrimmedToTheFarFaces)
