@@ -16,7 +16,6 @@
 #include "scene/kdtree_node.h"
 #include "scene/sah_build.h"
 #include "scene/sah_split_search.h"
-#include "bunny_soup.h"
 #include "support/alloc_hook.h"
 #include "support/random_scene.h"
 #include "tree_walk.h"
@@ -202,11 +201,14 @@ TEST(SAHBuild, SameBlockWhateverTheThreads)
         }
 }
 
-TEST(SAHBuild, DepthZeroAndEmptyScenesGiveRootLeaves)
+// Builds that stop at the root. At depth 0 one to three triangles go
+// inline and more into the root's list; no triangles, none inside the build
+// box, a NaN split factor, and a cell thin in two directions (however many
+// triangles it holds) all give one list leaf in ascending order.
+TEST(SAHBuild, RootLeaves)
 {
     const TriangleSoup s = randomSoup(0x5A4B0020u, 50);
-    for (float f : {0.0f, 1.0f}) {
-        // One to three triangles go inline, more into the root's list.
+    for (float f : {0.0f, 1.0f})
         for (int32_t n : {1, 2, 3}) {
             TriangleSoup few = s;
             few.triangles.resize(4 * n);
@@ -219,32 +221,32 @@ TEST(SAHBuild, DepthZeroAndEmptyScenesGiveRootLeaves)
             EXPECT_EQ(got.size(), size_t(n));
             EXPECT_EQ(*got.rbegin(), n - 1);
         }
-        const Built b = build(s, 0, f);
-        ASSERT_EQ(b.status, vekStsOk);
-        EXPECT_EQ(b.size, 16 + 4 * 50);
-        EXPECT_EQ(b.tree->word0, -16);
-        const int32_t* list = vekr::kd::leafList(b.tree);
-        for (int32_t i = 0; i < 50; ++i) EXPECT_EQ(list[i], i);
-    }
-    // No triangles, or none inside the build box: an empty root list leaf.
-    TriangleSoup none = s;
+    TriangleSoup none = s, flat;
     none.triangles.clear();
-    const float farBox[6] = {100, 100, 100, 101, 101, 101};
-    for (const Built& b : {build(none, 20, 0.5f), build(s, 20, 0.5f, farBox)}) {
-        ASSERT_EQ(b.status, vekStsOk);
-        EXPECT_EQ(b.size, 16);
-        EXPECT_EQ(b.tree->word0, -16);
-        EXPECT_EQ(b.tree->word1, 0);
+    for (int i = 0; i < 200; ++i) {
+        const float x = 0.05f * i;
+        flat.addTriangle({x, 0, 0}, {x + 1, 5e-6f, 0}, {x + 2, 0, 5e-6f});
     }
-}
-
-TEST(SAHBuild, NaNFactorNeverSplits)
-{
-    const TriangleSoup s = randomSoup(0x5A4B0030u, 200);
-    const Built b = build(s, 50, std::numeric_limits<float>::quiet_NaN());
-    ASSERT_EQ(b.status, vekStsOk);
-    EXPECT_EQ(b.size, 16 + 4 * 200);
-    EXPECT_EQ(b.tree->word0, -16);
+    const float farBox[6] = {100, 100, 100, 101, 101, 101};
+    struct Case {
+        const TriangleSoup* soup;
+        int32_t depth;
+        float f;
+        const float* box;
+        int32_t listed;
+    };
+    for (const Case& c : {Case{&s, 0, 0.0f, nullptr, 50}, Case{&s, 0, 1.0f, nullptr, 50},
+                          Case{&none, 20, 0.5f, nullptr, 0}, Case{&s, 20, 0.5f, farBox, 0},
+                          Case{&s, 50, std::numeric_limits<float>::quiet_NaN(), nullptr, 50},
+                          Case{&flat, 50, 1.0f, nullptr, 200}}) {
+        const Built b = build(*c.soup, c.depth, c.f, c.box);
+        ASSERT_EQ(b.status, vekStsOk);
+        EXPECT_EQ(b.size, 16 + 4 * c.listed);
+        EXPECT_EQ(b.tree->word0, -16);
+        EXPECT_EQ(b.tree->word1, c.listed);
+        const int32_t* list = vekr::kd::leafList(b.tree);
+        for (int32_t i = 0; i < c.listed; ++i) EXPECT_EQ(list[i], i);
+    }
 }
 
 // Triangles lying in the faces of the build box are inside it (the tests
@@ -313,21 +315,6 @@ TEST(SAHBuild, EmptySpaceIsCutOffEvenForOneTriangle)
     const Built leaf = build(s, 20, 0.5f, box);
     ASSERT_EQ(leaf.status, vekStsOk);
     EXPECT_TRUE(vekr::kd::isLeaf(*leaf.tree));
-}
-
-// A cell thin in two directions is never split, however many triangles.
-TEST(SAHBuild, CellFlatInTwoDirectionsStaysOneLeaf)
-{
-    TriangleSoup s;
-    for (int i = 0; i < 200; ++i) {
-        const float x = 0.05f * i;
-        const float a[3] = {x, 0, 0}, b[3] = {x + 1, 5e-6f, 0}, c[3] = {x + 2, 0, 5e-6f};
-        s.addTriangle(a, b, c);
-    }
-    const Built t = build(s, 50, 1.0f);
-    ASSERT_EQ(t.status, vekStsOk);
-    EXPECT_EQ(t.tree->word0, -16);
-    EXPECT_EQ(t.tree->word1, 200);
 }
 
 // The build refuses to start below 12 nV + 84 nT + 33,554,676 bytes. With

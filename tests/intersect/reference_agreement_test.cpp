@@ -1,18 +1,16 @@
 // Both paths of every intersection call against the double-precision brute
-// force, on seeded random scenes with mixed and coherent ray directions and
-// on the bunny. Rays the reference calls close to an edge or a tie are only
-// counted; on all others the triangle must agree and t, u, v match closely.
+// force: seeded random scenes through trees of every shape (hand-laid and
+// built by the library), mixed and coherent ray directions, and the bunny.
+// Rays the reference calls close to an edge or a tie are only counted; on
+// all others the triangle must agree and t, u, v match closely.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <random>
 #include <string>
 
-#include "intersect/mo_scene.h"
-#include "intersect/shared_origin_block.h"
+#include "intersect/ray_blocks.h"
 #include "support/brute_force.h"
-#include "support/midpoint_tree.h"
 #include "support/random_scene.h"
 
 #ifdef VEKR_HAVE_WORKLOADS
@@ -22,8 +20,6 @@
 using namespace vekr_test;
 
 namespace {
-
-const char* name(Path p) { return p == Path::Packet ? "packet" : "scalar"; }
 
 struct Tally {
     size_t rays = 0, hits = 0, closeCalls = 0;
@@ -59,21 +55,31 @@ void expectClosest(const ReferenceHit& ref, int32_t tri, float dist, float u, fl
     EXPECT_NEAR(v, ref.v, 1e-4) << name(path) << " ray " << i;
 }
 
-struct RandomScene {
-    TriangleSoup soup;
-    PreparedScene scene;
-    VekrIntersectContext ctx;
-};
-
-RandomScene makeScene(uint32_t seed, int32_t triangles, int32_t depth, int32_t leafSize)
+std::vector<ReferenceHit> references(const TriangleSoup& soup, const RaySet& rays)
 {
-    RandomScene s;
-    s.soup = randomSoup(seed, triangles);
-    float box[6];
-    vekrSetBoundBox_32f(s.soup.vertices.data(), s.soup.vertexCount(), box);
-    s.scene = prepare(s.soup, midpointTree(s.soup, box, depth, leafSize));
-    s.ctx = s.scene.context();
-    return s;
+    std::vector<ReferenceHit> refs;
+    for (size_t i = 0; i < rays.size(); ++i) {
+        const double o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
+        const double d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
+        refs.push_back(closestHitReference(soup.view(), o, d, rays.tmax[i]));
+    }
+    return refs;
+}
+
+// Per-ray origins, one block of width x (rays / width), on both paths.
+void runClosest(const PreparedScene& scene, const RaySet& rays, const std::vector<ReferenceHit>& refs, int32_t width,
+                const std::string& what)
+{
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock block(width, static_cast<int32_t>(rays.size()) / width, path);
+        block.setRays(rays);
+        ASSERT_EQ(block.closest(scene.context()), vekStsOk);
+        EXPECT_TRUE(block.guardsIntact());
+        Tally tally;
+        for (size_t i = 0; i < block.count(); ++i)
+            expectClosest(refs[i], block.tri[i], block.dist[i], block.u[i], block.v[i], rays.tmax[i], path, tally, i);
+        tally.expectSane(what + " " + name(path));
+    }
 }
 
 // Directions for a block: mixed octants, or all in one octant (coherent
@@ -96,54 +102,45 @@ std::vector<std::array<float, 3>> directions(uint32_t seed, size_t n, int octant
     return d;
 }
 
-void runClosestMO(const RandomScene& s, const RaySet& rays, int32_t width, const char* what)
-{
-    const size_t n = rays.size();
-    const int32_t height = static_cast<int32_t>(n) / width;
-    for (Path path : {Path::Packet, Path::Scalar}) {
-        HitBlock block(n, byteOffsetFor(path));
-        for (size_t i = 0; i < n; ++i) {
-            const float o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
-            const float d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
-            block.setRay(i, o, d, rays.tmax[i]);
-        }
-        ASSERT_EQ(block.run(s.ctx, width, height), vekStsOk);
-        EXPECT_TRUE(block.guardsIntact());
-        Tally tally;
-        for (size_t i = 0; i < n; ++i) {
-            const double o[3] = {rays.o[0][i], rays.o[1][i], rays.o[2][i]};
-            const double d[3] = {rays.d[0][i], rays.d[1][i], rays.d[2][i]};
-            const ReferenceHit ref = closestHitReference(s.soup.view(), o, d, rays.tmax[i]);
-            expectClosest(ref, block.tri[i], block.dist[i], block.u[i], block.v[i], rays.tmax[i], path, tally, i);
-        }
-        tally.expectSane(std::string(what) + " " + name(path));
-    }
-}
-
-RaySet withDirections(RaySet rays, const std::vector<std::array<float, 3>>& d)
-{
-    for (size_t i = 0; i < rays.size(); ++i)
-        for (int a = 0; a < 3; ++a) rays.d[a][i] = d[i][a];
-    return rays;
-}
-
 }  // namespace
 
-TEST(PacketAgreement, ClosestHitPerRayOriginMixedAndCoherentTiles)
+// One list leaf, fine (mostly inline) and coarse midpoint trees, and trees
+// of the library's own build at both ends of the split factor and depth:
+// different mixes of descent, early exit and leaf decoding, and a build that
+// loses a triangle from a cell it overlaps shows up as a wrong hit. Then a
+// dense cluster with rays starting among the triangles, inside cells rather
+// than outside the box, and coherent tiles (two 8-ray packets per tile).
+TEST(ReferenceAgreement, ClosestHitPerRayOriginThroughEveryTreeShape)
 {
-    const RandomScene s = makeScene(0xBADC0DE1u, 400, 14, 3);
-    const RaySet mixed = randomRays(0xBADC0DE2u, 32 * 24, 6.0f);
-    runClosestMO(s, mixed, 32, "mixed");
-    // One octant for the whole block: every tile runs as two 8-ray packets.
+    const TriangleSoup soup = randomSoup(0xBADC0DE1u, 400);
+    const RaySet mixed = randomRays(0xBADC0DE2u, 32 * 48, 6.0f);
+    const std::vector<ReferenceHit> refs = references(soup, mixed);
+    runClosest(prepare(soup, singleLeafTree(soup.triangleCount())), mixed, refs, 32, "single leaf");
+    runClosest(prepareMidpoint(soup, 14, 3), mixed, refs, 32, "fine");
+    runClosest(prepareMidpoint(soup, 5, 12), mixed, refs, 32, "coarse");
+    for (float f : {0.0f, 1.0f})
+        for (int32_t depth : {6, 50})
+            runClosest(prepareSah(soup, depth, f), mixed, refs, 32,
+                       "SAH f " + std::to_string(f) + " depth " + std::to_string(depth));
+
+    const TriangleSoup cluster = randomSoup(0xC0FFEE05u, 500, 1.0f, 0.3f);
+    const RaySet inside = randomRays(0xC0FFEE06u, 25 * 40, 1.0f);
+    runClosest(prepareMidpoint(cluster, 12, 2), inside, references(cluster, inside), 25, "cluster");
+
+    const PreparedScene fine = prepareMidpoint(soup, 14, 3);
     for (int octant : {0, 5, 7}) {
-        const RaySet coherent = withDirections(mixed, directions(0xBADC0DE3u + octant, mixed.size(), octant));
-        runClosestMO(s, coherent, 32, "coherent");
+        RaySet coherent = mixed;
+        const auto d = directions(0xBADC0DE3u + octant, mixed.size(), octant);
+        for (size_t i = 0; i < coherent.size(); ++i)
+            for (int a = 0; a < 3; ++a) coherent.d[a][i] = d[i][a];
+        runClosest(fine, coherent, references(soup, coherent), 32, "coherent");
     }
 }
 
-TEST(PacketAgreement, ClosestHitSharedOriginBothPaths)
+TEST(ReferenceAgreement, ClosestHitSharedOriginBothPaths)
 {
-    const RandomScene s = makeScene(0xBADC0DE4u, 400, 14, 3);
+    const TriangleSoup soup = randomSoup(0xBADC0DE4u, 400);
+    const PreparedScene scene = prepareMidpoint(soup, 14, 3);
     const int32_t width = 24, height = 20;
     const float origins[2][3] = {{0.5f, -0.25f, 1.0f}, {-14.0f, -13.0f, -12.0f}};
     for (const auto& origin : origins) {
@@ -155,7 +152,7 @@ TEST(PacketAgreement, ClosestHitSharedOriginBothPaths)
             for (auto& v : d)
                 for (float& c : v) c *= 4.0f;
         for (Path path : {Path::Packet, Path::Scalar}) {
-            SharedOriginBlock b(width, height, path);
+            RayBlock b(width, height, path);
             std::mt19937 rng(7);
             std::uniform_real_distribution<float> limit(2.0f, 9.0f);
             for (size_t i = 0; i < b.count(); ++i) {
@@ -163,13 +160,13 @@ TEST(PacketAgreement, ClosestHitSharedOriginBothPaths)
                 b.dist[i] = i % 4 == 1 ? limit(rng) : 1e30f;
             }
             const std::vector<float> tmax = b.dist.copy();
-            ASSERT_EQ(b.eye(s.ctx, origin), vekStsOk);
+            ASSERT_EQ(b.eye(scene.context(), origin), vekStsOk);
             EXPECT_TRUE(b.guardsIntact());
             Tally tally;
             const double o[3] = {origin[0], origin[1], origin[2]};
             for (size_t i = 0; i < b.count(); ++i) {
                 const double dd[3] = {d[i][0], d[i][1], d[i][2]};
-                const ReferenceHit ref = closestHitReference(s.soup.view(), o, dd, tmax[i]);
+                const ReferenceHit ref = closestHitReference(soup.view(), o, dd, tmax[i]);
                 expectClosest(ref, b.tri[i], b.dist[i], b.u[i], b.v[i], tmax[i], path, tally, i);
             }
             tally.expectSane(std::string("eye ") + name(path));
@@ -177,26 +174,27 @@ TEST(PacketAgreement, ClosestHitSharedOriginBothPaths)
     }
 }
 
-TEST(PacketAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
+TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
 {
-    const RandomScene s = makeScene(0xBADC0DE6u, 300, 12, 3);
+    const TriangleSoup soup = randomSoup(0xBADC0DE6u, 300);
+    const PreparedScene scene = prepareMidpoint(soup, 12, 3);
     const int32_t width = 16, height = 16, hitCount = 4;
     const float origin[3] = {0.25f, 0.5f, -0.75f};
     for (int octant : {-1, 3}) {
         const auto d = directions(0xBADC0DE7u + octant, static_cast<size_t>(width * height), octant);
         for (Path path : {Path::Packet, Path::Scalar}) {
-            SharedOriginBlock b(width, height, path, hitCount);
+            RayBlock b(width, height, path, hitCount);
             for (size_t i = 0; i < b.count(); ++i) {
                 b.setDir(i, d[i].data());
                 b.dist[i] = i % 5 == 2 ? 3.0f : 1e30f;
             }
-            ASSERT_EQ(b.multiple(s.ctx, origin), vekStsOk);
+            ASSERT_EQ(b.multiple(scene.context(), origin), vekStsOk);
             EXPECT_TRUE(b.guardsIntact());
             size_t close = 0, crossingsSeen = 0;
             const double o[3] = {origin[0], origin[1], origin[2]};
             for (size_t i = 0; i < b.count(); ++i) {
                 const double dd[3] = {d[i][0], d[i][1], d[i][2]};
-                const Crossings ref = crossingsReference(s.soup.view(), o, dd);
+                const Crossings ref = crossingsReference(soup.view(), o, dd);
                 if (ref.closeCall) {
                     ++close;
                     continue;
@@ -228,9 +226,10 @@ TEST(PacketAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
     }
 }
 
-TEST(PacketAgreement, OcclusionMatchesReferenceUnderMasks)
+TEST(ReferenceAgreement, OcclusionMatchesReferenceUnderMasks)
 {
-    const RandomScene s = makeScene(0xBADC0DE8u, 400, 14, 3);
+    const TriangleSoup soup = randomSoup(0xBADC0DE8u, 400);
+    const PreparedScene scene = prepareMidpoint(soup, 14, 3);
     const int32_t width = 20, height = 16;
     std::mt19937 rng(0xBADC0DE9u);
     std::uniform_real_distribution<float> pos(-5.0f, 5.0f);
@@ -242,12 +241,12 @@ TEST(PacketAgreement, OcclusionMatchesReferenceUnderMasks)
         for (auto& v : d)
             for (int a = 0; a < 3; ++a) v[a] = pos(rng) - light[a];
         for (Path path : {Path::Packet, Path::Scalar}) {
-            SharedOriginBlock b(width, height, path);
+            RayBlock b(width, height, path);
             for (size_t i = 0; i < b.count(); ++i) {
                 b.setDir(i, d[i].data());
                 b.mask[i] = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
             }
-            ASSERT_EQ(b.any(s.ctx, light), vekStsOk);
+            ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
             EXPECT_TRUE(b.guardsIntact());
             size_t blocked = 0, close = 0;
             const double o[3] = {light[0], light[1], light[2]};
@@ -261,9 +260,9 @@ TEST(PacketAgreement, OcclusionMatchesReferenceUnderMasks)
                 }
                 if (b.tri[i] >= 0) {
                     EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
-                    EXPECT_TRUE(blocks(s.soup.view(), b.tri[i], o, dd)) << name(path) << " ray " << i;
+                    EXPECT_TRUE(blocks(soup.view(), b.tri[i], o, dd)) << name(path) << " ray " << i;
                 }
-                const ReferenceHit ref = closestHitReference(s.soup.view(), o, dd, 1.0);
+                const ReferenceHit ref = closestHitReference(soup.view(), o, dd, 1.0);
                 if (ref.closeCall()) {
                     ++close;
                     continue;
@@ -282,73 +281,67 @@ TEST(PacketAgreement, OcclusionMatchesReferenceUnderMasks)
 
 #if defined(VEKR_HAVE_WORKLOADS) && VEKR_HAVE_BUNNY
 // Camera rays of the bunny on a 24 x 24 grid of the standard image, their
-// shadow rays, and four successive hits: every call on both paths.
-TEST(PacketAgreement, BunnyCameraShadowAndSuccessiveRays)
+// shadow rays, and four successive hits: every call on both paths, through
+// a hand-laid tree and two of the library's builds.
+TEST(ReferenceAgreement, BunnyCameraShadowAndSuccessiveRays)
 {
-    wl_mesh mesh{};
-    const std::string file = std::string(VEKR_SHARED_DATA_DIR) + "/bunny.obj";
-    ASSERT_EQ(wl_load_obj(file.c_str(), &mesh), 0) << file;
     TriangleSoup soup;
-    soup.vertices.assign(mesh.v, mesh.v + 3 * mesh.nv);
-    for (int32_t t = 0; t < mesh.nt; ++t) soup.addTriangle(mesh.idx[3 * t], mesh.idx[3 * t + 1], mesh.idx[3 * t + 2]);
-    wl_free_mesh(&mesh);
-    float box[6];
-    vekrSetBoundBox_32f(soup.vertices.data(), soup.vertexCount(), box);
-    const PreparedScene scene = prepare(soup, midpointTree(soup, box, 18, 4));
-    const VekrIntersectContext ctx = scene.context();
+    ASSERT_TRUE(loadBunny(soup));
     wl_camera cam;
     wl_camera_for(WL_SCENE_BUNNY, &cam);
-
     const int32_t side = 24;
+    const double o[3] = {cam.eye[0], cam.eye[1], cam.eye[2]}, l[3] = {cam.light[0], cam.light[1], cam.light[2]};
     std::vector<ReferenceHit> eyeRefs;
-    for (Path path : {Path::Packet, Path::Scalar}) {
-        SharedOriginBlock eye(side, side, path), shadow(side, side, path), layers(side, side, path, 4);
-        for (int32_t r = 0; r < side; ++r)
-            for (int32_t c = 0; c < side; ++c) {
-                const float row = static_cast<float>(r * 42 + 30), col = static_cast<float>(c * 42 + 30);
-                float d[3];
-                for (int k = 0; k < 3; ++k) d[k] = (cam.dv[k] * row + cam.d00[k]) + cam.du[k] * col;
-                eye.setDir(static_cast<size_t>(r * side + c), d);
-                layers.setDir(static_cast<size_t>(r * side + c), d);
+    const PreparedScene scenes[] = {prepareMidpoint(soup, 18, 4), prepareSah(soup, 50, 0.2f),
+                                    prepareSah(soup, 50, 1.0f)};
+    for (const PreparedScene& scene : scenes)
+        for (Path path : {Path::Packet, Path::Scalar}) {
+            const VekrIntersectContext ctx = scene.context();
+            RayBlock eye(side, side, path), shadow(side, side, path), layers(side, side, path, 4);
+            for (int32_t r = 0; r < side; ++r)
+                for (int32_t c = 0; c < side; ++c) {
+                    const float row = static_cast<float>(r * 42 + 30), col = static_cast<float>(c * 42 + 30);
+                    float d[3];
+                    for (int k = 0; k < 3; ++k) d[k] = (cam.dv[k] * row + cam.d00[k]) + cam.du[k] * col;
+                    eye.setDir(static_cast<size_t>(r * side + c), d);
+                    layers.setDir(static_cast<size_t>(r * side + c), d);
+                }
+            ASSERT_EQ(eye.eye(ctx, cam.eye), vekStsOk);
+            ASSERT_EQ(layers.multiple(ctx, cam.eye), vekStsOk);
+            Tally tally;
+            for (size_t i = 0; i < eye.count(); ++i) {
+                const double d[3] = {eye.dir.x[i], eye.dir.y[i], eye.dir.z[i]};
+                if (eyeRefs.size() == i) eyeRefs.push_back(closestHitReference(soup.view(), o, d, 1e30));
+                const ReferenceHit& ref = eyeRefs[i];
+                expectClosest(ref, eye.tri[i], eye.dist[i], eye.u[i], eye.v[i], 1e30f, path, tally, i);
+                // The first plane of the successive hits is the closest hit.
+                if (!ref.closeCall()) {
+                    EXPECT_EQ(layers.tri[i], ref.tri) << name(path) << " ray " << i;
+                }
+                float s[3] = {0.0f, 0.0f, 0.0f};
+                if (eye.tri[i] >= 0) wl_shadow_dir(&cam, eye.dir.x[i], eye.dir.y[i], eye.dir.z[i], eye.dist[i], s);
+                shadow.setDir(i, s);
+                shadow.mask[i] = eye.tri[i];
             }
-        ASSERT_EQ(eye.eye(ctx, cam.eye), vekStsOk);
-        ASSERT_EQ(layers.multiple(ctx, cam.eye), vekStsOk);
-        Tally tally;
-        const double o[3] = {cam.eye[0], cam.eye[1], cam.eye[2]}, l[3] = {cam.light[0], cam.light[1], cam.light[2]};
-        for (size_t i = 0; i < eye.count(); ++i) {
-            const double d[3] = {eye.dir.x[i], eye.dir.y[i], eye.dir.z[i]};
-            if (eyeRefs.size() == i) eyeRefs.push_back(closestHitReference(soup.view(), o, d, 1e30));
-            const ReferenceHit& ref = eyeRefs[i];
-            expectClosest(ref, eye.tri[i], eye.dist[i], eye.u[i], eye.v[i], 1e30f, path, tally, i);
-            // The first plane of the successive hits is the closest hit.
-            if (!ref.closeCall()) {
-                EXPECT_EQ(layers.tri[i], ref.tri) << name(path) << " ray " << i;
-            }
-            float s[3] = {0.0f, 0.0f, 0.0f};
-            if (eye.tri[i] >= 0)
-                wl_shadow_dir(&cam, eye.dir.x[i], eye.dir.y[i], eye.dir.z[i], eye.dist[i], s);
-            shadow.setDir(i, s);
-            shadow.mask[i] = eye.tri[i];
-        }
-        tally.expectSane(std::string("bunny eye ") + name(path));
+            tally.expectSane(std::string("bunny eye ") + name(path));
 
-        ASSERT_EQ(shadow.any(ctx, cam.light), vekStsOk);
-        size_t blocked = 0;
-        for (size_t i = 0; i < shadow.count(); ++i) {
-            if (eye.tri[i] < 0) {
-                EXPECT_EQ(shadow.mask[i], eye.tri[i]);
-                continue;
+            ASSERT_EQ(shadow.any(ctx, cam.light), vekStsOk);
+            size_t blocked = 0;
+            for (size_t i = 0; i < shadow.count(); ++i) {
+                if (eye.tri[i] < 0) {
+                    EXPECT_EQ(shadow.mask[i], eye.tri[i]);
+                    continue;
+                }
+                const double d[3] = {shadow.dir.x[i], shadow.dir.y[i], shadow.dir.z[i]};
+                const ReferenceHit ref = closestHitReference(soup.view(), l, d, 1.0);
+                if (ref.closeCall()) continue;
+                blocked += ref.tri >= 0;
+                EXPECT_EQ(shadow.mask[i] < 0, ref.tri >= 0) << name(path) << " ray " << i;
+                if (shadow.tri[i] >= 0) {
+                    EXPECT_TRUE(blocks(soup.view(), shadow.tri[i], l, d)) << name(path) << " ray " << i;
+                }
             }
-            const double d[3] = {shadow.dir.x[i], shadow.dir.y[i], shadow.dir.z[i]};
-            const ReferenceHit ref = closestHitReference(soup.view(), l, d, 1.0);
-            if (ref.closeCall()) continue;
-            blocked += ref.tri >= 0;
-            EXPECT_EQ(shadow.mask[i] < 0, ref.tri >= 0) << name(path) << " ray " << i;
-            if (shadow.tri[i] >= 0) {
-                EXPECT_TRUE(blocks(soup.view(), shadow.tri[i], l, d)) << name(path) << " ray " << i;
-            }
+            EXPECT_GT(blocked, 20u);
         }
-        EXPECT_GT(blocked, 20u);
-    }
 }
 #endif
