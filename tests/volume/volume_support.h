@@ -78,6 +78,18 @@ public:
                 for (int x = -m_; x < w_ + m_; ++x) at(x, y, z) = gen();
     }
 
+    // f(x, y, z) for every voxel of the extent, until an assertion fails.
+    template <class F>
+    void forEach(F&& f) const
+    {
+        for (int z = 0; z < d_; ++z)
+            for (int y = 0; y < h_; ++y)
+                for (int x = 0; x < w_; ++x) {
+                    f(x, y, z);
+                    if (::testing::Test::HasFatalFailure()) return;
+                }
+    }
+
 private:
     ptrdiff_t rowElements() const { return bottomUp_ ? -pitch_ : pitch_; }
     void linkPlanes()
