@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "intersect/ray_blocks.h"
-#include "scene/kdtree_node.h"
 #include "support/random_scene.h"
 
 using namespace vekr_test;
-namespace kd = vekr::kd;
 
 namespace {
 
@@ -152,40 +150,6 @@ TEST(IntersectMO, DegenerateRecordsAreNeverHit)
     const RayBlock r = castOne(scene.context(), o, kDown);
     EXPECT_EQ(r.tri[0], 2);
     EXPECT_EQ(r.dist[0], 5.0f);
-}
-
-TEST(IntersectMO, InlineLeavesOfOneTwoAndThreeTrianglesReadBack)
-{
-    // Twelve small triangles in z = 0 at distinct x; a tree that puts
-    // triangle 10 alone, 3 and 8 together, 5, 9 and 7 together in inline
-    // leaves and the rest in a list.
-    const float x[12] = {8, 8.5f, 9, 2.0f, 9.5f, 4.0f, 10, 5.2f, 3.0f, 4.6f, 0.5f, 10.5f};
-    TriangleSoup soup;
-    for (int j = 0; j < 12; ++j) addFlat(soup, x[j], 0, 0, 0.4f);
-    HandTree t;
-    const auto root = t.inner(0, 4.0f);
-    const auto low = t.inner(0, 2.0f);
-    const auto high = t.inner(0, 6.0f);
-    t.setChildren(root, low, high);
-    const auto one = t.leaf({10}), two = t.leaf({3, 8}), three = t.leaf({9, 5, 7}), list = t.leaf({0, 1, 2, 4, 6, 11});
-    t.setChildren(low, one, two);
-    t.setChildren(high, three, list);
-    const PreparedScene scene = prepare(soup, t);
-
-    const VekrKDTreeNode* lowNode = kd::child(scene.tree->root, 0);
-    const VekrKDTreeNode* highNode = kd::child(scene.tree->root, 1);
-    ASSERT_TRUE(kd::isInlineLeaf(*kd::child(lowNode, 0)));
-    ASSERT_TRUE(kd::isInlineLeaf(*kd::child(lowNode, 1)));
-    ASSERT_TRUE(kd::isInlineLeaf(*kd::child(highNode, 0)));
-    ASSERT_FALSE(kd::isInlineLeaf(*kd::child(highNode, 1)));
-
-    RayBlock block(4, 3, Path::Scalar);
-    for (size_t j = 0; j < 12; ++j) {
-        const float o[3] = {x[j] + 0.1f, 0.1f, 1.0f};
-        block.setRay(j, o, kDown, 100.0f);
-    }
-    block.closest(scene.context());
-    for (int32_t j = 0; j < 12; ++j) EXPECT_EQ(block.tri[static_cast<size_t>(j)], j);
 }
 
 TEST(IntersectMO, FiftyLevelTreeFitsTheStack)
