@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "scene/kdtree_node.h"
-#include "support/alloc_hook.h"
 #include "support/hand_tree.h"
 
 using vekr_test::HandTree;
@@ -106,16 +105,4 @@ TEST(TreeBlockWriter, PairsInPreOrderAndListsAfterTheNodes)
     EXPECT_TRUE(kd::isInlineLeaf(*kd::child(n0, 1)));
     EXPECT_EQ(reinterpret_cast<const char*>(kd::leafList(n1)) - base, nodeBytes + 16);
     EXPECT_EQ(leafTriangles(n1), (std::vector<int32_t>{5, 6, 7, 8, 9}));
-}
-
-TEST(TreeBlockWriter, AllocationFailureReturnsNoMemAndWritesNothing)
-{
-    vekr_test::CountingAllocator failFirst(1);
-    HandTree t;
-    t.leaf({1, 2, 3, 4});
-    VekrKDTreeNode* block = reinterpret_cast<VekrKDTreeNode*>(0x1);
-    int32_t size = -77;
-    EXPECT_EQ(vekr::writeTreeBlock(t, &block, &size), vekStsNoMemErr);
-    EXPECT_EQ(block, reinterpret_cast<VekrKDTreeNode*>(0x1));
-    EXPECT_EQ(size, -77);
 }

@@ -66,7 +66,7 @@ Vol16 randomSource(int w, int h, int d, int reach, uint32_t seed, int lo = -3276
     Vol16 v(w, h, d, reach, bottomUp);
     Rng rng(seed);
     std::uniform_int_distribution<int> dist(lo, hi);
-    v.fillAll([&] { return static_cast<int16_t>(dist(rng)); });
+    v.fillVoxels([&] { return static_cast<int16_t>(dist(rng)); });
     return v;
 }
 
@@ -82,7 +82,7 @@ Kernel randomKernel(int kw, int kh, int kd, int32_t lo, int32_t hi, uint32_t see
 void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, bool bottomUp = false)
 {
     Vol16 dst(11, 7, 6, 1, bottomUp);
-    dst.fillAll([] { return int16_t{0x5A5A}; });
+    dst.fill(0x5A5A);
     ASSERT_EQ(runFilter(src, dst, k, a, divisor), vekStsOk);
     // Every voxel as the brute force has it, and nothing outside the
     // destination volume (margin, row padding) changed.
@@ -100,7 +100,7 @@ void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int3
 TEST(Filter, ChecksArgumentsInOrderAndWritesNothingOnFailure)
 {
     Vol16 src(4, 4, 4, 2), dst(4, 4, 4);
-    dst.fillAll([] { return int16_t{7}; });
+    dst.fill(7);
     const int32_t k[1] = {1};
     const VekrVolume vol{4, 4, 4}, one{1, 1, 1};
     const VekrPoint a{0, 0, 0};
@@ -154,7 +154,7 @@ TEST(Filter, RoundsHalvesToEvenAndSaturates)
     };
     for (const Case& c : cases) {
         Vol16 src(3, 2, 2), dst(3, 2, 2);
-        src.fillAll([] { return int16_t{1}; });
+        src.fill(1);
         const Kernel k{1, 1, 1, {c.sum}};
         ASSERT_EQ(runFilter(src, dst, k, {0, 0, 0}, c.divisor), vekStsOk);
         EXPECT_EQ(dst.at(2, 1, 1), c.expected) << c.sum << " / " << c.divisor;

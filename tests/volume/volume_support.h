@@ -63,11 +63,6 @@ public:
     std::vector<T>& raw() { return data_; }
     const std::vector<T>& raw() const { return data_; }
     void fill(T v) { std::fill(data_.begin(), data_.end(), v); }
-    template <class Gen>
-    void fillAll(Gen&& gen)
-    {
-        for (T& v : data_) v = gen();
-    }
     // Voxels by coordinate, margins included, so that a bottom-up copy of a
     // volume filled from the same generator holds the same voxels.
     template <class Gen>

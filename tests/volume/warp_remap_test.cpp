@@ -304,7 +304,7 @@ TYPED_TEST(ResamplingTyped, RemapCubicHalvesRoundToEvenInsideAndUpWhereTapsMove)
     using T = TypeParam;
     if constexpr (!std::is_same_v<T, float>) {
         TestVolume<T> src(12, 6, 6);
-        src.fillAll([] { return T{0}; });
+        src.fill(T{0});
         for (int z = 0; z < 6; ++z)
             for (int y = 0; y < 6; ++y) {
                 src.at(0, y, z) = 1;
