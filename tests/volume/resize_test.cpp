@@ -109,36 +109,55 @@ void expectEveryCaseMatchesReference(int mode)
 
 }  // namespace
 
+// Pointers, then sizes (in every field of either region a negative corner
+// or an empty extent; a destination corner may lie anywhere past 0), then
+// the factors, then the mode, then the source corner against the volume
+// (on every axis the last voxel is inside, the next one outside), then the
+// written region. Nothing is written until a call succeeds.
 TEST(ResizeChecks, StatusesComeInFamilyOrderAndWriteNothing)
 {
     std::vector<float> src(7 * 6 * 5, 1.0f), dst(16 * 14 * 12, 5.0f);
     std::vector<uint8_t> buffer(1 << 16);
     const std::vector<float> untouched = dst;
     const VekrCuboid sv{0, 0, 0, 7, 6, 5}, dv{0, 0, 0, 16, 14, 12};
-    auto call = [&](const float* s, float* d, uint8_t* b, VekrVolume v, VekrCuboid a, VekrCuboid c, double f,
-                    double shift, int mode) {
-        return vekrResize_32f_C1V(s, v, 28, 168, a, d, 64, 64 * 14, c, 2, f, 2, shift, 0, 0, mode, b);
+    auto call = [&](VekrCuboid a, VekrCuboid c, double f, double shift, int mode, VekrVolume v = kSrcExtent) {
+        return vekrResize_32f_C1V(src.data(), v, 28, 168, a, dst.data(), 64, 64 * 14, c, 2, f, 2, shift, 0, 0, mode,
+                                  buffer.data());
     };
     const VekrCuboid badCorner{-1, 0, 0, 7, 6, 5};
-    EXPECT_EQ(call(nullptr, dst.data(), buffer.data(), VekrVolume{0, 0, 0}, badCorner, dv, 0, 0, 3), vekStsNullPtrErr);
-    EXPECT_EQ(call(src.data(), nullptr, buffer.data(), kSrcExtent, sv, dv, 2, 0, 1), vekStsNullPtrErr);
-    EXPECT_EQ(call(src.data(), dst.data(), nullptr, kSrcExtent, sv, dv, 2, 0, 1), vekStsNullPtrErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), VekrVolume{7, 6, 0}, badCorner, dv, 0, 0, 3), vekStsSizeErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, badCorner, dv, 0, 0, 3), vekStsSizeErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, VekrCuboid{0, 0, 0, 7, 0, 5}, dv, 0, 0, 3),
-              vekStsSizeErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, sv, VekrCuboid{0, 0, 0, 16, 14, 0}, 0, 0, 3),
-              vekStsSizeErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, sv, dv, 0, 0, 3), vekStsResizeFactorErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, sv, dv, -2, 0, 3), vekStsResizeFactorErr);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(vekrResize_32f_C1V(k == 0 ? nullptr : src.data(), VekrVolume{0, 0, 0}, 28, 168, badCorner,
+                                     k == 1 ? nullptr : dst.data(), 64, 64 * 14, dv, 2, 0, 2, 0, 0, 0, 3,
+                                     k == 2 ? nullptr : buffer.data()),
+                  vekStsNullPtrErr)
+            << k;
+    EXPECT_EQ(call(badCorner, dv, 0, 0, 3, VekrVolume{7, 6, 0}), vekStsSizeErr);
+    int32_t VekrCuboid::*const field[6] = {&VekrCuboid::x,     &VekrCuboid::y,      &VekrCuboid::z,
+                                           &VekrCuboid::width, &VekrCuboid::height, &VekrCuboid::depth};
+    for (int k = 0; k < 6; ++k) {
+        VekrCuboid a = sv, c = dv;
+        a.*field[k] = c.*field[k] = k < 3 ? -1 : 0;
+        EXPECT_EQ(call(a, dv, 0, 0, 3), vekStsSizeErr) << k;
+        EXPECT_EQ(call(sv, c, 0, 0, 3), vekStsSizeErr) << k;
+    }
+    EXPECT_EQ(call(sv, dv, 0, 0, 3), vekStsResizeFactorErr);
+    EXPECT_EQ(call(sv, dv, -2, 0, 3), vekStsResizeFactorErr);
     const VekrCuboid outside{0, 6, 0, 1, 1, 1};
-    for (int mode : {0, 3, 8, -1})
-        EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, outside, dv, 2, 0, mode),
-                  vekStsInterpolationErr);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, outside, dv, 2, -1000, 2), vekStsVoiOutsideWarn);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, sv, dv, 2, -1000, 2), vekStsNoVoxelsWarn);
+    for (int mode = -2; mode < 10; ++mode) {
+        const bool supported = mode == 1 || mode == 2 || (mode >= 4 && mode <= 7);
+        EXPECT_EQ(call(outside, dv, 2, -1000, mode), supported ? vekStsVoiOutsideWarn : vekStsInterpolationErr) << mode;
+    }
+    const int32_t extent[3] = {7, 6, 5};
+    for (int k = 0; k < 3; ++k) {
+        VekrCuboid corner{0, 0, 0, 1, 1, 1};
+        corner.*field[k] = extent[k] - 1;
+        EXPECT_EQ(call(corner, dv, 2, -1000, 2), vekStsNoVoxelsWarn) << k;
+        corner.*field[k] = extent[k];
+        EXPECT_EQ(call(corner, dv, 2, -1000, 2), vekStsVoiOutsideWarn) << k;
+    }
+    EXPECT_EQ(call(sv, VekrCuboid{500, 0, 0, 16, 14, 12}, 2, 0, 2), vekStsNoVoxelsWarn);
     EXPECT_EQ(dst, untouched);
-    EXPECT_EQ(call(src.data(), dst.data(), buffer.data(), kSrcExtent, sv, dv, 2, 0, 2), vekStsOk);
+    EXPECT_EQ(call(sv, dv, 2, 0, 2), vekStsOk);
     EXPECT_NE(dst, untouched);
 }
 
