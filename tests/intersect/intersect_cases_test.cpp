@@ -1,9 +1,9 @@
-// Worked cases of the intersection calls. Per-ray origins: the accepted
-// distance, the box clip of axis-parallel rays, shared edges, degenerate
-// records and trees whose shape matters. Shared origins, each on both paths:
-// successive hits through parallel planes, the ends of the occlusion window,
-// masks, the occluder cache, skipped tiles, and the acceptance rules that set
-// the paths and the calls apart.
+// Worked cases of the intersection calls, for what the brute-force agreement
+// tests cannot show: exact ends of the accepted distance and of the
+// occlusion window, the box clip of rays starting on a slab face, which of
+// two equally good triangles wins, dead records, a tree as deep as the
+// stack, the occluder cache, skipped tiles, and the acceptance rules that
+// set the paths and the calls apart.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -185,44 +185,6 @@ TEST(IntersectMO, EmptyBlocksTouchNothing)
     }
 }
 
-// Planes crossed at 2, 5 and 9 in list order 1, 0, 2. The caller's limit
-// bounds only the first hit; a first hit beyond it ends the ray with later
-// planes untouched; a search that finds nothing leaves the prepared plane.
-TEST(SuccessiveHits, ParallelPlanesGiveCumulativeDistances)
-{
-    TriangleSoup soup;
-    addPlane(soup, 5.0f);
-    addPlane(soup, 2.0f);
-    addPlane(soup, 9.0f);
-    const PreparedScene scene = prepare(soup, singleLeafTree(3));
-    for (Path path : {Path::Packet, Path::Scalar})
-        for (float limit : {1e30f, 3.0f, 1.5f}) {
-            RayBlock b(4, 4, path, 4);
-            fan(b);
-            for (size_t i = 0; i < b.count(); ++i) b.dist[i] = limit;
-            ASSERT_EQ(b.multiple(scene.context(), kOrigin), vekStsOk);
-            ASSERT_TRUE(b.guardsIntact());
-            const bool none = limit < 2.0f;
-            for (size_t i = 0; i < b.count(); ++i) {
-                const int32_t want[3] = {1, 0, 2};
-                const float at[3] = {2.0f, 5.0f, 9.0f};  // in units of the direction, whose z is 1
-                for (int k = 0; k < 3; ++k) {
-                    EXPECT_EQ(b.tri[k * b.count() + i], none ? -1 : want[k]) << "ray " << i << " plane " << k;
-                    if (!none) {
-                        EXPECT_NEAR(b.dist[k * b.count() + i], at[k], 2e-5) << "ray " << i << " plane " << k;
-                    }
-                }
-                EXPECT_EQ(b.tri[3 * b.count() + i], -1);
-                EXPECT_EQ(b.dist[3 * b.count() + i], none ? 1e30f : 3.4028235e38f);
-                if (none) {
-                    EXPECT_EQ(b.dist[i], 1.5f);
-                    EXPECT_EQ(b.dist[b.count() + i], 1e30f);
-                    EXPECT_EQ(b.u[b.count() + i], -7.0f);
-                }
-            }
-        }
-}
-
 TEST(Occlusion, WindowIsOpenAtBothEnds)
 {
     // Planes at z = 1 (the targets themselves), beyond them, behind the
@@ -246,29 +208,6 @@ TEST(Occlusion, WindowIsOpenAtBothEnds)
                 EXPECT_EQ(b.mask[i], c.blocks ? -1 : 0) << "z " << c.z << " ray " << i;
                 EXPECT_EQ(b.tri[i], c.blocks ? 0 : -1) << "z " << c.z << " ray " << i;
             }
-        }
-    }
-}
-
-TEST(Occlusion, MaskSelectsTheRaysAndRecordsTheBlocked)
-{
-    // Triangle 3 covers only the rays with x > 0 (columns 2 and 3); 0 to 2
-    // lie out of reach.
-    TriangleSoup soup;
-    addPlane(soup, 3.0f);
-    addPlane(soup, -2.0f);
-    addPlane(soup, 7.0f);
-    soup.addTriangle({0.001f, -5.0f, 0.5f}, {10.0f, -5.0f, 0.5f}, {0.001f, 5.0f, 0.5f});
-    const PreparedScene scene = prepare(soup, singleLeafTree(4));
-    for (Path path : {Path::Packet, Path::Scalar}) {
-        RayBlock b(4, 4, path);
-        fan(b);
-        for (size_t i = 0; i < b.count(); ++i) b.mask[i] = i % 2 ? 7 : -5;
-        ASSERT_EQ(b.any(scene.context(), kOrigin), vekStsOk);
-        for (size_t i = 0; i < b.count(); ++i) {
-            const bool tested = i % 2 == 1, blocked = tested && b.dir.x[i] > 0.0f;
-            EXPECT_EQ(b.tri[i], blocked ? 3 : -1) << "ray " << i;
-            EXPECT_EQ(b.mask[i], tested ? (blocked ? -1 : 7) : -5) << "ray " << i;
         }
     }
 }
@@ -341,30 +280,6 @@ TEST(PacketPath, TilesWithoutPositiveDistanceAreSkipped)
         EXPECT_EQ(layers.dist[i], limit(i));
         EXPECT_EQ(mo.dist[i], limit(i));
         EXPECT_TRUE(eye.u[i] == -7.0f && eye.v[i] == -9.0f && mo.u[i] == -7.0f && layers.u[i] == -7.0f);
-    }
-}
-
-TEST(PacketPath, LanesOfOtherCodesKeepTheirResults)
-{
-    // In every row the rays of non-negative x (the lower octant codes, run
-    // first) hit the plane and the others have their limit before it; the
-    // later run of the row must not overwrite the lanes of the earlier one.
-    TriangleSoup soup;
-    addPlane(soup, 4.0f);
-    const PreparedScene scene = prepare(soup, singleLeafTree(1));
-    RayBlock b(4, 4, Path::Packet);
-    fan(b);
-    for (size_t i = 0; i < b.count(); ++i) b.dist[i] = b.dir.x[i] >= 0.0f ? 1e30f : 2.0f;
-    ASSERT_EQ(b.eye(scene.context(), kOrigin), vekStsOk);
-    for (size_t i = 0; i < b.count(); ++i) {
-        if (b.dir.x[i] >= 0.0f) {
-            EXPECT_EQ(b.tri[i], 0);
-            EXPECT_NEAR(b.dist[i], 4.0f, 1e-5);
-            EXPECT_GT(b.u[i] + b.v[i], 0.0f) << "ray " << i;
-        } else {
-            EXPECT_EQ(b.tri[i], -1);
-            EXPECT_EQ(b.dist[i], 2.0f);
-        }
     }
 }
 

@@ -212,6 +212,9 @@ TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
                         const bool searched = first ? static_cast<size_t>(k) == ref.hits.size() : k == 0;
                         const float kept = k == 0 ? limit : (searched ? 3.4028235e38f : 1e30f);
                         EXPECT_EQ(b.dist[at], kept) << name(path) << " ray " << i << " hit " << k;
+                        if (k > 0 && !searched) {
+                            EXPECT_EQ(b.u[at], -7.0f) << name(path) << " ray " << i << " hit " << k;
+                        }
                         continue;
                     }
                     ++crossingsSeen;
