@@ -66,20 +66,26 @@ std::vector<ReferenceHit> references(const TriangleSoup& soup, const RaySet& ray
     return refs;
 }
 
-// Per-ray origins, one block of width x (rays / width), on both paths.
+// One block of width x (rays / width) through the per-origin call on both
+// paths, and also through the shared-origin call where every ray starts at
+// the first ray's origin.
 void runClosest(const PreparedScene& scene, const RaySet& rays, const std::vector<ReferenceHit>& refs, int32_t width,
-                const std::string& what)
+                const std::string& what, bool sharedOrigin = false)
 {
-    for (Path path : {Path::Packet, Path::Scalar}) {
-        RayBlock block(width, static_cast<int32_t>(rays.size()) / width, path);
-        block.setRays(rays);
-        ASSERT_EQ(block.closest(scene.context()), vekStsOk);
-        EXPECT_TRUE(block.guardsIntact());
-        Tally tally;
-        for (size_t i = 0; i < block.count(); ++i)
-            expectClosest(refs[i], block.tri[i], block.dist[i], block.u[i], block.v[i], rays.tmax[i], path, tally, i);
-        tally.expectSane(what + " " + name(path));
-    }
+    const float origin[3] = {rays.o[0][0], rays.o[1][0], rays.o[2][0]};
+    for (Path path : {Path::Packet, Path::Scalar})
+        for (int run = 0; run < (sharedOrigin ? 2 : 1); ++run) {
+            const bool eye = run == 1;
+            RayBlock block(width, static_cast<int32_t>(rays.size()) / width, path);
+            block.setRays(rays);
+            ASSERT_EQ(eye ? block.eye(scene.context(), origin) : block.closest(scene.context()), vekStsOk);
+            EXPECT_TRUE(block.guardsIntact());
+            Tally tally;
+            for (size_t i = 0; i < block.count(); ++i)
+                expectClosest(refs[i], block.tri[i], block.dist[i], block.u[i], block.v[i], rays.tmax[i], path, tally,
+                              i);
+            tally.expectSane(what + (eye ? " shared origin " : " ") + name(path));
+        }
 }
 
 // Directions for a block: mixed octants, or all in one octant (coherent
@@ -137,40 +143,28 @@ TEST(ReferenceAgreement, ClosestHitPerRayOriginThroughEveryTreeShape)
     }
 }
 
+// Rays from one point inside the scene scatter over all octants; from a
+// corner they are coherent and aimed into the box. Every fourth ray has a
+// limit that cuts some hits off.
 TEST(ReferenceAgreement, ClosestHitSharedOriginBothPaths)
 {
     const TriangleSoup soup = randomSoup(0xBADC0DE4u, 400);
     const PreparedScene scene = prepareMidpoint(soup, 14, 3);
-    const int32_t width = 24, height = 20;
     const float origins[2][3] = {{0.5f, -0.25f, 1.0f}, {-14.0f, -13.0f, -12.0f}};
     for (const auto& origin : origins) {
-        // From inside the scene the directions scatter over all octants; from
-        // the corner they are coherent and aimed into the box.
         const bool inside = origin[0] > -1.0f;
-        auto d = directions(0xBADC0DE5u, static_cast<size_t>(width * height), inside ? -1 : 0);
-        if (!inside)
-            for (auto& v : d)
-                for (float& c : v) c *= 4.0f;
-        for (Path path : {Path::Packet, Path::Scalar}) {
-            RayBlock b(width, height, path);
-            std::mt19937 rng(7);
-            std::uniform_real_distribution<float> limit(2.0f, 9.0f);
-            for (size_t i = 0; i < b.count(); ++i) {
-                b.setDir(i, d[i].data());
-                b.dist[i] = i % 4 == 1 ? limit(rng) : 1e30f;
+        const auto d = directions(0xBADC0DE5u, 24 * 20, inside ? -1 : 0);
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> limit(2.0f, 9.0f);
+        RaySet rays;
+        for (size_t i = 0; i < d.size(); ++i) {
+            for (int a = 0; a < 3; ++a) {
+                rays.o[a].push_back(origin[a]);
+                rays.d[a].push_back(d[i][a] * (inside ? 1.0f : 4.0f));
             }
-            const std::vector<float> tmax = b.dist.copy();
-            ASSERT_EQ(b.eye(scene.context(), origin), vekStsOk);
-            EXPECT_TRUE(b.guardsIntact());
-            Tally tally;
-            const double o[3] = {origin[0], origin[1], origin[2]};
-            for (size_t i = 0; i < b.count(); ++i) {
-                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
-                const ReferenceHit ref = closestHitReference(soup.view(), o, dd, tmax[i]);
-                expectClosest(ref, b.tri[i], b.dist[i], b.u[i], b.v[i], tmax[i], path, tally, i);
-            }
-            tally.expectSane(std::string("eye ") + name(path));
+            rays.tmax.push_back(i % 4 == 1 ? limit(rng) : 1e30f);
         }
+        runClosest(scene, rays, references(soup, rays), 24, inside ? "inside" : "corner", true);
     }
 }
 

@@ -99,7 +99,8 @@ TEST(KDTreeBuildFront, DescriptorFields)
         EXPECT_EQ(withParams(tag, 99), vekStsBadArgErr);
     }
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float f : {0.0f, -0.0f, 1.0f, 0.25f, nan}) EXPECT_TRUE(passedFront(withParams(vekrKDTreeBuildSAH, 20, f))) << f;
+    for (float f : {0.0f, -0.0f, 1.0f, 0.25f, nan})
+        EXPECT_TRUE(passedFront(withParams(vekrKDTreeBuildSAH, 20, f))) << f;
     for (float f : {1.0000001f, -1e-30f, -std::numeric_limits<float>::infinity()}) {
         EXPECT_EQ(withParams(vekrKDTreeBuildSAH, 20, f), vekStsBadParamErr) << f;
         EXPECT_EQ(withParams(vekrKDTreeBuildSAH, 20, f, 0), vekStsBadParamErr) << f;

@@ -20,7 +20,8 @@ const int kModes[] = {vekInterLagrange, vekInterBSpline, vekInterCatmullRom, vek
 
 TEST(CubicKernels, TapWeightsAtZeroFractionSumToOneAndLagrangeReproducesCubics)
 {
-    const float atZero[4][4] = {{0, 1, 0, 0}, {1.f / 6, 2.f / 3, 1.f / 6, 0}, {0, 1, 0, 0}, {1.f / 12, 5.f / 6, 1.f / 12, 0}};
+    const float atZero[4][4] = {
+        {0, 1, 0, 0}, {1.f / 6, 2.f / 3, 1.f / 6, 0}, {0, 1, 0, 0}, {1.f / 12, 5.f / 6, 1.f / 12, 0}};
     for (int k = 0; k < 4; ++k) {
         float w[4];
         cubicTapWeights(cubicKernel(kModes[k]), 0.0f, w);

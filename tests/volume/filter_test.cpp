@@ -97,31 +97,25 @@ void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int3
     EXPECT_EQ(changedAnywhere, changedInside) << "written outside the destination volume";
 }
 
+// Null pointers come before sizes and the divisor; nothing is written.
 TEST(Filter, ChecksArgumentsInOrderAndWritesNothingOnFailure)
 {
     Vol16 src(4, 4, 4, 2), dst(4, 4, 4);
     dst.fill(7);
-    const int32_t k[1] = {1};
-    const VekrVolume vol{4, 4, 4}, one{1, 1, 1};
-    const VekrPoint a{0, 0, 0};
-    // Null pointers come before sizes and the divisor.
-    EXPECT_EQ(vekrFilter_16s_C1PV(nullptr, src.step(), dst.planes(), dst.step(), {0, 4, 4}, k, one, a, 0, nullptr),
-              vekStsNullPtrErr);
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), nullptr, dst.step(), vol, k, one, a, 1, nullptr),
-              vekStsNullPtrErr);
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, nullptr, one, a, 1,
-                                  nullptr),
-              vekStsNullPtrErr);
+    const int32_t one[1] = {1};
+    const VekrVolume vol{4, 4, 4}, unit{1, 1, 1};
+    auto call = [&](const int16_t* const* s, int16_t* const* d, VekrVolume v, const int32_t* k, VekrVolume kv,
+                    int32_t divisor) {
+        return vekrFilter_16s_C1PV(s, src.step(), d, dst.step(), v, k, kv, VekrPoint{0, 0, 0}, divisor, nullptr);
+    };
+    EXPECT_EQ(call(nullptr, dst.planes(), {0, 4, 4}, one, unit, 0), vekStsNullPtrErr);
+    EXPECT_EQ(call(src.cplanes(), nullptr, vol, one, unit, 1), vekStsNullPtrErr);
+    EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, nullptr, unit, 1), vekStsNullPtrErr);
     for (const VekrVolume& bad : {VekrVolume{0, 4, 4}, VekrVolume{4, -1, 4}, VekrVolume{4, 4, 0}}) {
-        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), bad, k, one, a, 1,
-                                      nullptr),
-                  vekStsSizeErr);
-        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, bad, a, 1,
-                                      nullptr),
-                  vekStsSizeErr);
+        EXPECT_EQ(call(src.cplanes(), dst.planes(), bad, one, unit, 1), vekStsSizeErr);
+        EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, one, bad, 1), vekStsSizeErr);
     }
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, one, a, 0, nullptr),
-              vekStsSizeErr);
+    EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, one, unit, 0), vekStsSizeErr);
     for (int16_t v : dst.raw()) ASSERT_EQ(v, 7);
 
     int32_t size = -1;

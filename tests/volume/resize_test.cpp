@@ -63,7 +63,8 @@ std::vector<Case> referenceCases()
     // with shifts that make the first source column repeat fewer times.
     for (double factor : {0.5, 1.0, 2.0, 3.0, 4.0})
         for (double shift : {0.0, 1.0, 2.6})
-            cases.push_back({{70, 3, 2}, {300, 3, 2}, {1, 0, 0, 69, 3, 2}, {0, 0, 0, 300, 3, 2}, {factor, 1, 1, shift}});
+            cases.push_back({{70, 3, 2}, {300, 3, 2},
+                             {1, 0, 0, 69, 3, 2}, {0, 0, 0, 300, 3, 2}, {factor, 1, 1, shift}});
     return cases;
 }
 
