@@ -10,8 +10,8 @@ using vekr::takesFourWidePath;
 // every named array 16-byte aligned.
 TEST(PathSelect, CountAndEveryNamedArrayDecide)
 {
-    alignas(16) float a[8];
-    alignas(16) int32_t m[8];
+    alignas(16) float a[8] = {};
+    alignas(16) int32_t m[8] = {};
     EXPECT_TRUE(takesFourWidePath(8, a));
     EXPECT_TRUE(takesFourWidePath(0, a));
     EXPECT_TRUE(takesFourWidePath(-4, a));
