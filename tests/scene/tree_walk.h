@@ -26,7 +26,6 @@ struct WalkedTree {
     std::string error;  // empty when the block is well formed
     std::vector<WalkedLeaf> leaves;
     int32_t depth = 0;
-    int32_t innerNodes = 0;
 };
 
 namespace detail {
@@ -56,7 +55,6 @@ struct BlockWalker {
         if (depth > 60) return fail("tree deeper than any build makes", at);
         const VekrKDTreeNode& n = *reinterpret_cast<const VekrKDTreeNode*>(base + at);
         if (!vekr::kd::isLeaf(n)) {
-            ++out.innerNodes;
             const int32_t axis = vekr::kd::splitAxis(n);
             const int32_t offset = vekr::kd::childPairOffset(n);
             if ((n.word0 & 4) != 0 || axis > 2) return fail("bad axis bits", at);

@@ -4,17 +4,17 @@
 #include <cstring>
 #include <vector>
 
-#include "scene_arrays.h"
+#include "support/random_scene.h"
 #include "support/alloc_hook.h"
 #include "support/test_buffers.h"
 #include "vekr.h"
 
-using vekr_test::SceneArrays;
+using vekr_test::TriangleSoup;
 using vekr_test::Vec3;
 
 namespace {
 
-std::vector<float> normals(const SceneArrays& s)
+std::vector<float> normals(const TriangleSoup& s)
 {
     std::vector<float> n(3 * s.triangleCount(), -7.0f);
     EXPECT_EQ(vekrTriangleNormal_32f(s.vertices.data(), s.triangles.data(), n.data(), s.triangleCount()), vekStsOk);
@@ -23,7 +23,7 @@ std::vector<float> normals(const SceneArrays& s)
 
 Vec3 normalOf(const Vec3& a, const Vec3& b, const Vec3& c)
 {
-    SceneArrays s;
+    TriangleSoup s;
     s.addTriangle(a, b, c);
     const auto n = normals(s);
     return {n[0], n[1], n[2]};
@@ -73,7 +73,7 @@ TEST(TriangleNormal, HandCases)
 
 TEST(TriangleNormal, NullPointersBeforeCountAndNothingWrittenBelowOne)
 {
-    SceneArrays s;
+    TriangleSoup s;
     s.addTriangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
     float n[3] = {5, 5, 5};
     for (int32_t count : {1, 0, -1}) {
@@ -90,7 +90,7 @@ TEST(TriangleNormal, NullPointersBeforeCountAndNothingWrittenBelowOne)
 
 TEST(TriangleNormal, MatchesExtendedPrecisionNormals)
 {
-    const SceneArrays s = vekr_test::randomTriangles(3000, 99);
+    const TriangleSoup s = vekr_test::randomTriangles(99, 3000);
     const auto n = normals(s);
     int exact = 0, compared = 0;
     for (int32_t j = 0; j < s.triangleCount(); ++j) {
@@ -109,7 +109,7 @@ TEST(TriangleNormal, MatchesExtendedPrecisionNormals)
 // many threads the call was given.
 TEST(TriangleNormal, SameOutputForAnyThreadCount)
 {
-    const SceneArrays s = vekr_test::randomTriangles(1003, 5);
+    const TriangleSoup s = vekr_test::randomTriangles(5, 1003);
     std::vector<float> base;
     for (int threads : {1, 2, 7}) {
         vekr_test::ScopedThreads scoped(threads);

@@ -59,28 +59,23 @@ TEST(SHState, RefusedArgumentsLeaveEverythingUntouched)
     EXPECT_TRUE(buffer.guardsIntact());
 }
 
-TEST(SHState, DirectKindHoldsOrderAndKindOnly)
+// The direct kind holds its order and kind only; the recurrence kind places
+// its tables after the record, filled for its order and zero elsewhere.
+TEST(SHState, InitLaysOutBothKinds)
 {
-    OffsetArray<unsigned char> buffer(sizeof(VekrSHState));
-    buffer.fill(0xFF);
-    auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
-    ASSERT_EQ(vekrSHInit_32f(state, 3, 0), vekStsOk);
-    EXPECT_EQ(state->order, 3u);
-    EXPECT_EQ(state->kind, 0);
-    EXPECT_EQ(state->pTableA, nullptr);
-    EXPECT_EQ(state->pTableB, nullptr);
-    EXPECT_TRUE(buffer.guardsIntact());
-}
+    OffsetArray<unsigned char> direct(sizeof(VekrSHState));
+    direct.fill(0xFF);
+    auto* d = reinterpret_cast<VekrSHState*>(direct.data());
+    ASSERT_EQ(vekrSHInit_32f(d, 3, 0), vekStsOk);
+    EXPECT_TRUE(d->order == 3u && d->kind == 0 && d->pTableA == nullptr && d->pTableB == nullptr);
+    EXPECT_TRUE(direct.guardsIntact());
 
-TEST(SHState, RecurrenceTablesOfOrderTwo)
-{
     const int32_t size = sizeOf(2, 1);
     OffsetArray<unsigned char> buffer{size_t(size)};
     buffer.fill(0xFF);
     auto* state = reinterpret_cast<VekrSHState*>(buffer.data());
     ASSERT_EQ(vekrSHInit_32f(state, 2, 1), vekStsOk);
-    EXPECT_EQ(state->order, 2u);
-    EXPECT_EQ(state->kind, 1);
+    EXPECT_TRUE(state->order == 2u && state->kind == 1);
     const auto* base = reinterpret_cast<const unsigned char*>(buffer.data());
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(state->pTableA) - base, kOffsetA);
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(state->pTableB) - base, kOffsetA + 32);
@@ -92,14 +87,9 @@ TEST(SHState, RecurrenceTablesOfOrderTwo)
     EXPECT_EQ(a[2], -a[1]);
     const float expectA[] = {1.9364917f, 2.2360680f, -1.1180340f};
     for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(a[3 + i], expectA[i]) << i;
-    for (int i = 0; i < 6; ++i) {
-        if (i != 3) {
-            EXPECT_EQ(b[i], 0.0f) << i;
-        }
-    }
     EXPECT_FLOAT_EQ(b[3], -1.1180340f);
-    // Everything outside the record and the six used A entries and the one
-    // used B entry is zero, including the padding after each table.
+    // Everything outside the record, the six used A entries and the one used
+    // B entry is zero: the other B entries and the padding after each table.
     for (int32_t i = int32_t(sizeof(VekrSHState)); i < size; ++i) {
         const bool inA = i >= kOffsetA && i < kOffsetA + 24;
         const bool inB = i >= kOffsetA + 32 + 12 && i < kOffsetA + 32 + 16;

@@ -1,9 +1,12 @@
-// Seeded random triangle soups and ray sets for the intersection tests.
+// Scene arrays for tests: seeded random triangle soups and ray sets, and the
+// bunny of the shared data folder.
 #ifndef VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 #define VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -11,9 +14,11 @@
 
 namespace vekr_test {
 
+using Vec3 = std::array<float, 3>;
+
 struct TriangleSoup {
-    std::vector<float> vertices;    // 3 per vertex
-    std::vector<int32_t> triangles;  // 4 per triangle, the fourth 0
+    std::vector<float> vertices;     // 3 per vertex
+    std::vector<int32_t> triangles;  // 4 per triangle, the fourth a marker that must never matter
     int32_t vertexCount() const { return static_cast<int32_t>(vertices.size() / 3); }
     int32_t triangleCount() const { return static_cast<int32_t>(triangles.size() / 4); }
     MeshView view() const { return MeshView{vertices.data(), triangles.data(), triangleCount()}; }
@@ -25,16 +30,21 @@ struct TriangleSoup {
     }
     int32_t addTriangle(int32_t a, int32_t b, int32_t c)
     {
-        triangles.insert(triangles.end(), {a, b, c, 0});
+        triangles.insert(triangles.end(), {a, b, c, -12345});
         return triangleCount() - 1;
+    }
+    // Fresh vertices added in reverse, so that vertex numbers and triangle
+    // order differ.
+    int32_t addTriangle(const Vec3& a, const Vec3& b, const Vec3& c)
+    {
+        const int32_t ic = addVertex(c[0], c[1], c[2]), ib = addVertex(b[0], b[1], b[2]);
+        return addTriangle(addVertex(a[0], a[1], a[2]), ib, ic);
     }
     int32_t addTriangle(const float a[3], const float b[3], const float c[3])
     {
-        const int32_t i = addVertex(a[0], a[1], a[2]);
-        addVertex(b[0], b[1], b[2]);
-        addVertex(c[0], c[1], c[2]);
-        return addTriangle(i, i + 1, i + 2);
+        return addTriangle(Vec3{a[0], a[1], a[2]}, Vec3{b[0], b[1], b[2]}, Vec3{c[0], c[1], c[2]});
     }
+    Vec3 vertex(int32_t i) const { return {vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}; }
 };
 
 // count triangles with centres uniform in [-extent, extent]^3 and corners up
@@ -70,6 +80,46 @@ inline TriangleSoup randomSoup(uint32_t seed, int32_t count, float extent = 5.0f
         s.addTriangle(a, b, c);
     }
     return s;
+}
+
+// Triangles of mixed size (1e-3 to 1e3) and position, every fifth a sliver
+// whose third vertex lies close to the line through the first two (where a
+// float cross product loses most of its digits).
+inline TriangleSoup randomTriangles(uint32_t seed, int count)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), logScale(-3.0f, 3.0f);
+    TriangleSoup s;
+    for (int i = 0; i < count; ++i) {
+        const float scale = std::pow(10.0f, logScale(rng));
+        const Vec3 o = {unit(rng) * 100.0f, unit(rng) * 100.0f, unit(rng) * 100.0f};
+        Vec3 p[3];
+        for (auto& v : p)
+            for (int k = 0; k < 3; ++k) v[k] = o[k] + scale * unit(rng);
+        if (i % 5 == 4)
+            for (int k = 0; k < 3; ++k) p[2][k] = 0.5f * (p[0][k] + p[1][k]) + 1e-6f * scale * unit(rng);
+        s.addTriangle(p[0], p[1], p[2]);
+    }
+    return s;
+}
+
+// The bunny of the shared data folder ("v x y z" and "f a b c" lines,
+// 1-based); false when the file is missing.
+inline bool loadBunny(TriangleSoup& s)
+{
+    FILE* f = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
+    if (!f) return false;
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        float x, y, z;
+        int a, b, c;
+        if (std::sscanf(line, "v %f %f %f", &x, &y, &z) == 3)
+            s.addVertex(x, y, z);
+        else if (std::sscanf(line, "f %d %d %d", &a, &b, &c) == 3)
+            s.addTriangle(a - 1, b - 1, c - 1);
+    }
+    std::fclose(f);
+    return s.triangleCount() > 0;
 }
 
 struct RaySet {

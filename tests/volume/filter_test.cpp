@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "test_volume.h"
-#include "support/test_buffers.h"
-#include "vekr.h"
+#include "volume_support.h"
 
 namespace {
 
@@ -68,7 +66,7 @@ Vol16 randomSource(int w, int h, int d, int reach, uint32_t seed, int lo = -3276
     Vol16 v(w, h, d, reach, bottomUp);
     Rng rng(seed);
     std::uniform_int_distribution<int> dist(lo, hi);
-    v.fillAll([&] { return static_cast<int16_t>(dist(rng)); });
+    v.fillVoxels([&] { return static_cast<int16_t>(dist(rng)); });
     return v;
 }
 
@@ -84,49 +82,40 @@ Kernel randomKernel(int kw, int kh, int kd, int32_t lo, int32_t hi, uint32_t see
 void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, bool bottomUp = false)
 {
     Vol16 dst(11, 7, 6, 1, bottomUp);
-    dst.fillAll([] { return int16_t{0x5A5A}; });
+    dst.fill(0x5A5A);
     ASSERT_EQ(runFilter(src, dst, k, a, divisor), vekStsOk);
-    int bad = 0;
-    for (int z = 0; z < dst.depth(); ++z)
-        for (int y = 0; y < dst.height(); ++y)
-            for (int x = 0; x < dst.width(); ++x)
-                if (dst.at(x, y, z) != referenceVoxel(src, k, a, divisor, x, y, z) && ++bad < 5)
-                    ADD_FAILURE() << "voxel " << x << "," << y << "," << z << " kernel " << k.kw << "x" << k.kh
-                                  << "x" << k.kd << " divisor " << divisor;
-    // Nothing outside the destination volume (margin, row padding) changes.
+    // Every voxel as the brute force has it, and nothing outside the
+    // destination volume (margin, row padding) changed.
     size_t changedAnywhere = 0, changedInside = 0;
+    dst.forEach([&](int x, int y, int z) {
+        ASSERT_EQ(dst.at(x, y, z), referenceVoxel(src, k, a, divisor, x, y, z))
+            << "voxel " << x << "," << y << "," << z << " kernel " << k.kw << "x" << k.kh << "x" << k.kd
+            << " divisor " << divisor;
+        changedInside += dst.at(x, y, z) != int16_t{0x5A5A};
+    });
     for (int16_t v : dst.raw()) changedAnywhere += v != int16_t{0x5A5A};
-    for (int z = 0; z < dst.depth(); ++z)
-        for (int y = 0; y < dst.height(); ++y)
-            for (int x = 0; x < dst.width(); ++x) changedInside += dst.at(x, y, z) != int16_t{0x5A5A};
     EXPECT_EQ(changedAnywhere, changedInside) << "written outside the destination volume";
 }
 
+// Null pointers come before sizes and the divisor; nothing is written.
 TEST(Filter, ChecksArgumentsInOrderAndWritesNothingOnFailure)
 {
     Vol16 src(4, 4, 4, 2), dst(4, 4, 4);
-    dst.fillAll([] { return int16_t{7}; });
-    const int32_t k[1] = {1};
-    const VekrVolume vol{4, 4, 4}, one{1, 1, 1};
-    const VekrPoint a{0, 0, 0};
-    // Null pointers come before sizes and the divisor.
-    EXPECT_EQ(vekrFilter_16s_C1PV(nullptr, src.step(), dst.planes(), dst.step(), {0, 4, 4}, k, one, a, 0, nullptr),
-              vekStsNullPtrErr);
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), nullptr, dst.step(), vol, k, one, a, 1, nullptr),
-              vekStsNullPtrErr);
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, nullptr, one, a, 1,
-                                  nullptr),
-              vekStsNullPtrErr);
+    dst.fill(7);
+    const int32_t one[1] = {1};
+    const VekrVolume vol{4, 4, 4}, unit{1, 1, 1};
+    auto call = [&](const int16_t* const* s, int16_t* const* d, VekrVolume v, const int32_t* k, VekrVolume kv,
+                    int32_t divisor) {
+        return vekrFilter_16s_C1PV(s, src.step(), d, dst.step(), v, k, kv, VekrPoint{0, 0, 0}, divisor, nullptr);
+    };
+    EXPECT_EQ(call(nullptr, dst.planes(), {0, 4, 4}, one, unit, 0), vekStsNullPtrErr);
+    EXPECT_EQ(call(src.cplanes(), nullptr, vol, one, unit, 1), vekStsNullPtrErr);
+    EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, nullptr, unit, 1), vekStsNullPtrErr);
     for (const VekrVolume& bad : {VekrVolume{0, 4, 4}, VekrVolume{4, -1, 4}, VekrVolume{4, 4, 0}}) {
-        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), bad, k, one, a, 1,
-                                      nullptr),
-                  vekStsSizeErr);
-        EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, bad, a, 1,
-                                      nullptr),
-                  vekStsSizeErr);
+        EXPECT_EQ(call(src.cplanes(), dst.planes(), bad, one, unit, 1), vekStsSizeErr);
+        EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, one, bad, 1), vekStsSizeErr);
     }
-    EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(), dst.step(), vol, k, one, a, 0, nullptr),
-              vekStsSizeErr);
+    EXPECT_EQ(call(src.cplanes(), dst.planes(), vol, one, unit, 0), vekStsSizeErr);
     for (int16_t v : dst.raw()) ASSERT_EQ(v, 7);
 
     int32_t size = -1;
@@ -139,21 +128,10 @@ TEST(Filter, ChecksArgumentsInOrderAndWritesNothingOnFailure)
     EXPECT_EQ(size, 0);
 }
 
-TEST(Filter, UnitKernelCopiesTheSource)
-{
-    for (bool bottomUp : {false, true}) {
-        Vol16 src = randomSource(9, 5, 4, 0, 11, -32768, 32767, bottomUp);
-        Vol16 dst(9, 5, 4, 0, !bottomUp);
-        const Kernel unit{1, 1, 1, {1}};
-        ASSERT_EQ(runFilter(src, dst, unit, {0, 0, 0}, 1), vekStsOk);
-        for (int z = 0; z < 4; ++z)
-            for (int y = 0; y < 5; ++y)
-                for (int x = 0; x < 9; ++x) ASSERT_EQ(dst.at(x, y, z), src.at(x, y, z));
-    }
-}
-
-// Each case puts the sum into every voxel through a 1 x 1 x 1 kernel.
-TEST(Filter, RoundsEachDivisorClassToNearestEven)
+// Worked sums for each divisor class (powers of two, odd, even, negative,
+// saturating), then random sums against the exact integer quotient; each
+// sum reaches the voxels through a 1 x 1 x 1 kernel.
+TEST(Filter, RoundsHalvesToEvenAndSaturates)
 {
     struct Case {
         int32_t divisor;
@@ -170,15 +148,11 @@ TEST(Filter, RoundsEachDivisorClassToNearestEven)
     };
     for (const Case& c : cases) {
         Vol16 src(3, 2, 2), dst(3, 2, 2);
-        src.fillAll([] { return int16_t{1}; });
+        src.fill(1);
         const Kernel k{1, 1, 1, {c.sum}};
         ASSERT_EQ(runFilter(src, dst, k, {0, 0, 0}, c.divisor), vekStsOk);
         EXPECT_EQ(dst.at(2, 1, 1), c.expected) << c.sum << " / " << c.divisor;
     }
-}
-
-TEST(Filter, RoundingAgreesWithExactIntegerQuotients)
-{
     Rng rng(20261205);
     std::uniform_int_distribution<int32_t> sums(-3000000, 3000000);
     std::uniform_int_distribution<int32_t> divisors(-70000, 70000);
@@ -211,12 +185,14 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
     const Shape shapes[] = {{3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {1, 5, 1}, {4, 4, 4}, {3, 3, 5}};
     uint32_t seed = 1;
     for (const Shape& s : shapes) {
-        const int reach = 5;
-        const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++);
-        // Variants: small coefficients; the largest magnitudes whose sums
-        // still fit in 32 bits; coefficients whose products wrap.
+        // Variants: small coefficients, once into a bottom-up destination;
+        // coefficients whose products wrap; the largest magnitudes whose
+        // sums still fit in 32 bits, from a bottom-up source.
         const int taps = s.kw * s.kh * s.kd;
         for (int variant = 0; variant < 4; ++variant) {
+            const int reach = 5;
+            const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++, -32768, 32767,
+                                           variant == 3);
             const int32_t bound = variant == 3 ? 65535 / taps : 300;
             const Kernel k = variant == 2 ? randomKernel(s.kw, s.kh, s.kd, INT32_MIN, INT32_MAX, seed++)
                                           : randomKernel(s.kw, s.kh, s.kd, -bound, bound, seed++);
@@ -226,25 +202,6 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
                 expectMatchesReference(src, k, anchor, divisor, variant == 1);
         }
     }
-}
-
-// With anchor (1, 1, 1) a 3 x 3 x 3 kernel reaches plane -1 for z = 0 and
-// one voxel past the destination on every axis; only plane -1 carries a
-// value here, weighted by the one coefficient that pairs with it.
-TEST(Filter, CubeReadsThePlaneBeforeTheFirst)
-{
-    Vol16 src(4, 4, 3, 1), dst(4, 4, 3);
-    src.fillAll([] { return int16_t{0}; });
-    for (int y = -1; y <= 4; ++y)
-        for (int x = -1; x <= 4; ++x) src.at(x, y, -1) = 100;
-    Kernel k{3, 3, 3, std::vector<int32_t>(27, 0)};
-    k.k[1 + 3 * (1 + 3 * 2)] = 3;  // K(1, 1, 2) pairs with src(x, y, z - 1)
-    ASSERT_EQ(runFilter(src, dst, k, {1, 1, 1}, 1), vekStsOk);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-            EXPECT_EQ(dst.at(x, y, 0), 300);
-            EXPECT_EQ(dst.at(x, y, 1), 0);
-        }
 }
 
 }  // namespace

@@ -133,16 +133,6 @@ TEST_P(VekrRenderTrees, PixelsSeeTheTrianglesInFrontOfThem)
     EXPECT_GT(px(25, 35, 0) + px(25, 35, 1) + px(25, 35, 2), px(25, 0, 0) + px(25, 0, 1) + px(25, 0, 2));
 }
 
-TEST_P(VekrRenderTrees, BuiltInSceneRenders)
-{
-    const std::string tree = GetParam();
-    const std::string png = tempPath("room_" + tree + ".png");
-    const Outcome room = runRender("--tree " + tree + " --triangles 400 -q -s 40x24 -o " + png);
-    EXPECT_EQ(room.status, 0) << room.err;
-    int w = 0, h = 0;
-    EXPECT_EQ(readPng(png, w, h).size(), 40u * 24u * 3u);
-}
-
 TEST_P(VekrRenderTrees, OccluderCastsAHardShadow)
 {
     // The square of the first test as a floor, a small triangle hovering
