@@ -1,4 +1,4 @@
-// Closest hit, one ray at a time, rays with their own origins.
+// Closest hit ray by ray, rays with their own origins.
 //
 // Each ray is clipped to the scene box, then walks the tree near side first.
 // Every triangle that beats the present hit is written out at once, so later
@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "intersect/nearest_hit_visitor.h"
 #include "intersect/ray_box_clip.h"
@@ -45,34 +46,68 @@ private:
     int32_t last_ = -1;
 };
 
-void traceRayMO(const RayBlockMO& b, const SceneView& scene, size_t i)
-{
-    b.hit.tri[i] = -1;
-    TraversalRay ray;
-    float d[3];
-    for (int a = 0; a < 3; ++a) {
-        ray.o[a] = b.origin[a][i];
-        d[a] = b.dir[a][i];
+// One ray of the block on its way through the tree.
+class RayInFlight {
+public:
+    // Sets up ray i; false when it is finished at once (it misses the box).
+    bool start(const RayBlockMO& b, const SceneView& scene, size_t i)
+    {
+        b.hit.tri[i] = -1;
+        for (int a = 0; a < 3; ++a) {
+            ray_.o[a] = b.origin[a][i];
+            d_[a] = b.dir[a][i];
+        }
+        const float tmax = b.hit.dist[i];
+        float tnear = 0.0f, tfar = tmax;
+        if (!clipToBoxMO(scene.box, d_, tmax, ray_, tnear, tfar)) return false;
+        rules_ = ClosestRulesMO();
+        hits_.emplace(scene.accel, ray_.o, d_, entriesOf(b.hit, i), rules_);
+        walk_.start(scene.root, tnear, tfar + kExitSlack);
+        return true;
     }
-    const float tmax = b.hit.dist[i];
 
-    float tnear = 0.0f, tfar = tmax;
-    if (!clipToBoxMO(scene.box, d, tmax, ray, tnear, tfar)) return;
-    tfar = tfar + kExitSlack;
+    // One step of the walk; false once the ray is finished.
+    bool step() { return walk_.step(ray_, kSplitTolerance, *hits_); }
 
-    ClosestRulesMO rules;
-    NearestHitVisitor<ClosestRulesMO> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), rules);
-    traverseKDTree(scene.root, ray, tnear, tfar, kSplitTolerance, hits);
-}
+private:
+    TraversalRay ray_;
+    float d_[3];
+    ClosestRulesMO rules_;
+    std::optional<NearestHitVisitor<ClosestRulesMO>> hits_;
+    KDTreeWalk walk_;
+};
+
+// Rays walked at once. A walk is a chain of dependent loads (node, child
+// pair, triangle record); stepping several independent walks in turn keeps
+// that many loads in flight, which pays where the scene does not fit the
+// caches. Every ray is started in row-major order and touches only its
+// own entries, so the results do not depend on the interleaving.
+constexpr int kRaysInFlight = 4;
 
 }  // namespace
 
 void intersectScalarMO(const RayBlockMO& b, const SceneView& scene)
 {
     if (b.height < 1 || b.width < 1) return;
-    const size_t width = static_cast<size_t>(b.width);
-    for (size_t row = 0; row < static_cast<size_t>(b.height); ++row)
-        for (size_t col = 0; col < width; ++col) traceRayMO(b, scene, row * width + col);
+    const size_t count = static_cast<size_t>(b.width) * static_cast<size_t>(b.height);
+    size_t next = 0;
+    // Starts the next ray that needs a walk; false when none is left.
+    auto startNext = [&](RayInFlight& r) {
+        while (next < count)
+            if (r.start(b, scene, next++)) return true;
+        return false;
+    };
+    RayInFlight rays[kRaysInFlight];
+    bool live[kRaysInFlight];
+    int running = 0;
+    for (int k = 0; k < kRaysInFlight; ++k) running += live[k] = startNext(rays[k]);
+    while (running > 0) {
+        for (int k = 0; k < kRaysInFlight; ++k) {
+            if (!live[k] || rays[k].step()) continue;
+            live[k] = startNext(rays[k]);
+            running -= !live[k];
+        }
+    }
 }
 
 }  // namespace vekr

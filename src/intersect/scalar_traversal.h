@@ -45,64 +45,92 @@ struct TraversalRay {
     int sign[3];   // 1 where the direction is negative: child 1 is met first
 };
 
-template <class Visitor>
-inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnearIn, float tfarIn,
-                           float splitTolerance, Visitor& visitor)
-{
+// The walk of one ray, advanced a step at a time: a caller may keep several
+// walks in flight and step them in turn, so that while one waits for a node
+// or a record from memory the others go on.
+class KDTreeWalk {
+public:
+    void start(const VekrKDTreeNode* root, float tnear, float tfar)
+    {
+        node_ = root;
+        top_ = 0;
+        tnear_ = _mm_set_ss(tnear);
+        tfar_ = _mm_set_ss(tfar);
+    }
+
+    // One inner node, or one leaf and the resume after it. Returns false
+    // once the walk has finished.
+    template <class Visitor>
+    bool step(const TraversalRay& ray, float splitTolerance, Visitor& visitor)
+    {
+        if (!kd::isLeaf(*node_)) {
+            descend(ray, _mm_set_ss(splitTolerance));
+            return true;
+        }
+        const float leafTfar = _mm_cvtss_f32(tfar_);
+        if (visitor.visitLeaf(node_)) return false;
+        if (top_ == 0) return false;
+        if (leafTfar >= visitor.reach()) return false;
+        const Entry& e = stack_[--top_];
+        tnear_ = tfar_;
+        tfar_ = _mm_set_ss(e.tfar);
+        node_ = e.node;
+        return true;
+    }
+
+private:
+    // The segment lives in the low lane of SSE registers so that the
+    // comparisons give masks and selections directly, without moving
+    // values between register files.
+    void descend(const TraversalRay& ray, __m128 tolerance)
+    {
+        const int32_t a = kd::splitAxis(*node_);
+        const VekrKDTreeNode* pair = kd::child(node_, 0);
+        const __m128 split = _mm_set_ss(kd::splitPosition(*node_));
+        const __m128 ts = _mm_mul_ss(_mm_sub_ss(split, _mm_load_ss(&ray.o[a])), _mm_load_ss(&ray.inv[a]));
+        // The three outcomes (far side only, near side only, both) are
+        // close to random for incoherent rays, so they are taken by
+        // arithmetic rather than by branches: the far cell is always
+        // written to the free stack slot and kept only when straddling.
+        // Straddling also covers ts undefined (NaN): both sides are visited.
+        const __m128 farOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(tnear_, ts));
+        const __m128 nearOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(ts, tfar_));
+        const __m128 oneSide = _mm_or_ps(farOnly, nearOnly);
+        const int32_t goFar = _mm_movemask_ps(farOnly) & 1;
+        const int32_t straddle = (_mm_movemask_ps(oneSide) & 1) ^ 1;
+        // The near child is the one on the side the ray comes from.
+        const int32_t nearSide = ray.sign[a];
+        assert(top_ < kTraversalStackSize);
+        stack_[top_].node = pair + (nearSide ^ 1);
+        _mm_store_ss(&stack_[top_].tfar, tfar_);
+        top_ += straddle;
+        const __m128 nearTfar = _mm_max_ss(_mm_min_ss(ts, tfar_), tnear_);
+        tfar_ = _mm_or_ps(_mm_and_ps(oneSide, tfar_), _mm_andnot_ps(oneSide, nearTfar));
+        node_ = pair + (nearSide ^ goFar);
+        // A pushed far cell is taken up only after the near one, which
+        // leaves time to bring in what it points at.
+        __builtin_prefetch(kd::nextReadOf(pair + (nearSide ^ (goFar | straddle))));
+    }
+
     struct Entry {
         const VekrKDTreeNode* node;
         float tfar;
     };
     // One spare slot: the far cell is written before it is known to be kept.
-    Entry stack[kTraversalStackSize + 1];
-    int top = 0;
+    Entry stack_[kTraversalStackSize + 1];
+    int top_ = 0;
+    const VekrKDTreeNode* node_ = nullptr;
+    __m128 tnear_, tfar_;
+};
 
-    // The segment lives in the low lane of SSE registers so that the
-    // comparisons give masks and selections directly, without moving
-    // values between register files.
-    const __m128 tolerance = _mm_set_ss(splitTolerance);
-    __m128 tnear = _mm_set_ss(tnearIn);
-    __m128 tfar = _mm_set_ss(tfarIn);
-    const VekrKDTreeNode* node = root;
-    for (;;) {
-        while (!kd::isLeaf(*node)) {
-            const int32_t a = kd::splitAxis(*node);
-            const VekrKDTreeNode* pair = kd::child(node, 0);
-            const __m128 split = _mm_set_ss(kd::splitPosition(*node));
-            const __m128 ts = _mm_mul_ss(_mm_sub_ss(split, _mm_load_ss(&ray.o[a])), _mm_load_ss(&ray.inv[a]));
-            // The three outcomes (far side only, near side only, both) are
-            // close to random for incoherent rays, so they are taken by
-            // arithmetic rather than by branches: the far cell is always
-            // written to the free stack slot and kept only when straddling.
-            // Straddling also covers ts undefined (NaN): both sides are visited.
-            const __m128 farOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(tnear, ts));
-            const __m128 nearOnly = _mm_cmplt_ss(tolerance, _mm_sub_ss(ts, tfar));
-            const __m128 oneSide = _mm_or_ps(farOnly, nearOnly);
-            const int32_t goFar = _mm_movemask_ps(farOnly) & 1;
-            const int32_t straddle = (_mm_movemask_ps(oneSide) & 1) ^ 1;
-            // The near child is the one on the side the ray comes from.
-            const int32_t nearSide = ray.sign[a];
-            const VekrKDTreeNode* farChild = pair + (nearSide ^ 1);
-            assert(top < kTraversalStackSize);
-            stack[top].node = farChild;
-            _mm_store_ss(&stack[top].tfar, tfar);
-            top += straddle;
-            const __m128 nearTfar = _mm_max_ss(_mm_min_ss(ts, tfar), tnear);
-            tfar = _mm_or_ps(_mm_and_ps(oneSide, tfar), _mm_andnot_ps(oneSide, nearTfar));
-            node = pair + (nearSide ^ goFar);
-            // A pushed far cell is taken up only after the near one, which
-            // leaves time to bring in what it points at.
-            __builtin_prefetch(kd::nextReadOf(pair + (nearSide ^ (goFar | straddle))));
-        }
-
-        const float leafTfar = _mm_cvtss_f32(tfar);
-        if (visitor.visitLeaf(node)) return;
-        if (top == 0) return;
-        if (leafTfar >= visitor.reach()) return;
-        const Entry& e = stack[--top];
-        tnear = tfar;
-        tfar = _mm_set_ss(e.tfar);
-        node = e.node;
+// Walks the tree with one ray from start to finish.
+template <class Visitor>
+inline void traverseKDTree(const VekrKDTreeNode* root, const TraversalRay& ray, float tnear, float tfar,
+                           float splitTolerance, Visitor& visitor)
+{
+    KDTreeWalk walk;
+    walk.start(root, tnear, tfar);
+    while (walk.step(ray, splitTolerance, visitor)) {
     }
 }
 
