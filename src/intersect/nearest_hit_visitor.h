@@ -13,8 +13,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "intersect/ray_block.h"
+#include "intersect/scalar_traversal.h"
 #include "intersect/triangle_test.h"
 #include "scene/kdtree_node.h"
 
@@ -66,6 +68,28 @@ private:
     HitPlanes at_;
     Rules& rules_;
     float dist_;
+};
+
+// One ray's closest-hit search as a walk that can be stepped (see
+// rays_in_flight.h): the ray, its leaf visitor and its place in the tree.
+// The rules object stays with the caller, so that it may outlive a search.
+template <class Rules>
+class NearestHitWalk {
+public:
+    TraversalRay ray;
+    float d[3];
+
+    // Starts a search of [tnear, tfar] whose hits go to the entries at.
+    void begin(const SceneView& scene, const HitPlanes& at, Rules& rules, float tnear, float tfar)
+    {
+        hits_.emplace(scene.accel, ray.o, d, at, rules);
+        walk_.start(scene.root, tnear, tfar);
+    }
+    bool step(float splitTolerance) { return walk_.step(ray, splitTolerance, *hits_); }
+
+private:
+    std::optional<NearestHitVisitor<Rules>> hits_;
+    KDTreeWalk walk_;
 };
 
 }  // namespace vekr

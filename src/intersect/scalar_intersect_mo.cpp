@@ -12,10 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "intersect/nearest_hit_visitor.h"
 #include "intersect/ray_box_clip.h"
+#include "intersect/rays_in_flight.h"
 #include "intersect/scalar_traversal.h"
 #include "intersect/triangle_test.h"
 #include "scene/kdtree_node.h"
@@ -54,60 +54,31 @@ public:
     {
         b.hit.tri[i] = -1;
         for (int a = 0; a < 3; ++a) {
-            ray_.o[a] = b.origin[a][i];
-            d_[a] = b.dir[a][i];
+            search_.ray.o[a] = b.origin[a][i];
+            search_.d[a] = b.dir[a][i];
         }
         const float tmax = b.hit.dist[i];
         float tnear = 0.0f, tfar = tmax;
-        if (!clipToBoxMO(scene.box, d_, tmax, ray_, tnear, tfar)) return false;
+        if (!clipToBoxMO(scene.box, search_.d, tmax, search_.ray, tnear, tfar)) return false;
         rules_ = ClosestRulesMO();
-        hits_.emplace(scene.accel, ray_.o, d_, entriesOf(b.hit, i), rules_);
-        walk_.start(scene.root, tnear, tfar + kExitSlack);
+        search_.begin(scene, entriesOf(b.hit, i), rules_, tnear, tfar + kExitSlack);
         return true;
     }
 
     // One step of the walk; false once the ray is finished.
-    bool step() { return walk_.step(ray_, kSplitTolerance, *hits_); }
+    bool step() { return search_.step(kSplitTolerance); }
 
 private:
-    TraversalRay ray_;
-    float d_[3];
     ClosestRulesMO rules_;
-    std::optional<NearestHitVisitor<ClosestRulesMO>> hits_;
-    KDTreeWalk walk_;
+    NearestHitWalk<ClosestRulesMO> search_;
 };
-
-// Rays walked at once. A walk is a chain of dependent loads (node, child
-// pair, triangle record); stepping several independent walks in turn keeps
-// that many loads in flight, which pays where the scene does not fit the
-// caches. Every ray is started in row-major order and touches only its
-// own entries, so the results do not depend on the interleaving.
-constexpr int kRaysInFlight = 4;
 
 }  // namespace
 
 void intersectScalarMO(const RayBlockMO& b, const SceneView& scene)
 {
     if (b.height < 1 || b.width < 1) return;
-    const size_t count = static_cast<size_t>(b.width) * static_cast<size_t>(b.height);
-    size_t next = 0;
-    // Starts the next ray that needs a walk; false when none is left.
-    auto startNext = [&](RayInFlight& r) {
-        while (next < count)
-            if (r.start(b, scene, next++)) return true;
-        return false;
-    };
-    RayInFlight rays[kRaysInFlight];
-    bool live[kRaysInFlight];
-    int running = 0;
-    for (int k = 0; k < kRaysInFlight; ++k) running += live[k] = startNext(rays[k]);
-    while (running > 0) {
-        for (int k = 0; k < kRaysInFlight; ++k) {
-            if (!live[k] || rays[k].step()) continue;
-            live[k] = startNext(rays[k]);
-            running -= !live[k];
-        }
-    }
+    walkRaysInFlight<RayInFlight>(static_cast<size_t>(b.width) * static_cast<size_t>(b.height), b, scene);
 }
 
 }  // namespace vekr

@@ -1,4 +1,4 @@
-// Occlusion, one ray at a time, from a common origin.
+// Occlusion, ray by ray, from a common origin.
 //
 // A shadow ray runs from the light (t = 0) to the lit point (t = 1); any
 // triangle crossed strictly between the two blocks it, and the walk stops at
@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "intersect/ray_box_clip.h"
+#include "intersect/rays_in_flight.h"
 #include "intersect/scalar_shared_origin.h"
 #include "intersect/scalar_traversal.h"
 #include "intersect/triangle_test.h"
@@ -99,22 +101,49 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Occlusion of one ray; a blocked ray gets its blocker and mask -1.
+class OcclusionRay {
+public:
+    bool start(const OcclusionBlock& b, const SceneView& scene, size_t i)
+    {
+        b.tri[i] = -1;
+        if (b.mask[i] < 0) return false;
+        for (int a = 0; a < 3; ++a) d_[a] = b.dir[a][i];
+        ray_ = occlusionRay(b.origin, d_);
+        first_.emplace(scene.accel, ray_.o, d_);
+        walk_.start(scene.root, 0.0f, kOcclusionExit);
+        b_ = &b;
+        i_ = i;
+        return true;
+    }
+
+    bool step()
+    {
+        if (walk_.step(ray_, kSplitTolerance, *first_)) return true;
+        if (first_->blocker() >= 0) {
+            b_->mask[i_] = -1;
+            b_->tri[i_] = first_->blocker();
+        }
+        return false;
+    }
+
+private:
+    const OcclusionBlock* b_ = nullptr;
+    size_t i_ = 0;
+    float d_[3];
+    TraversalRay ray_;
+    std::optional<FirstBlocker> first_;
+    KDTreeWalk walk_;
+};
+
+}  // namespace
+
 void occlusionScalar(const OcclusionBlock& b, const SceneView& scene)
 {
     if (b.height < 1 || b.width < 1) return;
-    const size_t count = static_cast<size_t>(b.width) * static_cast<size_t>(b.height);
-    for (size_t i = 0; i < count; ++i) {
-        b.tri[i] = -1;
-        if (b.mask[i] < 0) continue;
-        const float d[3] = {b.dir[0][i], b.dir[1][i], b.dir[2][i]};
-        const TraversalRay ray = occlusionRay(b.origin, d);
-        FirstBlocker first(scene.accel, ray.o, d);
-        traverseKDTree(scene.root, ray, 0.0f, kOcclusionExit, kSplitTolerance, first);
-        if (first.blocker() >= 0) {
-            b.mask[i] = -1;
-            b.tri[i] = first.blocker();
-        }
-    }
+    walkRaysInFlight<OcclusionRay>(static_cast<size_t>(b.width) * static_cast<size_t>(b.height), b, scene);
 }
 
 int32_t nearestOccluder(const SceneView& scene, const float origin[3], const float d[3])

@@ -1,4 +1,4 @@
-// Closest and successive hits, one ray at a time, from a common origin.
+// Closest and successive hits, ray by ray, from a common origin.
 //
 // These calls serve camera rays and their continuations, so the rules lean
 // towards exactness rather than stability: slab distances are divided, no
@@ -9,6 +9,7 @@
 
 #include "intersect/scalar_shared_origin.h"
 #include "intersect/nearest_hit_visitor.h"
+#include "intersect/rays_in_flight.h"
 #include "intersect/scalar_traversal.h"
 #include "intersect/shared_origin_clip.h"
 
@@ -76,20 +77,102 @@ bool startRay(const float* origin, const float* const dir[3], size_t i, const Or
 
 }  // namespace
 
+namespace {
+
+// Closest hit of one ray from the common origin.
+class ClosestRay {
+public:
+    bool start(const RayBlockSO& b, const SceneView& scene, size_t i)
+    {
+        b.hit.tri[i] = -1;
+        float tnear, tfar;
+        if (!startRay(b.origin, b.dir, i, OriginBox(scene.box, b.origin), b.hit.dist[i], search_.ray, search_.d,
+                      tnear, tfar))
+            return false;
+        search_.begin(scene, entriesOf(b.hit, i), rules_, tnear, tfar + kExitSlack);
+        return true;
+    }
+    bool step() { return search_.step(kSplitTolerance); }
+
+private:
+    ClosestRules rules_;
+    NearestHitWalk<ClosestRules> search_;
+};
+
+// Successive hits of one ray: after each hit the ray restarts at the hit
+// point, limited by the box alone, until hitCount hits or a search that
+// finds nothing.
+class SuccessiveRay {
+public:
+    bool start(const SuccessiveBlock& b, const SceneView& scene, size_t i)
+    {
+        float tnear, tfar;
+        if (!startRay(b.origin, b.dir, i, OriginBox(scene.box, b.origin), b.hit.dist[i], search_.ray, search_.d,
+                      tnear, tfar))
+            return false;
+        b_ = &b;
+        scene_ = &scene;
+        i_ = i;
+        k_ = 0;
+        earlier_ = SuccessiveRules();
+        search(tnear, tfar + kExitSlack);
+        return true;
+    }
+
+    bool step()
+    {
+        if (search_.step(kSuccessiveSplitTolerance)) return true;
+        const size_t count = b_->planeEntries();
+        const HitPlanes at = entriesOf(b_->hit, static_cast<size_t>(k_) * count + i_);
+        if (*at.tri == -1) return false;
+
+        // Restart at the hit point; the plane records the distance from
+        // the common origin.
+        const float t = *at.dist;
+        TraversalRay& ray = search_.ray;
+        for (int a = 0; a < 3; ++a) ray.o[a] = ray.o[a] + search_.d[a] * t;
+        if (k_ >= 1) *at.dist = *at.dist + *(at.dist - count);
+        earlier_.add(*at.tri);
+        if (k_ + 1 >= b_->hitCount) return false;
+
+        // Later hits are limited by the box alone.
+        const HitPlanes next = entriesOf(at, count);
+        *next.tri = -1;
+        *next.dist = kFloatMax;
+        float tfar = kFloatMax;
+        for (int a = 0; a < 3; ++a) {
+            const float t0 = (scene_->box[a] - ray.o[a]) * ray.inv[a];
+            const float t1 = (scene_->box[a + 3] - ray.o[a]) * ray.inv[a];
+            const float exit = t0 > t1 ? t0 : t1;
+            tfar = exit < tfar ? exit : tfar;
+        }
+        ++k_;
+        search(0.0f, tfar + kExitSlack);
+        return true;
+    }
+
+private:
+    // Starts search k_ over [tnear, tfar], writing into plane k_.
+    void search(float tnear, float tfar)
+    {
+        search_.begin(*scene_, entriesOf(b_->hit, static_cast<size_t>(k_) * b_->planeEntries() + i_), earlier_,
+                      tnear, tfar);
+    }
+
+    const SuccessiveBlock* b_ = nullptr;
+    const SceneView* scene_ = nullptr;
+    size_t i_ = 0;
+    int32_t k_ = 0;
+    SuccessiveRules earlier_;
+    NearestHitWalk<SuccessiveRules> search_;
+};
+
+}  // namespace
+
 void intersectScalarSO(const RayBlockSO& b, const SceneView& scene)
 {
     if (b.height < 1 || b.width < 1) return;
-    const OriginBox box(scene.box, b.origin);
-    const size_t count = static_cast<size_t>(b.width) * static_cast<size_t>(b.height);
-    for (size_t i = 0; i < count; ++i) {
-        b.hit.tri[i] = -1;
-        TraversalRay ray;
-        float d[3], tnear, tfar;
-        if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
-        ClosestRules rules;
-        NearestHitVisitor<ClosestRules> hits(scene.accel, ray.o, d, entriesOf(b.hit, i), rules);
-        traverseKDTree(scene.root, ray, tnear, tfar + kExitSlack, kSplitTolerance, hits);
-    }
+    walkRaysInFlight<ClosestRay>(static_cast<size_t>(b.width) * static_cast<size_t>(b.height), b, scene);
 }
 
 void successiveHitsScalar(const SuccessiveBlock& b, const SceneView& scene)
@@ -97,42 +180,7 @@ void successiveHitsScalar(const SuccessiveBlock& b, const SceneView& scene)
     if (b.height < 1 || b.width < 1 || b.hitCount < 1) return;
     const size_t count = b.planeEntries();
     for (size_t i = 0; i < count * static_cast<size_t>(b.hitCount); ++i) b.hit.tri[i] = -1;
-    const OriginBox box(scene.box, b.origin);
-    for (size_t i = 0; i < count; ++i) {
-        TraversalRay ray;
-        float d[3], tnear, tfar;
-        if (!startRay(b.origin, b.dir, i, box, b.hit.dist[i], ray, d, tnear, tfar)) continue;
-        tfar = tfar + kExitSlack;
-        SuccessiveRules earlier;
-        for (int32_t k = 0;; ++k) {
-            const HitPlanes at = entriesOf(b.hit, static_cast<size_t>(k) * count + i);
-            NearestHitVisitor<SuccessiveRules> hits(scene.accel, ray.o, d, at, earlier);
-            traverseKDTree(scene.root, ray, tnear, tfar, kSuccessiveSplitTolerance, hits);
-            if (*at.tri == -1) break;
-
-            // Restart at the hit point; the plane records the distance
-            // from the common origin.
-            const float t = *at.dist;
-            for (int a = 0; a < 3; ++a) ray.o[a] = ray.o[a] + d[a] * t;
-            if (k >= 1) *at.dist = *at.dist + *(at.dist - count);
-            earlier.add(*at.tri);
-            if (k + 1 >= b.hitCount) break;
-
-            // Later hits are limited by the box alone.
-            const HitPlanes next = entriesOf(at, count);
-            *next.tri = -1;
-            *next.dist = kFloatMax;
-            tnear = 0.0f;
-            tfar = kFloatMax;
-            for (int a = 0; a < 3; ++a) {
-                const float t0 = (scene.box[a] - ray.o[a]) * ray.inv[a];
-                const float t1 = (scene.box[a + 3] - ray.o[a]) * ray.inv[a];
-                const float exit = t0 > t1 ? t0 : t1;
-                tfar = exit < tfar ? exit : tfar;
-            }
-            tfar = tfar + kExitSlack;
-        }
-    }
+    walkRaysInFlight<SuccessiveRay>(count, b, scene);
 }
 
 }  // namespace vekr
