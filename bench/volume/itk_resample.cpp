@@ -21,25 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "itk_peer.h"
+
 namespace {
-
-uint32_t voxelHash(uint32_t n, uint32_t seed)
-{
-    uint32_t x = n + seed * 0x9E3779B9u;
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-}
-
-double cpuMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
-}
 
 template <class T>
 double run(const std::string& mode, int n, double factor, uint32_t seed, int repeats)

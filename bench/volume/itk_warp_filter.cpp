@@ -29,29 +29,13 @@
 #include <string>
 #include <vector>
 
+#include "itk_peer.h"
+
 namespace {
 
 using FloatImage = itk::Image<float, 3>;
 using ShortImage = itk::Image<short, 3>;
 using Field = itk::Image<itk::Vector<float, 3>, 3>;
-
-uint32_t voxelHash(uint32_t n, uint32_t seed)
-{
-    uint32_t x = n + seed * 0x9E3779B9u;
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-}
-
-double cpuMs()
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
-}
 
 template <class Image>
 typename Image::Pointer allocate(int n)

@@ -130,7 +130,8 @@ def itk_binary(program="itk_resample", components="ITKCommon ITKImageFunction IT
     cache = os.path.join(os.environ.get("XDG_CACHE_HOME", "/tmp"), "vekr_itk_peer_" + program)
     exe = os.path.join(cache, "build", program)
     source = os.path.join(here, program + ".cpp")
-    if os.path.exists(exe) and os.path.getmtime(exe) > os.path.getmtime(source):
+    inputs = [source, os.path.join(here, "itk_peer.h"), os.path.join(os.path.dirname(here), "support", "bench_volumes.h")]
+    if os.path.exists(exe) and os.path.getmtime(exe) > max(os.path.getmtime(f) for f in inputs):
         return exe
     os.makedirs(cache, exist_ok=True)
     with open(os.path.join(cache, "CMakeLists.txt"), "w") as f:
@@ -138,7 +139,8 @@ def itk_binary(program="itk_resample", components="ITKCommon ITKImageFunction IT
                 "find_package(ITK REQUIRED COMPONENTS %s)\ninclude(${ITK_USE_FILE})\n"
                 "set(CMAKE_BUILD_TYPE Release)\n"
                 "add_executable(%s %s)\ntarget_link_libraries(%s ${ITK_LIBRARIES})\n"
-                % (components, program, source, program))
+                "target_include_directories(%s PRIVATE %s)\n"
+                % (components, program, source, program, program, os.path.dirname(here)))
     try:
         subprocess.run(["cmake", "-S", cache, "-B", os.path.join(cache, "build"), "-DCMAKE_BUILD_TYPE=Release"],
                        check=True, capture_output=True)
@@ -167,18 +169,22 @@ def itk_runner(exe):
 
 # ---------------------------------------------------------------- vekr
 
-def vekr_times(bench):
-    """Median CPU milliseconds per workload from the benchmark program."""
+def vekr_medians(bench, pattern):
+    """Median (CPU, elapsed) milliseconds per benchmark name matching pattern."""
     out = subprocess.run([bench, "--benchmark_repetitions=%d" % REPEATS, "--benchmark_report_aggregates_only=true",
-                          "--benchmark_format=json", "--benchmark_filter=^V[12]_"],
+                          "--benchmark_format=json", "--benchmark_filter=" + pattern],
                          check=True, capture_output=True, text=True).stdout
-    times = {}
+    results = {}
     for b in json.loads(out)["benchmarks"]:
         if b.get("aggregate_name") == "median":
-            name = b["run_name"]
             scale = {"ms": 1.0, "us": 1e-3, "ns": 1e-6, "s": 1e3}[b["time_unit"]]
-            times[name] = b["cpu_time"] * scale
-    return times
+            results[b["run_name"]] = (b["cpu_time"] * scale, b["real_time"] * scale)
+    return results
+
+
+def vekr_times(bench):
+    """Median CPU milliseconds per resize workload from the benchmark program."""
+    return {name: cpu for name, (cpu, _) in vekr_medians(bench, "^V[12]_").items()}
 
 
 def main():

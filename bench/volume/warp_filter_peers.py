@@ -25,7 +25,6 @@ divided by the divisor and write 16-bit integers; the outputs of scipy, VTK
 and ITK cover the whole 260^3 source, so their rates count their own output
 voxels.
 """
-import json
 import os
 import subprocess
 import sys
@@ -33,7 +32,7 @@ import sys
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peers import REPEATS, ExternalTime, itk_binary, source_b, timed, voxel_hash  # noqa: E402
+from peers import REPEATS, ExternalTime, itk_binary, source_b, timed, vekr_medians, voxel_hash  # noqa: E402
 
 N = 256
 
@@ -151,21 +150,6 @@ def itk_runner(exe):
     return make
 
 
-# ---------------------------------------------------------------- vekr
-
-def vekr_results(bench):
-    """Median CPU and elapsed milliseconds per benchmark name."""
-    out = subprocess.run([bench, "--benchmark_repetitions=%d" % REPEATS, "--benchmark_report_aggregates_only=true",
-                          "--benchmark_format=json", "--benchmark_filter=^V[345]_"],
-                         check=True, capture_output=True, text=True).stdout
-    results = {}
-    for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            scale = {"ms": 1.0, "us": 1e-3, "ns": 1e-6, "s": 1e3}[b["time_unit"]]
-            results[b["run_name"]] = (b["cpu_time"] * scale, b["real_time"] * scale)
-    return results
-
-
 # Workload, benchmark name with one thread, with two threads (None: serial).
 WORKLOADS = [
     ("V3_Linear", "V3_Warp/Linear/threads:1/real_time", "V3_Warp/Linear/threads:2/real_time"),
@@ -182,7 +166,7 @@ def main():
     peers = [("scipy.ndimage", scipy_runner), ("VTK", vtk_runner),
              ("ITK", itk_runner(itk_binary("itk_warp_filter", "ITKCommon ITKImageFunction ITKImageGrid "
                                                               "ITKTransform ITKConvolution")))]
-    vekr = vekr_results(bench) if bench and os.path.exists(bench) else {}
+    vekr = vekr_medians(bench, "^V[345]_") if bench and os.path.exists(bench) else {}
 
     header = ("| Workload | " + " | ".join(p for p, _ in peers) +
               " | vekr, 1 thread | vekr vs fastest peer | vekr 2 threads / 1 thread |")
