@@ -99,10 +99,6 @@ private:
     int32_t blocker_ = -1;
 };
 
-}  // namespace
-
-namespace {
-
 // Occlusion of one ray; a blocked ray gets its blocker and mask -1.
 class OcclusionRay {
 public:

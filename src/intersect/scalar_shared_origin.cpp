@@ -75,10 +75,6 @@ bool startRay(const float* origin, const float* const dir[3], size_t i, const Or
     return clipToBoxSO(box, d, tmax, ray, tnear, tfar);
 }
 
-}  // namespace
-
-namespace {
-
 // Closest hit of one ray from the common origin.
 class ClosestRay {
 public:
