@@ -109,27 +109,18 @@ private:
 // The exports by voxel type.
 template <class T>
 struct VoxelCalls;
-template <>
-struct VoxelCalls<uint8_t> {
-    static constexpr auto warp = vekrWarpAffine_8u_C1PV;
-    static constexpr auto remap = vekrRemap_8u_C1PV;
-    static constexpr auto resizePlanar = vekrResize_8u_C1PV;
-    static constexpr auto resizeContiguous = vekrResize_8u_C1V;
-};
-template <>
-struct VoxelCalls<uint16_t> {
-    static constexpr auto warp = vekrWarpAffine_16u_C1PV;
-    static constexpr auto remap = vekrRemap_16u_C1PV;
-    static constexpr auto resizePlanar = vekrResize_16u_C1PV;
-    static constexpr auto resizeContiguous = vekrResize_16u_C1V;
-};
-template <>
-struct VoxelCalls<float> {
-    static constexpr auto warp = vekrWarpAffine_32f_C1PV;
-    static constexpr auto remap = vekrRemap_32f_C1PV;
-    static constexpr auto resizePlanar = vekrResize_32f_C1PV;
-    static constexpr auto resizeContiguous = vekrResize_32f_C1V;
-};
+#define VEKR_TEST_VOXEL_CALLS(T, tag)                                                                  \
+    template <>                                                                                        \
+    struct VoxelCalls<T> {                                                                             \
+        static constexpr auto warp = vekrWarpAffine_##tag##_C1PV;                                      \
+        static constexpr auto remap = vekrRemap_##tag##_C1PV;                                          \
+        static constexpr auto resizePlanar = vekrResize_##tag##_C1PV;                                  \
+        static constexpr auto resizeContiguous = vekrResize_##tag##_C1V;                               \
+    };
+VEKR_TEST_VOXEL_CALLS(uint8_t, 8u)
+VEKR_TEST_VOXEL_CALLS(uint16_t, 16u)
+VEKR_TEST_VOXEL_CALLS(float, 32f)
+#undef VEKR_TEST_VOXEL_CALLS
 
 using ResamplingVoxelTypes = ::testing::Types<uint8_t, uint16_t, float>;
 
