@@ -266,47 +266,44 @@ TEST(SAHBuild, TrianglesInBuildBoxFacesAreKept)
     EXPECT_EQ(leafSet(t.tree), (std::set<int32_t>{0, 1}));
 }
 
-// Two squares in the planes x = 0 and x = 1 of a unit cell. The cheapest
+// Two squares in the planes x = 0 and x = 1 of a unit cell: the cheapest
 // plane is the face cut at x = 0, which sends the square lying in it left
-// (its side flag is 0): the root splits there with that square alone below
-// and the other square alone above.
-TEST(SAHBuild, PlanarTriangleInTheSplitPlaneGoesToTheFlaggedSide)
+// (its side flag is 0), alone. One triangle across the corner of a cell ten
+// times its size: every axis offers the same cut of the empty space beyond
+// it, and of equal costs the later axis wins, so even this single-triangle
+// root is cut on z at the triangle's top, with an empty leaf above. (K = 300
+// and the cut costs 0.7 x 6 x 20 = 84, a gain of 216 over the threshold
+// 0.5058 K at f = 1; at f = 0.5 the gain is below it: a root leaf.)
+TEST(SAHBuild, WorkedRootSplits)
 {
-    TriangleSoup s;
+    TriangleSoup squares, corner;
     for (float x : {0.0f, 1.0f}) {
         const float p[4][3] = {{x, 0, 0}, {x, 1, 0}, {x, 1, 1}, {x, 0, 1}};
-        s.addTriangle(p[0], p[1], p[2]);
-        s.addTriangle(p[0], p[2], p[3]);
+        squares.addTriangle(p[0], p[1], p[2]);
+        squares.addTriangle(p[0], p[2], p[3]);
     }
-    const Built b = build(s, 10, 1.0f);
-    ASSERT_EQ(b.status, vekStsOk);
-    ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
-    EXPECT_EQ(vekr::kd::splitAxis(*b.tree), 0);
-    EXPECT_EQ(vekr::kd::splitPosition(*b.tree), 0.0f);
-    const VekrKDTreeNode* below = vekr::kd::child(b.tree, 0);
-    ASSERT_TRUE(vekr::kd::isLeaf(*below));
-    EXPECT_EQ(leafSet(below), (std::set<int32_t>{0, 1}));
-}
-
-// One triangle across the corner of a cell ten times its size: every axis
-// offers the same cut of the empty space beyond it, and of equal costs the
-// later axis wins, so even this single-triangle root is cut on z at the
-// triangle's top, with an empty leaf above. (K = 300 and the cut costs
-// 0.7 x 6 x 20 = 84, a gain of 216 over the threshold 0.5058 K at f = 1.)
-TEST(SAHBuild, EmptySpaceIsCutOffEvenForOneTriangle)
-{
-    TriangleSoup s;
-    s.addTriangle({1, 0, 0}, {0, 1, 0}, {0, 0, 1});
+    corner.addTriangle({1, 0, 0}, {0, 1, 0}, {0, 0, 1});
     const float box[6] = {0, 0, 0, 10, 10, 10};
-    const Built t = build(s, 20, 1.0f, box);
-    ASSERT_EQ(t.status, vekStsOk);
-    ASSERT_FALSE(vekr::kd::isLeaf(*t.tree));
-    EXPECT_EQ(vekr::kd::splitAxis(*t.tree), 2);
-    EXPECT_EQ(vekr::kd::splitPosition(*t.tree), 1.0f);
-    const VekrKDTreeNode* above = vekr::kd::child(t.tree, 1);
-    EXPECT_TRUE(vekr::kd::isLeaf(*above) && vekr::kd::leafCount(*above) == 0);
-    // With f = 0.5 the same gain is below the threshold: a root leaf.
-    const Built leaf = build(s, 20, 0.5f, box);
+    struct Case {
+        const TriangleSoup* soup;
+        int32_t depth;
+        const float* box;
+        int32_t axis;
+        float at;
+        int side;
+        std::set<int32_t> leaf;
+    };
+    for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}}}) {
+        const Built b = build(*c.soup, c.depth, 1.0f, c.box);
+        ASSERT_EQ(b.status, vekStsOk);
+        ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
+        EXPECT_EQ(vekr::kd::splitAxis(*b.tree), c.axis);
+        EXPECT_EQ(vekr::kd::splitPosition(*b.tree), c.at);
+        const VekrKDTreeNode* leaf = vekr::kd::child(b.tree, c.side);
+        ASSERT_TRUE(vekr::kd::isLeaf(*leaf));
+        EXPECT_EQ(leafSet(leaf), c.leaf);
+    }
+    const Built leaf = build(corner, 20, 0.5f, box);
     ASSERT_EQ(leaf.status, vekStsOk);
     EXPECT_TRUE(vekr::kd::isLeaf(*leaf.tree));
 }
