@@ -40,7 +40,10 @@ inline void markBlocked(const OcclusionPlanes& out, size_t at, __m128i blocker)
 // One packet over [0, 1.0001] without a box clip. searching: the lanes
 // still looking for a blocker. A W = 1 packet keeps the first blocker of a
 // lane; in a W = 2 packet a triangle tested later for the other rays may
-// replace it.
+// replace it. Stack regions that lie behind every searching lane are
+// passed over: a shadow ray ends inside the scene, so most of the stack is
+// left when it reaches its target, and walking those regions down to a
+// leaf each cannot block it.
 template <int W>
 void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>& lanes,
                   const SceneView& scene, const OcclusionPlanes& out)
@@ -82,7 +85,7 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
         seg.active = searching;
         return anyLane(searching) != 0;
     };
-    traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
+    traversePacket<W, true>(scene.root, code, r, s, testLeaf, resume);
 
     for (int j = 0; j < W; ++j) markBlocked(out, base + j * stride, blocker[j]);
 }

@@ -75,7 +75,14 @@ inline void addExitMargin(PacketSegment<W>& s)
 //   resumeActive(seg) -> bool   at a resume, with tnear already advanced to
 //                               each lane's tfar: sets seg.active and says
 //                               whether any lane still needs the stack
-template <int W, class LeafTest, class ResumeRule>
+//
+// DropSpent: at a resume, a lane takes part in the popped region only if
+// that region still lies ahead of it (tnear < its tfar there), and a region
+// that lies behind every such lane is passed over without a descent. A lane
+// has already walked every cell of its segment up to tnear, so such a
+// region holds no triangle that it could meet there for the first time; the
+// plain rule walks it anyway, down to the leaf on one side of each split.
+template <int W, bool DropSpent = false, class LeafTest, class ResumeRule>
 inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRays<W>& r, PacketSegment<W>& s,
                            LeafTest&& testLeaf, ResumeRule&& resumeActive)
 {
@@ -123,9 +130,19 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
         if (testLeaf(node) || top == 0) return;
         s.tnear = s.tfar;
         if (!resumeActive(s)) return;
-        --top;
-        node = stack[top].node;
-        s.tfar = stack[top].tfar;
+        for (;;) {
+            --top;
+            node = stack[top].node;
+            s.tfar = stack[top].tfar;
+            if constexpr (!DropSpent) break;
+            Lanes<W> ahead;
+            for (int j = 0; j < W; ++j) ahead[j] = _mm_and_ps(s.active[j], _mm_cmplt_ps(s.tnear[j], s.tfar[j]));
+            if (anyLane(ahead)) {
+                s.active = ahead;
+                break;
+            }
+            if (top == 0) return;
+        }
     }
 }
 
