@@ -100,12 +100,13 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
             const VekrKDTreeNode* pair = kd::child(node, 0);
             const int nearSide = (code >> a) & 1;
             Lanes<W> ts;
-            int needNear = 0, needFar = 0;
+            __m128 nearLanes = _mm_setzero_ps(), farLanes = _mm_setzero_ps();
             for (int j = 0; j < W; ++j) {
                 ts[j] = _mm_mul_ps(_mm_sub_ps(split, r.o[a][j]), r.inv[a][j]);
-                needNear |= _mm_movemask_ps(_mm_and_ps(s.active[j], _mm_cmple_ps(s.tnear[j], ts[j])));
-                needFar |= _mm_movemask_ps(_mm_and_ps(s.active[j], _mm_cmple_ps(ts[j], s.tfar[j])));
+                nearLanes = _mm_or_ps(nearLanes, _mm_and_ps(s.active[j], _mm_cmple_ps(s.tnear[j], ts[j])));
+                farLanes = _mm_or_ps(farLanes, _mm_and_ps(s.active[j], _mm_cmple_ps(ts[j], s.tfar[j])));
             }
+            const int needNear = _mm_movemask_ps(nearLanes), needFar = _mm_movemask_ps(farLanes);
             if (!needNear) {
                 node = pair + (nearSide ^ 1);
                 continue;
