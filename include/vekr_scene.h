@@ -71,7 +71,11 @@ typedef struct VekrIntersectContext {
  * SAH build reads all five fields.
  *   maxDepth     0 to 50
  *   splitFactor  0.0 to 1.0: how eagerly nodes are split
- *   memoryLimit  megabytes of working memory the SAH build may use, >= 32
+ *   memoryLimit  megabytes of working memory the SAH build may use. From 32
+ *                on the descriptor is accepted, but the build takes its
+ *                working memory in 16 MB blocks: even a small scene needs
+ *                about 81 MB, and each triangle adds about 84 bytes more
+ *                (see vekrKDTreeBuildAlloc for the exact figures)
  *   pBuildBox    6-float box the triangles are cut to, or NULL for the bounds
  *                of all vertices
  */

@@ -39,6 +39,9 @@ extern "C" {
  * Directions of a block of eye rays. The ray through pixel (col, row) of the
  * whole image has direction
  *     origin + colStep * col + rowStep * row
+ * where origin is the direction through pixel (0, 0), not the eye position
+ * (the eye is the common origin of the intersection calls). Pass the
+ * direction through the pixel's centre, or its corner, as the camera wants.
  * and the block (blockCol, blockRow) of size blockSize starts at image pixel
  * (blockCol * blockSize.width, blockRow * blockSize.height); those products
  * are formed in 32-bit integer arithmetic. outputSize.width x
@@ -81,6 +84,15 @@ VEKR_API VekStatus VEK_CALL vekrCastReflectionRay_32f(const float* const pIncide
  * the side value states). A cast ray gets pDot[i] = |dot|, pDir = D and
  * keeps its mask entry; any other ray gets pDot[i] = 0, pDir = (0, 0, 0) and
  * the mask entry -1, ready for the any-hit test.
+ *
+ * Typical use: pSide is the pDot output of vekrDotChangeNorm_32f_IM run on
+ * the eye rays and the hit normals (the dot product of each eye ray with its
+ * normal turned towards the eye), so that a ray is cast only where the
+ * light and the eye are on the same side of the surface;
+ * pMask is usually the triangle-number output of the eye-ray intersection,
+ * which is overwritten, so copy it first if the numbers are still needed.
+ * Pull the hit points slightly towards the eye (for instance t * 0.9999)
+ * before casting, or a surface may block its own shadow ray.
  *
  * Null checks in order: pSide, pNormal, pHit, pMask, pDir, pDot (note: the
  * direction planes are checked before the dot magnitudes).
