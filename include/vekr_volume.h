@@ -67,8 +67,8 @@ typedef struct VekrPoint {
  * about 1e-7 of a half.
  *
  * pBuffer must hold at least the bytes vekrResizeGetBufSize reports for the
- * same dstVoi and mode, queried with the same thread count; the buffer is
- * not checked for size. Only vekrResize_32f_C1V runs on several threads
+ * same dstVoi and mode, queried with the same thread count (query again
+ * after vekSetNumThreads raises it); the buffer is not checked for size. Only vekrResize_32f_C1V runs on several threads
  * (ownGetNumThreads(), when above 1 and the written region is at least
  * 16 voxels on every axis); its result does not depend on the thread count.
  *
