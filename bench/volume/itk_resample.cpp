@@ -29,12 +29,7 @@ template <class T>
 double run(const std::string& mode, int n, double factor, uint32_t seed, int repeats)
 {
     using Image = itk::Image<T, 3>;
-    auto image = Image::New();
-    typename Image::RegionType region;
-    region.SetSize({{static_cast<itk::SizeValueType>(n), static_cast<itk::SizeValueType>(n),
-                     static_cast<itk::SizeValueType>(n)}});
-    image->SetRegions(region);
-    image->Allocate();
+    auto image = allocateCube<Image>(n);
     T* p = image->GetBufferPointer();
     const uint32_t count = static_cast<uint32_t>(n) * n * n;
     for (uint32_t i = 0; i < count; ++i) {

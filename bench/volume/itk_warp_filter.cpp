@@ -37,21 +37,9 @@ using FloatImage = itk::Image<float, 3>;
 using ShortImage = itk::Image<short, 3>;
 using Field = itk::Image<itk::Vector<float, 3>, 3>;
 
-template <class Image>
-typename Image::Pointer allocate(int n)
-{
-    auto image = Image::New();
-    typename Image::RegionType region;
-    region.SetSize({{static_cast<itk::SizeValueType>(n), static_cast<itk::SizeValueType>(n),
-                     static_cast<itk::SizeValueType>(n)}});
-    image->SetRegions(region);
-    image->Allocate();
-    return image;
-}
-
 FloatImage::Pointer sourceB()
 {
-    auto image = allocate<FloatImage>(256);
+    auto image = allocateCube<FloatImage>(256);
     float* p = image->GetBufferPointer();
     for (uint32_t i = 0; i < 256u * 256u * 256u; ++i) p[i] = static_cast<float>(voxelHash(i, 2) >> 8) * 5.9604644775390625e-8f;
     return image;
@@ -59,7 +47,7 @@ FloatImage::Pointer sourceB()
 
 ShortImage::Pointer sourceC()
 {
-    auto image = allocate<ShortImage>(260);
+    auto image = allocateCube<ShortImage>(260);
     short* p = image->GetBufferPointer();
     for (uint32_t i = 0; i < 260u * 260u * 260u; ++i)
         p[i] = static_cast<short>(static_cast<int32_t>(voxelHash(i, 3) >> 20) - 2048);
@@ -115,7 +103,7 @@ double warp(bool cubic, int repeats)
 double remap(int repeats)
 {
     auto source = sourceB();
-    auto field = allocate<Field>(256);
+    auto field = allocateCube<Field>(256);
     itk::Vector<float, 3>* d = field->GetBufferPointer();
     const double pi = 3.14159265358979323846;
     size_t i = 0;
@@ -137,7 +125,7 @@ double remap(int repeats)
 
 double convolve(int n, int repeats)
 {
-    auto kernel = allocate<FloatImage>(n);
+    auto kernel = allocateCube<FloatImage>(n);
     const float b3[3] = {1, 2, 1}, b5[5] = {1, 4, 6, 4, 1};
     const float* b = n == 3 ? b3 : b5;
     float* k = kernel->GetBufferPointer();
