@@ -158,6 +158,14 @@ VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* pOrigin, co
  * mask entry means "lit". Which of several blockers is named is not fixed:
  * the packet path first tries the blocker of a neighbouring tile on every
  * tile. Packet path: pTriIndex, pMask and the direction planes aligned.
+ *
+ * Speed: with the box unread, a ray from a light outside the scene would
+ * walk the tree's open outer cells all the way in. The packet path instead
+ * finds the triangles' box from the tree's outer shell once per call and
+ * starts each walk there, when the shell takes no more than one step per
+ * four rays of the block (the bunny's takes about 1,000, a million-triangle
+ * scene's some 60,000) and the light does not lie inside the scene already.
+ * Hand over whole images rather than small tiles to get it.
  */
 VEKR_API VekStatus VEK_CALL vekrIntersectAnySO_32f(const float* pOrigin, const float* const pDirection[3],
                                                    int32_t* pTriIndex, int32_t* pMask, VekrSize blockSize,

@@ -40,24 +40,48 @@ struct PacketSegment {
     Lanes<W> tnear, tfar, active;
 };
 
-// Clips every lane to the box (min x, y, z, max x, y, z). tfar starts as
-// given (the lane's maximum distance); returns false when no lane keeps a
-// non-empty segment. A tiny component's stand-in inverse makes its slab
-// either all-covering or empty, so it needs no test of its own.
-template <int W>
-inline bool clipToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
+// Narrows every lane's segment [tnear, tfar] to the box (min x, y, z, max x,
+// y, z). A tiny component's stand-in inverse makes its slab either
+// all-covering or empty, so it needs no test of its own.
+//
+// SkipTiny: a lane whose component on an axis is tiny, or whose slab
+// distances there are not numbers, is left unconstrained on that axis
+// instead. This is for a box that only shortens a walk that is complete
+// without it: the stand-in's slab would be wrong where the origin lies
+// within a few 1e-5 of a face.
+template <int W, bool SkipTiny = false>
+inline void narrowToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
 {
-    for (int j = 0; j < W; ++j) s.tnear[j] = _mm_setzero_ps();
     for (int a = 0; a < 3; ++a) {
         const __m128 lo = _mm_set1_ps(box[a]);
         const __m128 hi = _mm_set1_ps(box[a + 3]);
         for (int j = 0; j < W; ++j) {
             const __m128 t0 = _mm_mul_ps(_mm_sub_ps(lo, r.o[a][j]), r.inv[a][j]);
             const __m128 t1 = _mm_mul_ps(_mm_sub_ps(hi, r.o[a][j]), r.inv[a][j]);
-            s.tfar[j] = _mm_min_ps(s.tfar[j], _mm_max_ps(t0, t1));
-            s.tnear[j] = _mm_max_ps(s.tnear[j], _mm_min_ps(t0, t1));
+            const __m128 tfar = _mm_min_ps(s.tfar[j], _mm_max_ps(t0, t1));
+            const __m128 tnear = _mm_max_ps(s.tnear[j], _mm_min_ps(t0, t1));
+            if constexpr (SkipTiny) {
+                const __m128 magnitude = _mm_and_ps(r.d[a][j], _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
+                const __m128 usable =
+                    _mm_and_ps(_mm_cmpgt_ps(magnitude, _mm_set1_ps(PacketConst::tiny())), _mm_cmpord_ps(t0, t1));
+                s.tfar[j] = select(usable, tfar, s.tfar[j]);
+                s.tnear[j] = select(usable, tnear, s.tnear[j]);
+            } else {
+                s.tfar[j] = tfar;
+                s.tnear[j] = tnear;
+            }
         }
     }
+}
+
+// Clips every lane to the box from tnear = 0; tfar starts as given (the
+// lane's maximum distance). Returns false when no lane keeps a non-empty
+// segment.
+template <int W>
+inline bool clipToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
+{
+    for (int j = 0; j < W; ++j) s.tnear[j] = _mm_setzero_ps();
+    narrowToBox(r, box, s);
     for (int j = 0; j < W; ++j) s.active[j] = _mm_cmplt_ps(s.tnear[j], s.tfar[j]);
     return anyLane(s.active) != 0;
 }

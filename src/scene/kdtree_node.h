@@ -35,6 +35,7 @@ constexpr int32_t kBlockHeaderBytes = 16;   // root + two zero words
 // ---- reading -------------------------------------------------------------
 
 inline bool isLeaf(const VekrKDTreeNode& n) { return n.word0 < 0; }
+inline bool isEmptyLeaf(const VekrKDTreeNode& n) { return n.word0 < 0 && n.word1 == 0; }
 inline bool isInlineLeaf(const VekrKDTreeNode& n) { return n.word0 < 0 && n.word1 < 0; }
 
 inline int32_t splitAxis(const VekrKDTreeNode& n) { return n.word0 & 3; }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "intersect/ray_blocks.h"
+#include "intersect/tree_geometry_bound.h"
 #include "support/brute_force.h"
 #include "support/random_scene.h"
 
@@ -223,6 +224,50 @@ TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
     }
 }
 
+// One masked block of shadow rays from light through both paths against the
+// reference: every seventh ray is masked off, the others carry mask values
+// 0 to 4.
+void expectOcclusionAgrees(const TriangleSoup& soup, const PreparedScene& scene, const float light[3],
+                           const std::vector<std::array<float, 3>>& d, int32_t width, int32_t height)
+{
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock b(width, height, path);
+        for (size_t i = 0; i < b.count(); ++i) {
+            b.setDir(i, d[i].data());
+            b.mask[i] = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
+        }
+        ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
+        EXPECT_TRUE(b.guardsIntact());
+        size_t blocked = 0, close = 0;
+        const double o[3] = {light[0], light[1], light[2]};
+        for (size_t i = 0; i < b.count(); ++i) {
+            const int32_t maskIn = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
+            const double dd[3] = {d[i][0], d[i][1], d[i][2]};
+            if (maskIn < 0) {
+                EXPECT_EQ(b.mask[i], maskIn);
+                EXPECT_EQ(b.tri[i], -1);
+                continue;
+            }
+            if (b.tri[i] >= 0) {
+                EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
+                EXPECT_TRUE(blocks(soup.view(), b.tri[i], o, dd)) << name(path) << " ray " << i;
+            }
+            const ReferenceHit ref = closestHitReference(soup.view(), o, dd, 1.0);
+            if (ref.closeCall()) {
+                ++close;
+                continue;
+            }
+            blocked += ref.tri >= 0;
+            ASSERT_EQ(b.tri[i] >= 0, ref.tri >= 0) << name(path) << " ray " << i;
+            if (ref.tri < 0) {
+                EXPECT_EQ(b.mask[i], maskIn) << name(path) << " ray " << i;
+            }
+        }
+        EXPECT_GT(blocked, b.count() / 10);
+        EXPECT_LT(close, b.count() / 20);
+    }
+}
+
 TEST(ReferenceAgreement, OcclusionMatchesReferenceUnderMasks)
 {
     const TriangleSoup soup = randomSoup(0xBADC0DE8u, 400);
@@ -237,42 +282,32 @@ TEST(ReferenceAgreement, OcclusionMatchesReferenceUnderMasks)
         std::vector<std::array<float, 3>> d(static_cast<size_t>(width * height));
         for (auto& v : d)
             for (int a = 0; a < 3; ++a) v[a] = pos(rng) - light[a];
-        for (Path path : {Path::Packet, Path::Scalar}) {
-            RayBlock b(width, height, path);
-            for (size_t i = 0; i < b.count(); ++i) {
-                b.setDir(i, d[i].data());
-                b.mask[i] = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
-            }
-            ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
-            EXPECT_TRUE(b.guardsIntact());
-            size_t blocked = 0, close = 0;
-            const double o[3] = {light[0], light[1], light[2]};
-            for (size_t i = 0; i < b.count(); ++i) {
-                const int32_t maskIn = i % 7 == 3 ? -3 : static_cast<int32_t>(i % 5);
-                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
-                if (maskIn < 0) {
-                    EXPECT_EQ(b.mask[i], maskIn);
-                    EXPECT_EQ(b.tri[i], -1);
-                    continue;
-                }
-                if (b.tri[i] >= 0) {
-                    EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
-                    EXPECT_TRUE(blocks(soup.view(), b.tri[i], o, dd)) << name(path) << " ray " << i;
-                }
-                const ReferenceHit ref = closestHitReference(soup.view(), o, dd, 1.0);
-                if (ref.closeCall()) {
-                    ++close;
-                    continue;
-                }
-                blocked += ref.tri >= 0;
-                ASSERT_EQ(b.tri[i] >= 0, ref.tri >= 0) << name(path) << " ray " << i;
-                if (ref.tri < 0) {
-                    EXPECT_EQ(b.mask[i], maskIn) << name(path) << " ray " << i;
-                }
-            }
-            EXPECT_GT(blocked, b.count() / 10);
-            EXPECT_LT(close, b.count() / 20);
+        expectOcclusionAgrees(soup, scene, light, d, width, height);
+    }
+}
+
+// A block large enough for the packet walks to start at the triangles' box:
+// lights far outside, some rays exactly along an axis (their tiny components
+// must not narrow the segment) and many passing close by the box's faces.
+TEST(ReferenceAgreement, OcclusionFromOutsideTheSceneBox)
+{
+    const TriangleSoup soup = wellShaped(randomSoup(0xBADC0DEAu, 300, 4.0f, 0.8f));
+    const PreparedScene scene = prepareSah(soup, 50, 0.5f);
+    const int32_t width = 64, height = 64;
+    float box[6];
+    ASSERT_TRUE(vekr::isect::boundTreeGeometry(scene.tree->root, scene.accel.data(), width * height / 4, box));
+    std::mt19937 rng(0xBADC0DEBu);
+    std::uniform_real_distribution<float> pos(-5.0f, 5.0f);
+    const float lights[2][3] = {{25.0f, -40.0f, 12.0f}, {0.25f, 60.0f, -0.5f}};
+    for (const auto& light : lights) {
+        std::vector<std::array<float, 3>> d(static_cast<size_t>(width * height));
+        for (size_t i = 0; i < d.size(); ++i)
+            for (int a = 0; a < 3; ++a) d[i][a] = pos(rng) - light[a];
+        for (size_t i = 0; i < d.size(); i += 5) {
+            // Straight down the y axis from the second light: x and z are 0.
+            if (light[1] > 0.0f) d[i] = {0.0f, pos(rng) - light[1], 0.0f};
         }
+        expectOcclusionAgrees(soup, scene, light, d, width, height);
     }
 }
 

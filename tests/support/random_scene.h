@@ -3,6 +3,7 @@
 #ifndef VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 #define VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -101,6 +102,29 @@ inline TriangleSoup randomTriangles(uint32_t seed, int count)
         s.addTriangle(p[0], p[1], p[2]);
     }
     return s;
+}
+
+// The soup without its near-degenerate triangles: twice the area against
+// the square of the longest edge below 1e-3.
+inline TriangleSoup wellShaped(const TriangleSoup& soup)
+{
+    TriangleSoup out;
+    for (int32_t j = 0; j < soup.triangleCount(); ++j) {
+        Vec3 p[3];
+        for (int c = 0; c < 3; ++c) p[c] = soup.vertex(soup.triangles[4 * j + c]);
+        double e1[3], e2[3], e3[3];
+        for (int a = 0; a < 3; ++a) {
+            e1[a] = double(p[1][a]) - p[0][a];
+            e2[a] = double(p[2][a]) - p[0][a];
+            e3[a] = double(p[2][a]) - p[1][a];
+        }
+        const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                             e1[0] * e2[1] - e1[1] * e2[0]};
+        auto sq = [](const double* v) { return v[0] * v[0] + v[1] * v[1] + v[2] * v[2]; };
+        const double longest = std::max({sq(e1), sq(e2), sq(e3)});
+        if (std::sqrt(sq(n)) > 1e-3 * longest) out.addTriangle(p[0], p[1], p[2]);
+    }
+    return out;
 }
 
 // The bunny of the shared data folder ("v x y z" and "f a b c" lines,
