@@ -165,7 +165,12 @@ VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* pOrigin, co
  * starts each walk there, when the shell takes no more than one step per
  * four rays of the block (the bunny's takes about 1,000, a million-triangle
  * scene's some 60,000) and the light does not lie inside the scene already.
- * Hand over whole images rather than small tiles to get it.
+ * Hand over whole images rather than small tiles to get it. This relies on
+ * the tree listing each triangle in every leaf whose cell it crosses, as the
+ * library's builds do. With a build box, a triangle's part outside that box
+ * belongs to no leaf: a ray that meets only that part may then be reported
+ * blocked by the ray-by-ray path, which walks from the light and can meet
+ * the triangle in an outer cell on the way, and lit by the packet path.
  */
 VEKR_API VekStatus VEK_CALL vekrIntersectAnySO_32f(const float* pOrigin, const float* const pDirection[3],
                                                    int32_t* pTriIndex, int32_t* pMask, VekrSize blockSize,

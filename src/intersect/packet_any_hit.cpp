@@ -157,17 +157,20 @@ void packetOcclusion(const OcclusionBlock& b, const SceneView& scene)
     }
 
     // A light outside the scene would walk the open outer cells of the tree
-    // all the way in. The walks start where the triangles do when their box
-    // can be found for at most a quarter step per ray; a tree whose outer
-    // shell is larger than that is walked from the origin.
+    // all the way in. The walks start where the triangles do when the sides
+    // of their box that face the light can be found for at most a quarter
+    // step per ray; a tree whose outer shell is larger than that is walked
+    // from the origin.
     float box[6];
     const float* geometry = nullptr;
-    if (!liesInClosedCell(scene.root, b.origin) &&
-        boundTreeGeometry(scene.root, scene.accel, static_cast<size_t>(width) * static_cast<size_t>(height) / 4, box)) {
+    const unsigned facing = openSidesAt(scene.root, b.origin);
+    if (facing != 0 && boundTreeGeometry(scene.root, scene.accel,
+                                         static_cast<size_t>(width) * static_cast<size_t>(height) / 4, facing, box)) {
         // The slab distances are products of estimated reciprocals: grow the
         // box well beyond their error, which scales with the coordinates.
         float scale = 0.0f;
-        for (int a = 0; a < 6; ++a) scale = std::fmax(scale, std::fabs(box[a]));
+        for (int s = 0; s < 6; ++s)
+            if (std::isfinite(box[s])) scale = std::fmax(scale, std::fabs(box[s]));
         for (int a = 0; a < 3; ++a) scale = std::fmax(scale, std::fabs(b.origin[a]));
         const float margin = scale * 0x1p-12f;
         for (int a = 0; a < 3; ++a) {

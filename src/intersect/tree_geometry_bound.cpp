@@ -14,6 +14,8 @@ bool boundTriangleRecord(const VekrTriangleAccel& r, double box[6])
 {
     if (r.axes == 0) return false;
     const int k = (r.axes >> 4) & 3, u = (r.axes >> 2) & 3, v = r.axes & 3;
+    // Anything but a permutation of the three axes is not a record.
+    if (k == 3 || u == 3 || v == 3 || k == u || k == v || u == v) return false;
     // The edge fields are the edges scaled by q = s / N[k]; their cross
     // product in (u, v) is q itself, which undoes the scaling. Where that
     // difference cancels badly (a sliver), the corners are not trusted.
@@ -54,17 +56,21 @@ namespace {
 struct Cell {
     double lo[3], hi[3];
 
-    bool closed() const
+    // Whether the cell is bounded on every side in `sides`.
+    bool closedOn(unsigned sides) const
     {
-        for (int a = 0; a < 3; ++a)
-            if (!(lo[a] > -kInf && hi[a] < kInf)) return false;
+        for (int a = 0; a < 3; ++a) {
+            if ((sides >> a & 1) && !(lo[a] > -kInf)) return false;
+            if ((sides >> (a + 3) & 1) && !(hi[a] < kInf)) return false;
+        }
         return true;
     }
 };
 
 }  // namespace
 
-bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* accel, size_t budget, float box[6])
+bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* accel, size_t budget, unsigned sides,
+                       float box[6])
 {
     struct Entry {
         const VekrKDTreeNode* node;
@@ -82,8 +88,9 @@ bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* acce
         }
     };
     size_t steps = 0;
-    // Every node visited here has an open cell; closed children are taken
-    // in whole from the parent's split.
+    bool any = false;
+    // Every node visited here is open on one of the sides; children closed
+    // on all of them are taken in whole from the parent's split.
     for (;;) {
         if (++steps > budget) return false;
         const VekrKDTreeNode* n = at.node;
@@ -99,6 +106,7 @@ bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* acce
                 double t[6];
                 if (!boundTriangleRecord(r, t)) return false;
                 include(t, t + 3);
+                any = true;
             }
         } else {
             const int a = kd::splitAxis(*n);
@@ -108,11 +116,12 @@ bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* acce
             child[0].cell.hi[a] = std::fmin(child[0].cell.hi[a], split);
             child[1].cell.lo[a] = std::fmax(child[1].cell.lo[a], split);
             int open = 0;
-            for (Entry& c : child) {
-                if (!c.cell.closed()) {
-                    open |= &c == child ? 1 : 2;
-                } else if (!kd::isEmptyLeaf(*c.node)) {
-                    include(c.cell.lo, c.cell.hi);
+            for (int c = 0; c < 2; ++c) {
+                if (!child[c].cell.closedOn(sides)) {
+                    open |= 1 << c;
+                } else if (!kd::isEmptyLeaf(*child[c].node)) {
+                    include(child[c].cell.lo, child[c].cell.hi);
+                    any = true;
                 }
             }
             if (open == 3) {
@@ -128,31 +137,34 @@ bool boundTreeGeometry(const VekrKDTreeNode* root, const VekrTriangleAccel* acce
         if (top == 0) break;
         at = stack[--top];
     }
-    if (!(bound[0] <= bound[3] && bound[1] <= bound[4] && bound[2] <= bound[5])) return false;
-    for (int a = 0; a < 6; ++a) {
+    if (!any) return false;
+    for (int s = 0; s < 6; ++s) {
+        const bool isMax = s >= 3;
+        const float outward = isMax ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+        if (!(sides >> s & 1)) {
+            box[s] = outward;
+            continue;
+        }
+        if (!std::isfinite(bound[s])) return false;
         // Round outwards so that the float box still holds the double one.
-        const float f = static_cast<float>(bound[a]);
-        box[a] = a < 3 ? (f > bound[a] ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f)
-                       : (f < bound[a] ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f);
+        const float f = static_cast<float>(bound[s]);
+        box[s] = (isMax ? f < bound[s] : f > bound[s]) ? std::nextafter(f, outward) : f;
+        if (!std::isfinite(box[s])) return false;
     }
-    for (int a = 0; a < 6; ++a)
-        if (!std::isfinite(box[a])) return false;
     return true;
 }
 
-bool liesInClosedCell(const VekrKDTreeNode* root, const float p[3])
+unsigned openSidesAt(const VekrKDTreeNode* root, const float p[3])
 {
-    bool openBelow[3] = {true, true, true}, openAbove[3] = {true, true, true};
+    unsigned open = kAllSides;
     const VekrKDTreeNode* n = root;
     while (!kd::isLeaf(*n)) {
         const int a = kd::splitAxis(*n);
         const bool below = p[a] < kd::splitPosition(*n);
-        (below ? openAbove : openBelow)[a] = false;
+        open &= ~(1u << (below ? a + 3 : a));
         n = kd::child(n, below ? 0 : 1);
     }
-    for (int a = 0; a < 3; ++a)
-        if (openBelow[a] || openAbove[a]) return false;
-    return true;
+    return open;
 }
 
 }  // namespace vekr::isect

@@ -13,7 +13,8 @@
 using namespace vekr_test;
 using vekr::isect::boundTreeGeometry;
 using vekr::isect::boundTriangleRecord;
-using vekr::isect::liesInClosedCell;
+using vekr::isect::kAllSides;
+using vekr::isect::openSidesAt;
 
 namespace {
 
@@ -70,6 +71,9 @@ TEST(TreeGeometryBound, RecordCornersComeBackOrAreRefused)
     const VekrTriangleAccel degenerate{};
     double box[6];
     EXPECT_FALSE(boundTriangleRecord(degenerate, box));
+    VekrTriangleAccel notARecord = records[0];
+    notARecord.axes = (3 << 4) | (1 << 2) | 2;
+    EXPECT_FALSE(boundTriangleRecord(notARecord, box));
 }
 
 // The box holds every triangle of the scene and lies within the scene box,
@@ -82,7 +86,7 @@ TEST(TreeGeometryBound, ShellBoxHoldsTheSceneAndRespectsTheBudget)
     const PreparedScene scenes[] = {prepareSah(soup, 50, 0.5f), prepareMidpoint(soup, 12, 4)};
     for (const PreparedScene& scene : scenes) {
         float box[6];
-        ASSERT_TRUE(boundTreeGeometry(scene.tree->root, scene.accel.data(), 1u << 20, box));
+        ASSERT_TRUE(boundTreeGeometry(scene.tree->root, scene.accel.data(), 1u << 20, kAllSides, box));
         for (int32_t v = 0; v < soup.vertexCount(); ++v)
             for (int a = 0; a < 3; ++a) {
                 const float x = soup.vertices[3 * static_cast<size_t>(v) + a];
@@ -94,23 +98,33 @@ TEST(TreeGeometryBound, ShellBoxHoldsTheSceneAndRespectsTheBudget)
             EXPECT_GE(box[a], scene.box[a] - slack);
             EXPECT_LE(box[a + 3], scene.box[a + 3] + slack);
         }
-        EXPECT_FALSE(boundTreeGeometry(scene.tree->root, scene.accel.data(), 8, box));
+        EXPECT_FALSE(boundTreeGeometry(scene.tree->root, scene.accel.data(), 8, kAllSides, box));
+        // The top side alone: the others are left open.
+        ASSERT_TRUE(boundTreeGeometry(scene.tree->root, scene.accel.data(), 1u << 20, 1u << 4, box));
+        EXPECT_TRUE(std::isinf(box[0]) && std::isinf(box[3]) && std::isinf(box[5]));
+        for (int32_t v = 0; v < soup.vertexCount(); ++v) EXPECT_GE(box[4], soup.vertices[3 * static_cast<size_t>(v) + 1]);
+        EXPECT_LE(box[4], scene.box[4] + 1e-3f * (scene.box[4] - scene.box[1]));
     }
     soup.addTriangle(Vec3{9.0f, 9.0f, 9.0f}, Vec3{9.5f, 9.5f, 9.5f}, Vec3{10.0f, 10.0f, 10.000001f});
     const PreparedScene withSliver = prepareSah(soup, 50, 0.5f);
     float box[6];
-    EXPECT_FALSE(boundTreeGeometry(withSliver.tree->root, withSliver.accel.data(), 1u << 20, box));
+    EXPECT_FALSE(boundTreeGeometry(withSliver.tree->root, withSliver.accel.data(), 1u << 20, kAllSides, box));
+    // Facing away from it, the sliver does not matter.
+    EXPECT_TRUE(boundTreeGeometry(withSliver.tree->root, withSliver.accel.data(), 1u << 20, 0x7u, box));
 }
 
-// A point deep inside the scene lies in a closed cell, one outside it in an
-// open one; a tree that is a single leaf has only the open cell.
-TEST(TreeGeometryBound, ClosedCellsAreInsideTheSplits)
+// A point deep inside the scene lies in a closed cell; one beyond the scene
+// on +x lies in a cell open on that side and closed on -x; a tree that is a
+// single leaf is open everywhere.
+TEST(TreeGeometryBound, OpenSidesOfAPointsCell)
 {
     const TriangleSoup soup = randomSoup(0x6E0B0D03u, 300);
     const PreparedScene sah = prepareSah(soup, 50, 0.5f);
     const float inside[3] = {0.1f, -0.2f, 0.3f}, outside[3] = {40.0f, 0.0f, 0.0f};
-    EXPECT_TRUE(liesInClosedCell(sah.tree->root, inside));
-    EXPECT_FALSE(liesInClosedCell(sah.tree->root, outside));
+    EXPECT_EQ(openSidesAt(sah.tree->root, inside), 0u);
+    const unsigned open = openSidesAt(sah.tree->root, outside);
+    EXPECT_TRUE(open & (1u << 3));
+    EXPECT_FALSE(open & 1u);
     const PreparedScene leaf = prepareMidpoint(soup, 0, 1000);
-    EXPECT_FALSE(liesInClosedCell(leaf.tree->root, inside));
+    EXPECT_EQ(openSidesAt(leaf.tree->root, inside), kAllSides);
 }
