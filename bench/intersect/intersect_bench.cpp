@@ -5,6 +5,7 @@
 // (distances, masks) are restored outside the timed region.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
