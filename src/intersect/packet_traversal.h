@@ -12,6 +12,7 @@
 
 #include "intersect/ray_block.h"
 #include "intersect/packet_lanes.h"
+#include "intersect/triangle_test.h"
 #include "scene/kdtree_node.h"
 #include "vekr_scene.h"
 
@@ -185,7 +186,7 @@ struct TriangleLanes {
 template <int W>
 inline bool intersectTriangle(const VekrTriangleAccel& R, const PacketRays<W>& r, TriangleLanes<W>& out)
 {
-    const int k = (R.axes >> 4) & 3, ua = (R.axes >> 2) & 3, va = R.axes & 3;
+    const int k = recordAxisK(R.axes), ua = recordAxisU(R.axes), va = recordAxisV(R.axes);
     const __m128 nu = _mm_set1_ps(R.nu), nv = _mm_set1_ps(R.nv);
     const __m128 pk = _mm_set1_ps(R.pk), pu = _mm_set1_ps(R.pu), pv = _mm_set1_ps(R.pv);
     const __m128 e2u = _mm_set1_ps(R.e2u), e2v = _mm_set1_ps(R.e2v);

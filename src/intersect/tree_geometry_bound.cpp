@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "intersect/triangle_test.h"
 #include "scene/kdtree_node.h"
 
 namespace vekr::isect {
@@ -13,7 +14,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 bool boundTriangleRecord(const VekrTriangleAccel& r, double box[6])
 {
     if (r.axes == 0) return false;
-    const int k = (r.axes >> 4) & 3, u = (r.axes >> 2) & 3, v = r.axes & 3;
+    const int k = recordAxisK(r.axes), u = recordAxisU(r.axes), v = recordAxisV(r.axes);
     // Anything but a permutation of the three axes is not a record.
     if (k == 3 || u == 3 || v == 3 || k == u || k == v || u == v) return false;
     // The edge fields are the edges scaled by q = s / N[k]; their cross
