@@ -159,19 +159,15 @@ VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* pOrigin, co
  * the packet path first tries the blocker of a neighbouring tile on every
  * tile. Packet path: pTriIndex, pMask and the direction planes aligned.
  *
- * Speed: with the box unread, a ray from a light outside the scene would
- * walk the tree's open outer cells all the way in. The packet path instead
- * finds the sides of the triangles' box that face the light from the tree's
- * outer shell once per call and starts each walk there, when that part of
- * the shell takes no more than one step per four rays of the block (about
- * 400 steps for the bunny, some 33,000 for a million-triangle scene) and the
- * light does not lie inside the scene already.
- * Hand over whole images rather than small tiles to get it. This relies on
- * the tree listing each triangle in every leaf whose cell it crosses, as the
- * library's builds do. With a build box, a triangle's part outside that box
- * belongs to no leaf: a ray that meets only that part may then be reported
- * blocked by the ray-by-ray path, which walks from the light and can meet
- * the triangle in an outer cell on the way, and lit by the packet path.
+ * Both paths walk every segment from the light to its target with no box
+ * clip, through every cell it touches, including the zero-thickness cells
+ * that hold triangles lying in a split plane (walls, floors, boxes). With
+ * a build box, a triangle's part outside that box belongs to no leaf: a ray
+ * that crosses only that part is found blocked only when its walk passes a
+ * cell that lists the triangle, on either path alike.
+ * Speed: with the box unread, a ray from a light far outside the scene also
+ * walks the tree's open outer cells on its way in; keep lights near the
+ * scene where that matters.
  */
 VEKR_API VekStatus VEK_CALL vekrIntersectAnySO_32f(const float* pOrigin, const float* const pDirection[3],
                                                    int32_t* pTriIndex, int32_t* pMask, VekrSize blockSize,

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "intersect/tree_geometry_bound.h"
 #include "ray_workloads.h"
 #include "support/bench_scenes.h"
 
@@ -175,28 +174,6 @@ void occlusion(benchmark::State& state, bool packet)
     reportRays(state, s, s.w1Hits);
 }
 
-// The once-per-call cost of the any-hit packet path's triangle box: the walk
-// over the tree's outer shell for the sides that face the W2 light. Run on
-// its own the shell stays in the cache, so this is the warm cost; in a W2
-// call the packets have evicted it in between.
-void geometryBox(benchmark::State& state)
-{
-    const SceneSet& s = sceneSet(static_cast<int>(state.range(0)));
-    if (!s.ok) {
-        state.SkipWithError("scene unavailable");
-        return;
-    }
-    const VekrIntersectContext ctx = s.context();
-    const unsigned sides = vekr::isect::openSidesAt(ctx.pRootNode, s.cam.light);
-    float box[6];
-    bool found = false;
-    for (auto _ : state) {
-        found = vekr::isect::boundTreeGeometry(ctx.pRootNode, ctx.pAccel, SIZE_MAX, sides, box);
-        benchmark::DoNotOptimize(box);
-    }
-    state.counters["found"] = found ? 1.0 : 0.0;
-}
-
 void registerAll()
 {
     struct Entry {
@@ -220,10 +197,6 @@ void registerAll()
             ->Arg(kSpheres)
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("W2/geometry_box", geometryBox)
-        ->Arg(kBunny)
-        ->Arg(kSpheres)
-        ->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // triangle, so the tile loop keeps one occluder from tile to tile and tries
 // it on a whole tile before any tree walk; only the rays it leaves unblocked
 // go through the packet kernels.
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,7 +12,6 @@
 #include "intersect/packet_tiles.h"
 #include "intersect/packet_traversal.h"
 #include "intersect/scalar_shared_origin.h"
-#include "intersect/tree_geometry_bound.h"
 
 namespace vekr::isect {
 namespace {
@@ -39,17 +37,15 @@ inline void markBlocked(const OcclusionPlanes& out, size_t at, __m128i blocker)
     _mm_store_si128(m, select(blocked, _mm_set1_epi32(-1), _mm_load_si128(m)));
 }
 
-// One packet over [0, 1.0001], narrowed to the triangles' box when the call
-// knows it (geometry, else null). searching: the lanes
-// still looking for a blocker. A W = 1 packet keeps the first blocker of a
-// lane; in a W = 2 packet a triangle tested later for the other rays may
-// replace it. Stack regions that lie behind every searching lane are
-// passed over: a shadow ray ends inside the scene, so most of the stack is
-// left when it reaches its target, and walking those regions down to a
-// leaf each cannot block it.
+// One packet over [0, 1.0001] from the light, with no box clip: the walk
+// must pass every cell the segment touches, flat ones included, because a
+// triangle lying in a split plane is listed only in the zero-thickness cell
+// there. searching: the lanes still looking for a blocker. A W = 1 packet
+// keeps the first blocker of a lane; in a W = 2 packet a triangle tested
+// later for the other rays may replace it.
 template <int W>
 void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>& lanes,
-                  const SceneView& scene, const float* geometry, const OcclusionPlanes& out)
+                  const SceneView& scene, const OcclusionPlanes& out)
 {
     const size_t stride = static_cast<size_t>(in.width);
     PacketRays<W> r = loadPacketRays<W>(in, base);
@@ -58,12 +54,6 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
     Lanes<W> searching = lanes;
     s.tnear = splat<W>(0.0f);
     s.tfar = splat<W>(PacketConst::anyHitExit());
-    if (geometry) {
-        // A ray that misses the triangles' box cannot be blocked.
-        narrowToBox<W, true>(r, geometry, s);
-        for (int j = 0; j < W; ++j) searching[j] = _mm_and_ps(searching[j], _mm_cmple_ps(s.tnear[j], s.tfar[j]));
-        if (!anyLane(searching)) return;
-    }
     s.active = searching;
     IntLanes<W> blocker;
     for (int j = 0; j < W; ++j) blocker[j] = _mm_set1_epi32(-1);
@@ -101,7 +91,7 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
         seg.active = searching;
         return anyLane(searching) != 0;
     };
-    traversePacket<W, true>(scene.root, code, r, s, testLeaf, resume);
+    traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
 
     for (int j = 0; j < W; ++j) markBlocked(out, base + j * stride, blocker[j]);
 }
@@ -156,30 +146,6 @@ void packetOcclusion(const OcclusionBlock& b, const SceneView& scene)
         break;
     }
 
-    // A light outside the scene would walk the open outer cells of the tree
-    // all the way in. The walks start where the triangles do when the sides
-    // of their box that face the light can be found for at most a quarter
-    // step per ray; a tree whose outer shell is larger than that is walked
-    // from the origin.
-    float box[6];
-    const float* geometry = nullptr;
-    const unsigned facing = openSidesAt(scene.root, b.origin);
-    if (facing != 0 && boundTreeGeometry(scene.root, scene.accel,
-                                         static_cast<size_t>(width) * static_cast<size_t>(height) / 4, facing, box)) {
-        // The slab distances are products of estimated reciprocals: grow the
-        // box well beyond their error, which scales with the coordinates.
-        float scale = 0.0f;
-        for (int s = 0; s < 6; ++s)
-            if (std::isfinite(box[s])) scale = std::fmax(scale, std::fabs(box[s]));
-        for (int a = 0; a < 3; ++a) scale = std::fmax(scale, std::fabs(b.origin[a]));
-        const float margin = scale * 0x1p-12f;
-        for (int a = 0; a < 3; ++a) {
-            box[a] -= margin;
-            box[a + 3] += margin;
-        }
-        geometry = box;
-    }
-
     forEachTile(width, height, [&](size_t base) {
         __m128 live[4];
         int anyLive = 0;
@@ -198,7 +164,7 @@ void packetOcclusion(const OcclusionBlock& b, const SceneView& scene)
         if (tc.coherent) {
             for (size_t half = 0; half < 2; ++half) {
                 const size_t at = base + 2 * half * stride;
-                anyHitKernel<2>(in, at, tc.lowest, allLanes<2>(), scene, geometry, out);
+                anyHitKernel<2>(in, at, tc.lowest, allLanes<2>(), scene, out);
                 // Keep the second row's blocker only if it blocked that whole row.
                 const bool rowBlocked =
                     _mm_movemask_ps(notNegative(mask + at + stride)) == 0;
@@ -209,7 +175,7 @@ void packetOcclusion(const OcclusionBlock& b, const SceneView& scene)
         forEachCodeRow(tc, [&](int row, int code, __m128 lanes) {
             Lanes<1> l;
             l[0] = lanes;
-            anyHitKernel<1>(in, base + row * stride, code, l, scene, geometry, out);
+            anyHitKernel<1>(in, base + row * stride, code, l, scene, out);
         });
     });
 }

@@ -44,13 +44,7 @@ struct PacketSegment {
 // Narrows every lane's segment [tnear, tfar] to the box (min x, y, z, max x,
 // y, z). A tiny component's stand-in inverse makes its slab either
 // all-covering or empty, so it needs no test of its own.
-//
-// SkipTiny: a lane whose component on an axis is tiny, or whose slab
-// distances there are not numbers, is left unconstrained on that axis
-// instead. This is for a box that only shortens a walk that is complete
-// without it: the stand-in's slab would be wrong where the origin lies
-// within a few 1e-5 of a face.
-template <int W, bool SkipTiny = false>
+template <int W>
 inline void narrowToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
 {
     for (int a = 0; a < 3; ++a) {
@@ -59,18 +53,8 @@ inline void narrowToBox(const PacketRays<W>& r, const float* box, PacketSegment<
         for (int j = 0; j < W; ++j) {
             const __m128 t0 = _mm_mul_ps(_mm_sub_ps(lo, r.o[a][j]), r.inv[a][j]);
             const __m128 t1 = _mm_mul_ps(_mm_sub_ps(hi, r.o[a][j]), r.inv[a][j]);
-            const __m128 tfar = _mm_min_ps(s.tfar[j], _mm_max_ps(t0, t1));
-            const __m128 tnear = _mm_max_ps(s.tnear[j], _mm_min_ps(t0, t1));
-            if constexpr (SkipTiny) {
-                const __m128 magnitude = _mm_and_ps(r.d[a][j], _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
-                const __m128 usable =
-                    _mm_and_ps(_mm_cmpgt_ps(magnitude, _mm_set1_ps(PacketConst::tiny())), _mm_cmpord_ps(t0, t1));
-                s.tfar[j] = select(usable, tfar, s.tfar[j]);
-                s.tnear[j] = select(usable, tnear, s.tnear[j]);
-            } else {
-                s.tfar[j] = tfar;
-                s.tnear[j] = tnear;
-            }
+            s.tfar[j] = _mm_min_ps(s.tfar[j], _mm_max_ps(t0, t1));
+            s.tnear[j] = _mm_max_ps(s.tnear[j], _mm_min_ps(t0, t1));
         }
     }
 }
@@ -100,14 +84,7 @@ inline void addExitMargin(PacketSegment<W>& s)
 //   resumeActive(seg) -> bool   at a resume, with tnear already advanced to
 //                               each lane's tfar: sets seg.active and says
 //                               whether any lane still needs the stack
-//
-// DropSpent: at a resume, a lane takes part in the popped region only if
-// that region still lies ahead of it (tnear < its tfar there), and a region
-// that lies behind every such lane is passed over without a descent. A lane
-// has already walked every cell of its segment up to tnear, so such a
-// region holds no triangle that it could meet there for the first time; the
-// plain rule walks it anyway, down to the leaf on one side of each split.
-template <int W, bool DropSpent = false, class LeafTest, class ResumeRule>
+template <int W, class LeafTest, class ResumeRule>
 inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRays<W>& r, PacketSegment<W>& s,
                            LeafTest&& testLeaf, ResumeRule&& resumeActive)
 {
@@ -156,19 +133,9 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
         if (testLeaf(node) || top == 0) return;
         s.tnear = s.tfar;
         if (!resumeActive(s)) return;
-        for (;;) {
-            --top;
-            node = stack[top].node;
-            s.tfar = stack[top].tfar;
-            if constexpr (!DropSpent) break;
-            Lanes<W> ahead;
-            for (int j = 0; j < W; ++j) ahead[j] = _mm_and_ps(s.active[j], _mm_cmplt_ps(s.tnear[j], s.tfar[j]));
-            if (anyLane(ahead)) {
-                s.active = ahead;
-                break;
-            }
-            if (top == 0) return;
-        }
+        --top;
+        node = stack[top].node;
+        s.tfar = stack[top].tfar;
     }
 }
 

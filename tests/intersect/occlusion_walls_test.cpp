@@ -1,0 +1,333 @@
+// Shadow rays against axis-aligned geometry: the scenes that walls, floors
+// and boxes make, where triangles lie exactly on the planes the tree
+// builder splits at and end up in cells of zero thickness. A walk that
+// passes over such a cell, or that starts somewhere other than the light,
+// lets light through walls; random soups almost never show it. Both paths
+// are held to the double-precision brute force on every ray it does not
+// call close, and to each other.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "intersect/ray_blocks.h"
+#include "support/random_scene.h"
+
+using namespace vekr_test;
+
+namespace {
+
+// Quad on the plane x[axis] = at spanning [lo, hi] on the two other axes
+// (in increasing axis order), as two triangles sharing a diagonal.
+void addQuad(TriangleSoup& s, int axis, float at, const float lo[2], const float hi[2])
+{
+    const int u = (axis + 1) % 3 < (axis + 2) % 3 ? (axis + 1) % 3 : (axis + 2) % 3;
+    const int v = 3 - axis - u;
+    auto corner = [&](float cu, float cv) {
+        Vec3 p{};
+        p[axis] = at;
+        p[u] = cu;
+        p[v] = cv;
+        return p;
+    };
+    const Vec3 a = corner(lo[0], lo[1]), b = corner(hi[0], lo[1]), c = corner(hi[0], hi[1]), d = corner(lo[0], hi[1]);
+    s.addTriangle(a, b, c);
+    s.addTriangle(a, c, d);
+}
+
+// The six walls of the box [lo, hi]^3, each cut into n x n quads.
+void addRoom(TriangleSoup& s, float lo, float hi, int n)
+{
+    const float step = (hi - lo) / static_cast<float>(n);
+    for (int axis = 0; axis < 3; ++axis)
+        for (float at : {lo, hi})
+            for (int i = 0; i < n; ++i)
+                for (int j = 0; j < n; ++j) {
+                    const float a[2] = {lo + step * static_cast<float>(i), lo + step * static_cast<float>(j)};
+                    const float b[2] = {a[0] + step, a[1] + step};
+                    addQuad(s, axis, at, a, b);
+                }
+}
+
+// An SAH tree over the soup, optionally confined to a build box.
+PreparedScene sahTree(const TriangleSoup& soup, int32_t depth, float factor, const float* buildBox = nullptr)
+{
+    PreparedScene s = prepareRecords(soup, nullptr);
+    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, 256, buildBox};
+    EXPECT_EQ(vekrKDTreeBuildAlloc(&s.tree->root, soup.vertices.data(), soup.triangles.data(), soup.vertexCount(),
+                                   soup.triangleCount(), &s.tree->size, &p),
+              vekStsOk);
+    return s;
+}
+
+struct Outcome {
+    size_t blocked = 0, lit = 0, close = 0, wrong = 0;
+};
+
+// Shadow rays from light to the targets, a width x height block through
+// both paths. A ray the brute force calls close (a crossing near an edge or
+// near either end of the segment) is only counted. On every other ray both
+// paths must agree with the brute force; with a build box that cuts the
+// scene (checkReference false) the brute force does not apply, and the
+// paths must agree with each other. Every named blocker must block.
+Outcome expectSameShadows(const TriangleSoup& soup, const PreparedScene& scene, const float light[3],
+                          const std::vector<Vec3>& targets, int32_t width, const std::string& what,
+                          bool checkReference = true)
+{
+    const int32_t height = static_cast<int32_t>(targets.size()) / width;
+    RayBlock packet(width, height, Path::Packet), scalar(width, height, Path::Scalar);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const float d[3] = {targets[i][0] - light[0], targets[i][1] - light[1], targets[i][2] - light[2]};
+        packet.setDir(i, d);
+        scalar.setDir(i, d);
+    }
+    EXPECT_EQ(packet.any(scene.context(), light), vekStsOk);
+    EXPECT_EQ(scalar.any(scene.context(), light), vekStsOk);
+    EXPECT_TRUE(packet.guardsIntact() && scalar.guardsIntact()) << what;
+    Outcome out;
+    const double o[3] = {light[0], light[1], light[2]};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const double d[3] = {double(packet.dir.x[i]), double(packet.dir.y[i]), double(packet.dir.z[i])};
+        for (const RayBlock* b : {&packet, &scalar})
+            if (b->tri[i] >= 0) {
+                EXPECT_EQ(b->mask[i], -1) << what << " ray " << i;
+            }
+        const ReferenceHit ref = closestHitReference(soup.view(), o, d, 1.0);
+        if (ref.closeCall()) {
+            ++out.close;
+            continue;
+        }
+        const bool packetBlocked = packet.mask[i] < 0, scalarBlocked = scalar.mask[i] < 0;
+        // Report the first few disagreements only: a leak shows up as
+        // whole blocks of rays.
+        auto disagree = [&](const char* path, bool blocked, bool expected) {
+            if (blocked == expected) return;
+            if (++out.wrong <= 5)
+                ADD_FAILURE() << what << ": " << path << " ray " << i << " (row " << i / width << ", column "
+                              << i % width << ") " << (blocked ? "blocked" : "lit") << ", expected "
+                              << (expected ? "blocked" : "lit");
+        };
+        if (checkReference) {
+            disagree("packet path", packetBlocked, ref.tri >= 0);
+            disagree("scalar path", scalarBlocked, ref.tri >= 0);
+            for (const RayBlock* b : {&packet, &scalar})
+                if (b->tri[i] >= 0) {
+                    EXPECT_TRUE(blocks(soup.view(), b->tri[i], o, d)) << what << " ray " << i;
+                }
+        } else {
+            disagree("packet path (against the scalar path)", packetBlocked, scalarBlocked);
+        }
+        (packetBlocked ? out.blocked : out.lit) += 1;
+    }
+    return out;
+}
+
+// A w x h grid of targets on the plane x[axis] = at, spanning [lo, hi] on
+// the other two axes.
+std::vector<Vec3> targetGrid(int axis, float at, float lo, float hi, int32_t w, int32_t h)
+{
+    std::vector<Vec3> t;
+    const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+    for (int32_t r = 0; r < h; ++r)
+        for (int32_t c = 0; c < w; ++c) {
+            Vec3 p{};
+            p[axis] = at;
+            p[u] = lo + (hi - lo) * (static_cast<float>(c) + 0.5f) / static_cast<float>(w);
+            p[v] = lo + (hi - lo) * (static_cast<float>(r) + 0.5f) / static_cast<float>(h);
+            t.push_back(p);
+        }
+    return t;
+}
+
+}  // namespace
+
+// One triangle in the plane x = 0.5; two unused vertices make the root cell
+// [-1, 1]^3, so the builder cuts a face at x = 0.5 and lists the triangle
+// only in the flat cell there. The shadow ray reaches that cell as the far
+// child with an empty segment [0.5714, 0.5714], and must still test it. The
+// ray sits in element 0 of a 4 x 4 block with the others switched off, so
+// the occluder cache stays empty and the packet walk alone decides.
+TEST(OcclusionWalls, PlanarTriangleListedOnlyInAFlatCellBlocks)
+{
+    TriangleSoup soup;
+    soup.addVertex(0.5f, 0.0f, 0.0f);
+    soup.addVertex(0.5f, 1.0f, 0.0f);
+    soup.addVertex(0.5f, 0.0f, 1.0f);
+    soup.addVertex(-1.0f, -1.0f, -1.0f);
+    soup.addVertex(1.0f, 1.0f, 1.0f);
+    soup.addTriangle(0, 1, 2);
+    const float light[3] = {0.9f, 0.3f, 0.2f};
+    const float d[3] = {0.2f - 0.9f, 0.25f - 0.3f, 0.3f - 0.2f};
+    for (int32_t depth : {4, 50}) {
+        const PreparedScene scene = sahTree(soup, depth, 1.0f);
+        for (Path path : {Path::Packet, Path::Scalar}) {
+            RayBlock b(4, 4, path);
+            b.mask.fill(-1);
+            b.mask[0] = 0;
+            b.setDir(0, d);
+            ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
+            EXPECT_EQ(b.mask[0], -1) << name(path) << " depth " << depth;
+            EXPECT_EQ(b.tri[0], 0) << name(path) << " depth " << depth;
+        }
+    }
+}
+
+// A closed room of axis-aligned quads. With the light inside, every point
+// just outside a wall is in shadow and every point inside is lit; with the
+// light outside, every point inside is in shadow. Trees of both ends of the
+// split factor, shallow and deep, and build boxes that enclose the room or
+// cut through it.
+TEST(OcclusionWalls, ClosedRoomLetsNoLightThrough)
+{
+    TriangleSoup soup;
+    addRoom(soup, -1.0f, 1.0f, 4);
+    const float enclosing[6] = {-3.0f, -3.0f, -3.0f, 3.0f, 3.0f, 3.0f};
+    const float cutting[6] = {-0.5f, -2.0f, -2.0f, 2.0f, 0.25f, 2.0f};
+    struct Build {
+        int32_t depth;
+        float factor;
+        const float* box;
+    };
+    const Build builds[] = {{50, 1.0f, nullptr}, {4, 1.0f, nullptr}, {50, 0.0f, nullptr}, {12, 0.5f, nullptr},
+                            {50, 1.0f, enclosing}, {50, 1.0f, cutting}};
+    const float inside[2][3] = {{0.3f, 0.2f, -0.1f}, {0.0f, 0.0f, 0.0f}};
+    const float outside[2][3] = {{3.0f, 0.5f, 0.2f}, {-0.25f, -6.0f, 0.125f}};
+    for (const Build& build : builds) {
+        const PreparedScene scene = sahTree(soup, build.depth, build.factor, build.box);
+        const bool cut = build.box == cutting;
+        const std::string tree = "depth " + std::to_string(build.depth) + " factor " + std::to_string(build.factor) +
+                                 (build.box ? (cut ? " cutting box" : " enclosing box") : "");
+        for (const auto& light : inside) {
+            for (int axis = 0; axis < 3; ++axis)
+                for (float at : {-1.25f, 1.25f}) {
+                    // Behind the wall, all dark; and the same directions
+                    // stopped short of the wall, all lit.
+                    const auto behind = targetGrid(axis, at, -1.4f, 1.4f, 32, 32);
+                    const Outcome dark = expectSameShadows(soup, scene, light, behind, 32, tree + " behind", !cut);
+                    if (!cut) {
+                        EXPECT_EQ(dark.lit, 0u) << tree;
+                        EXPECT_GT(dark.blocked, 900u) << tree;
+                    }
+                    const auto before = targetGrid(axis, at * 0.7f, -0.6f, 0.6f, 16, 16);
+                    const Outcome lit = expectSameShadows(soup, scene, light, before, 16, tree + " inside", !cut);
+                    if (!cut) {
+                        EXPECT_EQ(lit.blocked, 0u) << tree;
+                    }
+                }
+        }
+        for (const auto& light : outside) {
+            std::vector<Vec3> targets;
+            std::mt19937 rng(17);
+            std::uniform_real_distribution<float> pos(-0.95f, 0.95f);
+            for (int i = 0; i < 48 * 48; ++i) targets.push_back({pos(rng), pos(rng), pos(rng)});
+            const Outcome dark = expectSameShadows(soup, scene, light, targets, 48, tree + " light outside", !cut);
+            if (!cut) {
+                EXPECT_EQ(dark.lit, 0u) << tree;
+            }
+        }
+    }
+}
+
+// Random scenes of axis-aligned quads and boxes on a coarse grid, so that
+// many quads share a plane, edges meet and split candidates coincide with
+// faces. Lights inside and outside; targets anywhere, many of them straight
+// along an axis from the light; now and then one ray of a tile turned into
+// another octant so that tiles run as rows of 4-ray packets.
+TEST(OcclusionWalls, AxisAlignedQuadScenesAgreeOnEveryRay)
+{
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rng(seed * 7919u);
+        std::uniform_int_distribution<int> grid(-16, 16), axisOf(0, 2), span(1, 8);
+        auto g = [](int k) { return static_cast<float>(k) * 0.125f; };
+        TriangleSoup soup;
+        for (int q = 0; q < 60; ++q) {
+            const int axis = axisOf(rng);
+            const int u0 = grid(rng), v0 = grid(rng);
+            const float lo[2] = {g(u0), g(v0)}, hi[2] = {g(u0 + span(rng)), g(v0 + span(rng))};
+            addQuad(soup, axis, g(grid(rng)), lo, hi);
+        }
+        for (int b = 0; b < 4; ++b) {
+            const int x = grid(rng), y = grid(rng), z = grid(rng), w = span(rng);
+            const int c[3] = {x, y, z};
+            for (int axis = 0; axis < 3; ++axis) {
+                const int u = (axis + 1) % 3 < (axis + 2) % 3 ? (axis + 1) % 3 : (axis + 2) % 3, v = 3 - axis - u;
+                const float lo[2] = {g(c[u]), g(c[v])}, hi[2] = {g(c[u] + w), g(c[v] + w)};
+                addQuad(soup, axis, g(c[axis]), lo, hi);
+                addQuad(soup, axis, g(c[axis] + w), lo, hi);
+            }
+        }
+        const float cutting[6] = {-1.0f, -2.5f, -0.75f, 1.5f, 2.5f, 2.5f};
+        const bool cut = seed % 3 == 0;
+        const PreparedScene scene = sahTree(soup, seed % 2 ? 50 : 10, seed % 4 < 2 ? 1.0f : 0.25f, cut ? cutting : nullptr);
+        std::uniform_real_distribution<float> pos(-2.2f, 2.2f), far(-9.0f, 9.0f);
+        const float lights[3][3] = {{g(grid(rng)), g(grid(rng)) + 0.0625f, g(grid(rng))},
+                                    {pos(rng), pos(rng), pos(rng)},
+                                    {far(rng), 9.5f, far(rng)}};
+        for (const auto& light : lights) {
+            const int32_t width = 32, height = 32;
+            std::vector<Vec3> targets(static_cast<size_t>(width * height));
+            for (size_t i = 0; i < targets.size(); ++i) {
+                Vec3& t = targets[i];
+                t = {pos(rng), pos(rng), pos(rng)};
+                if (i % 6 == 1) {
+                    // Straight along one axis from the light.
+                    t = {light[0], light[1], light[2]};
+                    t[i / 6 % 3] = pos(rng);
+                }
+                if (i % 37 == 5) {
+                    for (int a = 0; a < 3; ++a) t[a] = 2.0f * light[a] - t[a];
+                }
+            }
+            const std::string what = "seed " + std::to_string(seed) + (cut ? " cutting box" : "");
+            const Outcome o = expectSameShadows(soup, scene, light, targets, width, what, !cut);
+            EXPECT_GT(o.blocked, targets.size() / 20) << what;
+            EXPECT_LT(o.close, targets.size() / 10) << what;
+        }
+        // Coherent tiles (8-ray kernel and the occluder cache): a light far
+        // off and targets in a small patch behind the scene's middle.
+        const float light[3] = {-12.0f, 0.3f, 0.7f};
+        std::vector<Vec3> patch;
+        for (const Vec3& p : targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32)) patch.push_back(p);
+        expectSameShadows(soup, scene, light, patch, 32, "seed " + std::to_string(seed) + " coherent", !cut);
+    }
+}
+
+// A build box [0, 1]^3 that cuts a long slanted triangle: the part inside
+// the box lies low in y, the part far outside high in y. The tree lists the
+// triangle only in the cells of its inside part, which reach out to
+// infinity past the box's face x = 0. A shadow ray from far out on that side
+// starts in such a cell, where the triangle is tested and found crossed
+// further along, well outside the box, in a cell that does not list it. A
+// walk that starts anywhere but at the light misses it.
+TEST(OcclusionWalls, TriangleCutByTheBuildBoxIsFoundFromTheLight)
+{
+    TriangleSoup soup;
+    // Two layers of small triangles make the builder split on y inside the box.
+    for (int i = 0; i < 8; ++i)
+        for (float y : {0.1f, 0.9f}) {
+            const float x = 0.0625f + 0.125f * static_cast<float>(i);
+            soup.addTriangle({x, y, 0.2f}, {x + 0.05f, y, 0.8f}, {x, y + 0.05f, 0.5f});
+        }
+    const int32_t slanted = soup.addTriangle({0.5f, 0.05f, 0.3f}, {0.5f, 0.05f, 0.7f}, {-6.0f, 0.95f, 0.5f});
+    const float buildBox[6] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+    const PreparedScene scene = sahTree(soup, 50, 1.0f, buildBox);
+    // Through the slanted triangle at x = -4, where it lies near y = 0.67.
+    const float light[3] = {-10.0f, 0.1f, 0.5f};
+    const double o[3] = {light[0], light[1], light[2]};
+    std::vector<Vec3> targets;
+    for (int i = 0; i < 16 * 16; ++i) {
+        const float s = 1.0f + 0.002f * static_cast<float>(i % 16), z = 0.49f + 0.0008f * static_cast<float>(i / 16);
+        targets.push_back({light[0] + 9.0f * s / 1.5f, light[1] + 0.855f * s / 1.5f, z});
+    }
+    size_t crossing = 0;
+    for (const Vec3& t : targets) {
+        const double d[3] = {t[0] - o[0], t[1] - o[1], t[2] - o[2]};
+        crossing += blocks(soup.view(), slanted, o, d);
+    }
+    ASSERT_GT(crossing, targets.size() / 2);
+    const Outcome o1 = expectSameShadows(soup, scene, light, targets, 16, "cut triangle", false);
+    EXPECT_GT(o1.blocked, targets.size() / 2);
+}
