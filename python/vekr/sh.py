@@ -6,9 +6,11 @@ The basis is the real orthonormal one with the Condon-Shortley phase, bands
 In terms of scipy's complex harmonics ``Y_l^m = sph_harm(m, l, phi, theta)``
 (theta the polar angle from +z, phi the azimuth from +x)::
 
-    Y(l, m) = sqrt(2) * (-1)**m * Im(Y_l^|m|)   for m < 0
+    Y(l, m) = sqrt(2) * Im(Y_l^|m|)   for m < 0
     Y(l, 0) = Re(Y_l^0)
-    Y(l, m) = sqrt(2) * (-1)**m * Re(Y_l^m)     for m > 0
+    Y(l, m) = sqrt(2) * Re(Y_l^m)     for m > 0
+
+(the phase (-1)**m comes from scipy's Y_l^m, which carries it).
 
 Directions are ``(N, 3)`` float32 arrays ``(x, y, z)`` of unit length
 (nothing is normalised: a longer vector gives a scaled polynomial value).

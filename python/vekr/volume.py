@@ -178,7 +178,8 @@ def resize(vol, factors, shifts=(0, 0, 0), interpolation="linear", out=None, out
 
     Relation to scipy: ``scipy.ndimage.zoom(vol, factors, order=1,
     mode="nearest", grid_mode=True)`` uses the same positions for
-    "linear" (``order=0`` for "nearest" differs at exact ties and rounds
+    "linear" when every extent times its factor is a whole number (scipy
+    scales by the ratio of the shapes) (``order=0`` for "nearest" differs at exact ties and rounds
     positions differently); scipy computes in double precision, vekr in
     single precision (floats) or 14-bit fixed point (8u/16u linear).
     """
