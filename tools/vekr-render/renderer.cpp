@@ -174,8 +174,8 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
     const int32_t h = std::min(kTile, job.height - tileRow * kTile);
     const int32_t n = w * h;
 
-    vekrCastEye_32f(job.camera.d00, job.camera.du, job.camera.dv, tileCol, tileRow, VekrSize{kTile, kTile}, b.dir,
-                    VekrSize{w, h});
+    vekrCastEye_32f(job.camera.d00, job.camera.du, job.camera.dv, tileCol + job.windowCol / kTile,
+                    tileRow + job.windowRow / kTile, VekrSize{kTile, kTile}, b.dir, VekrSize{w, h});
     if (job.xrayLayers > 0) return renderXrayTile(job, b, tileCol, tileRow, w, h, image);
     for (int k = 0; k < 3; ++k) std::fill(b.origin[k], b.origin[k] + n, job.camera.eye[k]);
     std::fill(b.dist, b.dist + n, kNoLimit);

@@ -26,6 +26,11 @@ struct RenderJob {
     CameraRays camera;
     Lighting lighting;
     int32_t width, height;
+    // Top-left pixel of the rendered window within the camera's whole image,
+    // multiples of 16: the window's pixels come out bit for bit as in the
+    // whole image (the eye rays of each 16 x 16 tile are cast from the same
+    // absolute tile), so an image can be rendered in pieces.
+    int32_t windowCol = 0, windowRow = 0;
     bool smoothNormals;  // interpolate the mesh's vertex normals
     bool shadows;        // test every lit point for occluders between it and the light
     int32_t xrayLayers;  // above 0: an x-ray picture counting up to this many surfaces per ray
