@@ -437,7 +437,7 @@ ResizeBands resizeBands(const Options& o, const VekrCuboid& srcVoi, int width, i
         vekSetNumThreads(1);
         const VekStatus s =
             vekrResizeGetBufSize(srcVoi, VekrCuboid{0, 0, 0, width, rows, slabDepth}, 1, o.interpolation, bytes);
-        vekSetNumThreads(o.threads > 0 ? o.threads : 0);
+        vekSetNumThreads(threads);
         return s;
     };
     ResizeBands b;

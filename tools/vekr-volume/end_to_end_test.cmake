@@ -15,7 +15,7 @@ endfunction()
 
 # run(<expected exit code> <args...>): runs the tool, keeps its output in
 # OUT and ERR in the caller's scope. With LIMIT set (as "ulimit -f 2"), the
-# tool runs under that shell limit.
+# tool runs after that shell command.
 function(run expected)
   if(DEFINED LIMIT)
     # No ';' in the script: it would split the CMake list.
@@ -284,6 +284,12 @@ endif()
 if(NOT OUT MATCHES "1 to the processors available")
   fail("--help does not give the thread limit")
 endif()
+
+# A thread count from the environment beyond the processors is held to
+# them, as --threads is (65535 made the resize's scratch size wrap).
+set(LIMIT "export OMP_NUM_THREADS=65535")
+run(0 resize --factor 4 -i catmull-rom -q volume.nii many_threads.nii)
+unset(LIMIT)
 
 # Failures, one message each, nothing left behind.
 expect_failure(2 "--threads takes 1 to" -t 100000 resize --factor 2 volume.nii out.nii)

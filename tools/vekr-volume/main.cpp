@@ -35,7 +35,9 @@ int run(int argc, char** argv)
     }
     if (o.command == "filter" && o.interpolation != 2)
         std::fprintf(stderr, "vekr-volume: note: filter does not interpolate; --interpolation is ignored\n");
+    // An OMP_NUM_THREADS above the processors is held to them, as -t is.
     if (o.threads > 0) vekSetNumThreads(o.threads);
+    else if (ownGetNumThreads() > maxThreads()) vekSetNumThreads(maxThreads());
 
     // The outputs are created first, so that an unwritable name is reported
     // before the work; they replace their targets only once all succeeded.
