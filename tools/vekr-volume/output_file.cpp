@@ -91,7 +91,9 @@ OutputFile::OutputFile(const std::string& path) : path_(path), target_(path)
     const size_t slash = target_.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string pattern = folder + "." + name + ".partial-XXXXXX";
+    // Shortened if need be, so that a name near the length limit still
+    // leaves room for the temporary file's prefix and suffix.
+    std::string pattern = folder + "." + name.substr(0, 200) + ".partial-XXXXXX";
     fd_ = ::mkstemp(&pattern[0]);
     if (fd_ < 0) throw ToolError("cannot create '" + path_ + "': " + systemReason());
     temp_ = pattern;
