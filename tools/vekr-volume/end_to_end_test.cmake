@@ -231,6 +231,12 @@ foreach(name specials int32 float64 big_endian nifti2)
 endforeach()
 run(0 warp --scale 1 -i nearest -q specials.nii specials_warped.raw)
 expect_same_file(specials_warped.raw specials.raw)
+# A NaN fill marks the voxels of a float volume that no input voxel reaches.
+run(0 warp --scale 0.5 --fill nan -i nearest -q specials.nii specials_filled.raw)
+hex_of(filled specials_filled.raw LIMIT 4)
+if(NOT filled STREQUAL "0000c07f")
+  fail("the corner of a shrunk float volume is ${filled}, not the NaN fill")
+endif()
 # NIfTI outputs keep the input's type: int32 (8) and float64 (64).
 run(0 resize --factor 2 -q int32.nii int32_double.nii)
 expect_nifti(int32_double.nii "0300060008000a00" "0800")
