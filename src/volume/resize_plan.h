@@ -38,8 +38,14 @@ VekStatus planResize(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, cons
                      VekrResizePlan* plan);
 
 // Bytes one thread needs for a destination region of w x h x d voxels in a
-// (checked) mode, in unsigned 32-bit arithmetic like the query's result.
-uint32_t resizeBufferBytesPerThread(int32_t mode, int32_t w, int32_t h, int32_t d);
+// (checked) mode. Exact while every extent is below 2^29; beyond, the value
+// is only guaranteed to exceed INT32_MAX, which is all that callers ask.
+uint64_t resizeBufferBytesPerThread(int32_t mode, int32_t w, int32_t h, int32_t d);
+
+// The scratch size of the whole buffer, the per-thread need times the thread
+// count, or false when it does not fit a signed 32-bit size: no buffer the
+// caller could be told to provide would then hold it.
+bool resizeBufferBytes(int32_t mode, int32_t w, int32_t h, int32_t d, int32_t threads, int32_t* bytes);
 
 // ---------------------------------------------------------------- tables
 
