@@ -97,6 +97,7 @@ TEST(KDTreeBuildFront, DescriptorFields)
     for (uint32_t tag : {0u, vekrKDTreeBuildSimple + 1, vekrKDTreeBuildSAH ^ 0x80000000u}) {
         EXPECT_EQ(withParams(tag, 20), vekStsBadArgErr);
         EXPECT_EQ(withParams(tag, 99), vekStsBadArgErr);
+        EXPECT_EQ(withParams(tag, -1), vekStsBadArgErr);  // the tag decides before the depth is read
     }
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (float f : {0.0f, -0.0f, 1.0f, 0.25f, nan})
