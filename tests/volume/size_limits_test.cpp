@@ -4,6 +4,8 @@
 // these tests allocates more than a few kilobytes: the refusals come before
 // any voxel is touched.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <vector>
@@ -172,4 +174,102 @@ TEST(SizeLimits, ResizeExportsRefuseWhatTheQueryRefuses)
                                  0, vekInterCatmullRom, enough.data()),
               vekStsOk);
     EXPECT_EQ(dst32, src32);
+}
+
+namespace {
+
+// Address space without memory behind it: a span reserved inaccessible,
+// with single pages made readable and writable on demand. Lets a test give
+// a function a source whose rows lie gigabytes apart while only the rows
+// it reads exist.
+class SparseSpan {
+public:
+    explicit SparseSpan(size_t bytes) : bytes_(bytes)
+    {
+        void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        base_ = p == MAP_FAILED ? nullptr : static_cast<unsigned char*>(p);
+    }
+    ~SparseSpan()
+    {
+        if (base_) munmap(base_, bytes_);
+    }
+    SparseSpan(const SparseSpan&) = delete;
+    SparseSpan& operator=(const SparseSpan&) = delete;
+
+    bool ok() const { return base_ != nullptr; }
+    // Makes the page holding offset usable and returns its address.
+    unsigned char* at(size_t offset)
+    {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        unsigned char* start = base_ + offset / page * page;
+        if (mprotect(start, page, PROT_READ | PROT_WRITE) != 0) return nullptr;
+        return base_ + offset;
+    }
+
+private:
+    unsigned char* base_;
+    size_t bytes_;
+};
+
+}  // namespace
+
+// Source rows 65536 bytes apart: row 65536 starts 2^32 bytes after row 0.
+// Nearest resize kept each row's offset as row x step in 32 bits, which
+// wraps to 0 there and read row 0 instead; warp and remap address rows in
+// pointer width and serve as the reference. Row 0 holds 1, row 65536 holds
+// 2, and each call reads row 65536 only.
+TEST(SizeLimits, RowOffsetsBeyond4GBDoNotWrap)
+{
+    if (sizeof(void*) < 8) GTEST_SKIP() << "a source spanning 4 GB cannot be addressed in 32 bits";
+    constexpr int32_t kStep = 65536, kRow = 65536;
+    SparseSpan span(static_cast<size_t>(kRow + 1) * kStep);
+    if (!span.ok()) GTEST_SKIP() << "no room to reserve 4 GB of address space";
+    uint8_t* row0 = span.at(0);
+    uint8_t* rowFar = span.at(static_cast<size_t>(kRow) * kStep);
+    ASSERT_TRUE(row0 && rowFar);
+    row0[0] = 1;
+    rowFar[0] = 2;
+
+    const VekrVolume srcVolume{1, kRow + 1, 1};
+    const VekrCuboid srcVoi{0, kRow, 0, 1, 1, 1};
+    const uint8_t* srcPlanes[1] = {row0};
+    std::vector<uint8_t> buffer(1024);
+    ScopedThreads one(1);
+
+    // Source row 65536 lands on destination row 0.
+    const VekrCuboid dstVoi{0, 0, 0, 1, 1, 1};
+    uint8_t out = 0;
+    uint8_t* dstPlanes[1] = {&out};
+    EXPECT_EQ(vekrResize_8u_C1V(row0, srcVolume, kStep, kStep, srcVoi, &out, 1, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
+                                vekInterNearest, buffer.data()),
+              vekStsOk);
+    EXPECT_EQ(out, 2);
+    out = 0;
+    EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
+                                 vekInterNearest, buffer.data()),
+              vekStsOk);
+    EXPECT_EQ(out, 2);
+    out = 0;
+    EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
+                                 vekInterLinear, buffer.data()),
+              vekStsOk);
+    EXPECT_EQ(out, 2);
+
+    // Warp (identity) and remap write destination row 65536; a zero row
+    // step puts every destination row on the one byte that exists.
+    out = 0;
+    const double identity[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    EXPECT_EQ(vekrWarpAffine_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 0,
+                                     VekrCuboid{0, kRow, 0, 1, 1, 1}, identity, vekInterNearest, nullptr),
+              vekStsOk);
+    EXPECT_EQ(out, 2);
+    out = 0;
+    const float mx = 0.0f, my = float(kRow), mz = 0.0f;
+    const float* xMap[1] = {&mx};
+    const float* yMap[1] = {&my};
+    const float* zMap[1] = {&mz};
+    EXPECT_EQ(vekrRemap_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, xMap, yMap, zMap, 4, dstPlanes, 1,
+                                VekrVolume{1, 1, 1}, vekInterNearest),
+              vekStsOk);
+    EXPECT_EQ(out, 2);
 }
