@@ -76,7 +76,8 @@ typedef struct VekrPoint {
  * Status, in the order checked, each leaving the destination and the
  * buffer untouched: vekStsNullPtrErr (pSrc, pDst or pBuffer null);
  * vekStsSizeErr (a srcVolume extent below 1, a srcVoi or dstVoi corner
- * below 0 or extent below 1); vekStsResizeFactorErr (a factor not greater
+ * below 0 or extent below 1, or a dstVoi whose last voxel would lie past
+ * index 2^31 - 1 on some axis); vekStsResizeFactorErr (a factor not greater
  * than 0); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7);
  * vekStsVoiOutsideWarn (srcVoi begins outside srcVolume; its extent may
  * run past the far faces and is then trimmed); vekStsNoMemErr (the query
@@ -89,9 +90,9 @@ typedef struct VekrPoint {
  * Scratch bytes the resize needs for dstVoi in the given mode, for
  * ownGetNumThreads() threads (the per-thread need times that count; srcVoi
  * is only checked). Status, in the order checked: vekStsNullPtrErr (pSize
- * null); vekStsSizeErr (srcVoi or dstVoi corner below 0 or extent below 1);
- * vekStsNumChannelsErr (nChannel not 1); vekStsInterpolationErr;
- * vekStsNoMemErr when the size does not fit in a signed 32-bit count
+ * null); vekStsSizeErr (srcVoi or dstVoi corner below 0 or extent below 1,
+ * or dstVoi ending past index 2^31 - 1); vekStsNumChannelsErr (nChannel not
+ * 1); vekStsInterpolationErr; vekStsNoMemErr when the size does not fit in a signed 32-bit count
  * (2,147,483,647 bytes): *pSize is then left as it was. The size is not
  * reported modulo 2^32, since no buffer sized from a wrapped value could
  * hold the tables; the six resize exports refuse the same dstVoi and mode
@@ -202,7 +203,8 @@ typedef struct VekrCubicKernelTable {
 /*
  * Scratch size of the affine warp, which needs none: stores 0 in *pSize.
  * Status: vekStsNullPtrErr (pSize null); vekStsSizeErr (a corner coordinate
- * of srcVoi or dstVoi below 0 or an extent below 1); vekStsNumChannelsErr
+ * of srcVoi or dstVoi below 0 or an extent below 1, or dstVoi ending past
+ * index 2^31 - 1); vekStsNumChannelsErr
  * (nChannel not 1); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
  */
 VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi,
@@ -221,7 +223,8 @@ VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCubo
  *
  * Status, in the order checked: vekStsNullPtrErr (pSrc or pDst null);
  * vekStsSizeErr (srcVolume extent below 1, srcVoi or dstVoi corner below 0
- * or extent below 1); vekStsCoeffErr (degenerate transform: the diagonal is
+ * or extent below 1, dstVoi ending past index 2^31 - 1; a dstVoi ending
+ * exactly there is fine); vekStsCoeffErr (degenerate transform: the diagonal is
  * zero to 1e-100, or all three 2 x 2 minor tests of the linear part fail);
  * vekStsInterpolationErr; vekStsVoiOutsideWarn (srcVoi begins outside the
  * source volume); vekStsCoeffErr (|determinant| below 1e-10). Nothing is

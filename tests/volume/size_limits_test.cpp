@@ -273,3 +273,84 @@ TEST(SizeLimits, RowOffsetsBeyond4GBDoNotWrap)
               vekStsOk);
     EXPECT_EQ(out, 2);
 }
+
+namespace {
+
+// A pointer whose element `index` is `at`: lets a region with corners near
+// 2^31 address a small array, as a caller's biased plane pointers do.
+template <class T>
+T* biased(T* at, int64_t index)
+{
+    return reinterpret_cast<T*>(reinterpret_cast<uintptr_t>(at) - static_cast<uintptr_t>(index * int64_t(sizeof(T))));
+}
+
+}  // namespace
+
+// A destination region may end on the last 32-bit index: the warp's loops
+// stepped 32-bit counters past it (undefined behaviour that only happened
+// to end), and a region reaching beyond it named voxels without an index:
+// its end wrapped negative and the warp and resize returned success. The
+// first is written correctly on every axis; the second is refused as a
+// size error by the warp, the resize and both queries.
+TEST(SizeLimits, RegionsEndingAtTheLastIndex)
+{
+    const int32_t first = INT32_MAX - 7;  // 8 voxels: first .. 2^31 - 1
+    std::vector<float> src(8), row(8, -1.0f);
+    for (int i = 0; i < 8; ++i) src[i] = float(10 + i);
+    const float* srcPlanes[1] = {src.data()};
+    const VekrVolume srcVolume{8, 1, 1};
+    const VekrCuboid srcVoi{0, 0, 0, 8, 1, 1};
+    for (int axis = 0; axis < 3; ++axis) {
+        // The 8 source voxels along x land on destination x, y or z from
+        // `first` on: the transform swaps source x with that axis (a cyclic
+        // permutation would fail the degenerate-transform test) and adds
+        // `first` along it.
+        double m[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+        if (axis != 0) {
+            m[0] = m[4 * axis + axis] = 0;
+            m[4 * axis + 0] = m[axis] = 1;
+        }
+        m[4 * axis + 3] = first;
+        std::fill(row.begin(), row.end(), -1.0f);
+        float* dstPlanes[1] = {nullptr};
+        VekrCuboid dstVoi{0, 0, 0, 1, 1, 1};
+        int32_t step = 0;
+        float* const* pDst = dstPlanes;
+        std::vector<float*> planeArray(8);
+        if (axis == 0) {
+            dstPlanes[0] = biased(row.data(), first);
+            dstVoi = VekrCuboid{first, 0, 0, 8, 1, 1};
+        } else if (axis == 1) {
+            dstPlanes[0] = biased(row.data(), first);  // rows one float apart
+            step = 4;
+            dstVoi = VekrCuboid{0, first, 0, 1, 8, 1};
+        } else {
+            for (int k = 0; k < 8; ++k) planeArray[k] = &row[k];
+            pDst = biased(planeArray.data(), first);
+            dstVoi = VekrCuboid{0, 0, first, 1, 1, 8};
+        }
+        int32_t size = -1;
+        ASSERT_EQ(vekrWarpAffineGetBufSize(srcVoi, dstVoi, 1, vekInterNearest, &size), vekStsOk);
+        ASSERT_EQ(vekrWarpAffine_32f_C1PV(srcPlanes, srcVolume, 32, srcVoi, pDst, step, dstVoi, m, vekInterNearest,
+                                          nullptr),
+                  vekStsOk)
+            << axis;
+        EXPECT_EQ(row, src) << "axis " << axis;
+
+        VekrCuboid past = dstVoi;
+        (axis == 0 ? past.x : axis == 1 ? past.y : past.z) += 1;
+        EXPECT_EQ(vekrWarpAffine_32f_C1PV(srcPlanes, srcVolume, 32, srcVoi, pDst, step, past, m, vekInterNearest,
+                                          nullptr),
+                  vekStsSizeErr)
+            << axis;
+        EXPECT_EQ(vekrWarpAffineGetBufSize(srcVoi, past, 1, vekInterNearest, &size), vekStsSizeErr) << axis;
+        EXPECT_EQ(vekrResizeGetBufSize(srcVoi, past, 1, vekInterNearest, &size), vekStsSizeErr) << axis;
+        EXPECT_EQ(vekrResizeGetBufSize(srcVoi, dstVoi, 1, vekInterNearest, &size), vekStsOk) << axis;
+        std::vector<uint8_t> buffer(4096);
+        EXPECT_EQ(vekrResize_32f_C1PV(srcPlanes, srcVolume, 32, srcVoi, pDst, step, past, 1, 1, 1, 0, 0, 0,
+                                      vekInterNearest, buffer.data()),
+                  vekStsSizeErr)
+            << axis;
+        EXPECT_EQ(row, src) << "axis " << axis;
+    }
+}
