@@ -354,3 +354,4 @@ TEST(SizeLimits, RegionsEndingAtTheLastIndex)
         EXPECT_EQ(row, src) << "axis " << axis;
     }
 }
+
