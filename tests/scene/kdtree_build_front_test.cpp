@@ -146,3 +146,16 @@ TEST(KDTreeSimpleBuild, AllocationFailureWritesNothingAndLeaksNothing)
     EXPECT_EQ(failFirst.calls(), 1);
     EXPECT_EQ(failFirst.live(), 0);
 }
+
+// The simple tree of n triangles is 16 + 4n bytes; from n = 536,870,908 on
+// that is 2^31 bytes or more, beyond a 32-bit size and vekMalloc, and is
+// refused without an allocation rather than sized modulo 2^32. The scene
+// arrays are never read.
+TEST(KDTreeSimpleBuild, TreesBeyond2GBAreRefusedBeforeAllocating)
+{
+    for (int32_t n : {536870908, 1 << 30, INT32_MAX}) {
+        vekr_test::CountingAllocator counter;
+        EXPECT_EQ(build([&](Args& a) { a.triangleCount = n; }), vekStsNoMemErr) << n;
+        EXPECT_EQ(counter.calls(), 0) << n;
+    }
+}
