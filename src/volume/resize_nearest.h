@@ -62,8 +62,10 @@ void copyPlaneRegion(const Dst& dst, const VekrResizePlan& plan, int32_t from, i
     if (dst.rowStep == plan.width()) {
         copy(dst.voxel(plan.x.begin, plan.y.begin, to), dst.voxel(plan.x.begin, plan.y.begin, from), regionBytes);
     } else {
-        for (int32_t y = plan.y.begin; y < plan.y.end; ++y)
+        for (int32_t j = 0; j < plan.height(); ++j) {
+            const int32_t y = plan.y.begin + j;
             copy(dst.voxel(plan.x.begin, y, to), dst.voxel(plan.x.begin, y, from), rowBytes);
+        }
     }
     if (streaming) _mm_sfence();
 }

@@ -30,9 +30,12 @@ ResizeAxis planAxis(int32_t srcFirst, int32_t srcTrimmedExtent, int32_t dstFirst
     const double hi = scaledEnd < dstEnd ? scaledEnd : dstEnd;
     ResizeAxis a;
     a.begin = truncToIndex(lo + 0.4999999999);
-    a.end = truncToIndex(hi + 0.5000000001);
+    // hi is at most the destination region's end, which the checks keep at
+    // or below 2^31; only an end below the 32-bit range needs saturating.
+    const double endPosition = hi + 0.5000000001;
+    a.end = endPosition >= 2147483648.0 ? int64_t{2147483648} : int64_t{truncToIndex(endPosition)};
     // A NaN edge (a NaN shift, or 0 times an infinite factor) maps nothing.
-    if (std::isnan(scaledFirst) || std::isnan(scaledEnd)) a.begin = a.end = 0;
+    if (std::isnan(scaledFirst) || std::isnan(scaledEnd)) a.begin = 0, a.end = 0;
     a.invFactor = 1.0 / factor;
     a.offset = (0.0 - shift) / factor;
     return a;

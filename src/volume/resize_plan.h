@@ -16,12 +16,14 @@ namespace volume {
 // One axis of the plan: destination indices [begin, end) are written;
 // destination index d samples the source at (d + 0.5) * invFactor + offset
 // (minus 0.5 for the tap-based modes).
+// end is 64-bit because a destination region may end on index 2^31 - 1,
+// making the index one past it 2^31.
 struct ResizeAxis {
     int32_t begin;
-    int32_t end;
+    int64_t end;
     double invFactor;
     double offset;
-    int32_t count() const { return end - begin; }
+    int32_t count() const { return static_cast<int32_t>(end - begin); }
 };
 
 struct VekrResizePlan {

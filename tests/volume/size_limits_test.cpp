@@ -290,8 +290,9 @@ T* biased(T* at, int64_t index)
 // stepped 32-bit counters past it (undefined behaviour that only happened
 // to end), and a region reaching beyond it named voxels without an index:
 // its end wrapped negative and the warp and resize returned success. The
-// first is written correctly on every axis; the second is refused as a
-// size error by the warp, the resize and both queries.
+// first is written correctly on every axis (the resize used to drop the
+// voxel on the last index); the second is refused as a size error by the
+// warp, the resize and both queries.
 TEST(SizeLimits, RegionsEndingAtTheLastIndex)
 {
     const int32_t first = INT32_MAX - 7;  // 8 voxels: first .. 2^31 - 1
@@ -336,6 +337,21 @@ TEST(SizeLimits, RegionsEndingAtTheLastIndex)
                   vekStsOk)
             << axis;
         EXPECT_EQ(row, src) << "axis " << axis;
+
+        // The resize of the same 8 voxels, laid along that axis, onto that
+        // region: its last column, row or plane used to be dropped.
+        std::fill(row.begin(), row.end(), -1.0f);
+        std::vector<const float*> srcPlaneArray(8);
+        for (int k = 0; k < 8; ++k) srcPlaneArray[k] = &src[k];
+        const VekrVolume alongAxis{axis == 0 ? 8 : 1, axis == 1 ? 8 : 1, axis == 2 ? 8 : 1};
+        const VekrCuboid alongVoi{0, 0, 0, alongAxis.width, alongAxis.height, alongAxis.depth};
+        std::vector<uint8_t> scratch(4096);
+        ASSERT_EQ(vekrResize_32f_C1PV(axis == 2 ? srcPlaneArray.data() : srcPlanes, alongAxis, axis == 0 ? 32 : 4,
+                                      alongVoi, pDst, step, dstVoi, 1, 1, 1, axis == 0 ? first : 0,
+                                      axis == 1 ? first : 0, axis == 2 ? first : 0, vekInterNearest, scratch.data()),
+                  vekStsOk)
+            << axis;
+        EXPECT_EQ(row, src) << "resize, axis " << axis;
 
         VekrCuboid past = dstVoi;
         (axis == 0 ? past.x : axis == 1 ? past.y : past.z) += 1;
