@@ -92,13 +92,14 @@ typedef struct VekrPoint {
  * is only checked). Status, in the order checked: vekStsNullPtrErr (pSize
  * null); vekStsSizeErr (srcVoi or dstVoi corner below 0 or extent below 1,
  * or dstVoi ending past index 2^31 - 1); vekStsNumChannelsErr (nChannel not
- * 1); vekStsInterpolationErr; vekStsNoMemErr when the size does not fit in a signed 32-bit count
- * (2,147,483,647 bytes): *pSize is then left as it was. The size is not
- * reported modulo 2^32, since no buffer sized from a wrapped value could
- * hold the tables; the six resize exports refuse the same dstVoi and mode
- * with the same status, before writing anything. Example: a 2000 x 2000 x 32
- * Catmull-Rom destination needs 66,437,184 bytes per thread, which fits for
- * up to 32 threads and is refused from 33 on.
+ * 1); vekStsInterpolationErr; vekStsNoMemErr when the size does not fit in
+ * a signed 32-bit count (2,147,483,647 bytes), with *pSize left as it was.
+ * The size is not reported modulo 2^32, since no buffer sized from a
+ * wrapped value could hold the tables; the six resize exports refuse the
+ * same dstVoi and mode with the same status, before writing anything.
+ * Example: a 2000 x 2000 x 32 Catmull-Rom destination needs 66,437,184
+ * bytes per thread, which fits for up to 32 threads and is refused from 33
+ * on.
  *
  * Thread count: the buffer is cut into one slice per thread, so the query
  * and the resize it sizes must see the same ownGetNumThreads(). A resize
@@ -204,8 +205,8 @@ typedef struct VekrCubicKernelTable {
  * Scratch size of the affine warp, which needs none: stores 0 in *pSize.
  * Status: vekStsNullPtrErr (pSize null); vekStsSizeErr (a corner coordinate
  * of srcVoi or dstVoi below 0 or an extent below 1, or dstVoi ending past
- * index 2^31 - 1); vekStsNumChannelsErr
- * (nChannel not 1); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
+ * index 2^31 - 1); vekStsNumChannelsErr (nChannel not 1);
+ * vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
  */
 VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi,
                                                      int32_t nChannel, int32_t interpolation,
@@ -224,8 +225,9 @@ VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCubo
  * Status, in the order checked: vekStsNullPtrErr (pSrc or pDst null);
  * vekStsSizeErr (srcVolume extent below 1, srcVoi or dstVoi corner below 0
  * or extent below 1, dstVoi ending past index 2^31 - 1; a dstVoi ending
- * exactly there is fine); vekStsCoeffErr (degenerate transform: the diagonal is
- * zero to 1e-100, or all three 2 x 2 minor tests of the linear part fail);
+ * exactly there is fine); vekStsCoeffErr (degenerate transform: the
+ * diagonal is zero to 1e-100, or all three 2 x 2 minor tests of the linear
+ * part fail);
  * vekStsInterpolationErr; vekStsVoiOutsideWarn (srcVoi begins outside the
  * source volume); vekStsCoeffErr (|determinant| below 1e-10). Nothing is
  * written unless the status is vekStsOk.
