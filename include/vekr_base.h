@@ -39,7 +39,8 @@ typedef int32_t VekStatus;
 #define vekStsNoVoxelsWarn 1       /* resize: the destination region is empty */
 #define vekStsVoiOutsideWarn 40    /* source region begins outside the source volume */
 #define vekStsErr (-2)             /* internal consistency check of the SAH build failed */
-#define vekStsNoMemErr (-4)        /* tree block allocation failed, or memory limit below the minimum */
+#define vekStsNoMemErr (-4)        /* tree block allocation failed, memory limit below the minimum,
+                                      or a resize buffer size beyond 2^31 - 1 bytes */
 #define vekStsBadArgErr (-5)       /* unknown kd-tree build algorithm tag */
 #define vekStsSizeErr (-6)         /* size, count or length outside its domain */
 #define vekStsRangeErr (-7)        /* spherical-harmonics kind or order out of range */

@@ -179,16 +179,28 @@ VEKR_API VekStatus VEK_CALL vekrTriangleNormal_32f(const float* pVertex, const i
  *   vekStsNullPtrErr   pTree, pVertex, pTriangle or pSize is NULL
  *   vekStsSizeErr      vertexCount or triangleCount is negative
  *   vekStsNullPtrErr   pParams is NULL
+ *   vekStsBadArgErr    the tag is neither known algorithm (tested before
+ *                      any other field, since the tag decides which fields
+ *                      exist: an unknown tag with maxDepth -1 gives this)
  *   vekStsBadParamErr  maxDepth outside 0..50; for the SAH tag also a
  *                      splitFactor below 0 or above 1 (NaN is accepted and
  *                      then never splits)
  *   vekStsNoMemErr     SAH tag: memoryLimit below 32 MB. The limit is taken
  *                      modulo 4096 MB (a 32-bit byte count), so limits of
  *                      4096 MB and more wrap around.
- *   vekStsBadArgErr    the tag is neither known algorithm
  * A failing build returns vekStsNoMemErr (the block could not be allocated),
  * and for the SAH tag also vekStsMemAllocErr (the memory limit was exhausted
- * during the build) or vekStsErr (an internal consistency check failed).
+ * during the build) or vekStsErr (a split did not send the triangle parts
+ * to the sides its search counted).
+ * vekStsErr comes from the scene, not from chance: the build sorts and
+ * splits triangles by comparing their coordinates, which takes ordinary
+ * finite numbers. The scenes that meet it have non-finite coordinates (a
+ * NaN or an infinity in a vertex that a triangle uses; without pBuildBox a
+ * NaN triangle is enough) or extreme ones (a box reaching +-FLT_MAX, whose
+ * cell extents and areas overflow to infinity). The build fails cleanly on
+ * them rather than return a tree that loses triangles; applications that
+ * load untrusted geometry check every vertex for finiteness, and the box
+ * for +-FLT_MAX, before building.
  * On failure pTree and pSize are left untouched and nothing stays allocated.
  */
 VEKR_API VekStatus VEK_CALL vekrKDTreeBuildAlloc(VekrKDTreeNode** pTree, const float* pVertex, const int32_t* pTriangle,

@@ -67,27 +67,49 @@ typedef struct VekrPoint {
  * about 1e-7 of a half.
  *
  * pBuffer must hold at least the bytes vekrResizeGetBufSize reports for the
- * same dstVoi and mode, queried with the same thread count (query again
- * after vekSetNumThreads raises it); the buffer is not checked for size. Only vekrResize_32f_C1V runs on several threads
- * (ownGetNumThreads(), when above 1 and the written region is at least
- * 16 voxels on every axis); its result does not depend on the thread count.
+ * same dstVoi and mode at the same thread count (see the query below); the
+ * buffer is not checked for size. Only vekrResize_32f_C1V runs on several
+ * threads (ownGetNumThreads(), when above 1 and the written region is at
+ * least 16 voxels on every axis); its result does not depend on the thread
+ * count.
  *
- * Status, in the order checked, each leaving the destination untouched:
- * vekStsNullPtrErr (pSrc, pDst or pBuffer null); vekStsSizeErr (a srcVolume
- * extent below 1, a srcVoi or dstVoi corner below 0 or extent below 1);
- * vekStsResizeFactorErr (a factor not greater than 0);
- * vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7);
+ * Status, in the order checked, each leaving the destination and the
+ * buffer untouched: vekStsNullPtrErr (pSrc, pDst or pBuffer null);
+ * vekStsSizeErr (a srcVolume extent below 1, a srcVoi or dstVoi corner
+ * below 0 or extent below 1, or a dstVoi whose last voxel would lie past
+ * index 2^31 - 1 on some axis); vekStsResizeFactorErr (a factor not greater
+ * than 0); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7);
  * vekStsVoiOutsideWarn (srcVoi begins outside srcVolume; its extent may
- * run past the far faces and is then trimmed); vekStsNoVoxelsWarn (the
- * scaled region misses dstVoi). Otherwise vekStsOk.
+ * run past the far faces and is then trimmed); vekStsNoMemErr (the query
+ * refuses this dstVoi and mode at the current thread count, below);
+ * vekStsNoVoxelsWarn (the scaled region misses dstVoi). Otherwise
+ * vekStsOk.
  * ------------------------------------------------------------------------ */
 
 /*
  * Scratch bytes the resize needs for dstVoi in the given mode, for
  * ownGetNumThreads() threads (the per-thread need times that count; srcVoi
  * is only checked). Status, in the order checked: vekStsNullPtrErr (pSize
- * null); vekStsSizeErr (srcVoi or dstVoi corner below 0 or extent below 1);
- * vekStsNumChannelsErr (nChannel not 1); vekStsInterpolationErr.
+ * null); vekStsSizeErr (srcVoi or dstVoi corner below 0 or extent below 1,
+ * or dstVoi ending past index 2^31 - 1); vekStsNumChannelsErr (nChannel not
+ * 1); vekStsInterpolationErr; vekStsNoMemErr when the size does not fit in
+ * a signed 32-bit count (2,147,483,647 bytes), with *pSize left as it was.
+ * The size is not reported modulo 2^32, since no buffer sized from a
+ * wrapped value could hold the tables; the six resize exports refuse the
+ * same dstVoi and mode with the same status, before writing anything.
+ * Example: a 2000 x 2000 x 32 Catmull-Rom destination needs 66,437,184
+ * bytes per thread, which fits for up to 32 threads and is refused from 33
+ * on.
+ *
+ * Thread count: the buffer is cut into one slice per thread, so the query
+ * and the resize it sizes must see the same ownGetNumThreads(). A resize
+ * that runs on more threads than its query saw writes past the end of the
+ * buffer. A multi-threaded application therefore sets the count once, with
+ * vekSetNumThreads at start-up before any other thread calls vekr, and
+ * leaves it alone; one that must change it does so only while no thread is
+ * between a query and its resize, and queries again afterwards. Leaving
+ * the count at its default (OpenMP's maximum) is stable in the same way as
+ * long as nothing changes the OpenMP setting while vekr is in use.
  */
 VEKR_API VekStatus VEK_CALL vekrResizeGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi, int32_t nChannel,
                                                  int32_t interpolation, int32_t* pSize);
@@ -182,8 +204,9 @@ typedef struct VekrCubicKernelTable {
 /*
  * Scratch size of the affine warp, which needs none: stores 0 in *pSize.
  * Status: vekStsNullPtrErr (pSize null); vekStsSizeErr (a corner coordinate
- * of srcVoi or dstVoi below 0 or an extent below 1); vekStsNumChannelsErr
- * (nChannel not 1); vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
+ * of srcVoi or dstVoi below 0 or an extent below 1, or dstVoi ending past
+ * index 2^31 - 1); vekStsNumChannelsErr (nChannel not 1);
+ * vekStsInterpolationErr (mode not 1, 2, 4, 5, 6 or 7).
  */
 VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCuboid dstVoi,
                                                      int32_t nChannel, int32_t interpolation,
@@ -201,8 +224,10 @@ VEKR_API VekStatus VEK_CALL vekrWarpAffineGetBufSize(VekrCuboid srcVoi, VekrCubo
  *
  * Status, in the order checked: vekStsNullPtrErr (pSrc or pDst null);
  * vekStsSizeErr (srcVolume extent below 1, srcVoi or dstVoi corner below 0
- * or extent below 1); vekStsCoeffErr (degenerate transform: the diagonal is
- * zero to 1e-100, or all three 2 x 2 minor tests of the linear part fail);
+ * or extent below 1, dstVoi ending past index 2^31 - 1; a dstVoi ending
+ * exactly there is fine); vekStsCoeffErr (degenerate transform: the
+ * diagonal is zero to 1e-100, or all three 2 x 2 minor tests of the linear
+ * part fail);
  * vekStsInterpolationErr; vekStsVoiOutsideWarn (srcVoi begins outside the
  * source volume); vekStsCoeffErr (|determinant| below 1e-10). Nothing is
  * written unless the status is vekStsOk.

@@ -332,6 +332,55 @@ TEST(SAHBuild, LimitAtTheSetupMinimum)
     EXPECT_EQ(buildBytes(s, minimum - 1).status, vekStsNoMemErr);
 }
 
+// The setup minimum of scenes whose 84 nT (or 12 nV) passes 2^32: formed in
+// 32 bits it would wrap to a few hundred bytes above 32 MB and let a 4 GB
+// limit through to a build over arrays that do not exist. The refusal
+// comes before the arrays are read, so a few words stand in for them.
+TEST(SAHBuild, SetupMinimumDoesNotWrapForHugeCounts)
+{
+    const std::vector<float> vertices(9, 0.0f);
+    const std::vector<int32_t> triangles(4, 0);
+    const struct {
+        int32_t vertexCount, triangleCount;
+    } scenes[] = {{3, 51130564}, {357913942, 1}, {INT32_MAX, INT32_MAX}};
+    for (const auto& c : scenes) {
+        EXPECT_GT(12ull * uint32_t(c.vertexCount) + 84ull * uint32_t(c.triangleCount) + 33554676u, 0xFFFFFFFFull);
+        Built b;
+        b.status = vekr::buildKDTreeSAH(vertices.data(), triangles.data(), c.vertexCount, c.triangleCount, &b.tree,
+                                        &b.size, 0.5f, 20, 0xFFFFFFFFu, nullptr);
+        EXPECT_EQ(b.status, vekStsNoMemErr) << c.vertexCount << " " << c.triangleCount;
+        EXPECT_TRUE(b.untouched());
+        const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, 20, 0.5f, 4095, nullptr};
+        Built f;
+        f.status = vekrKDTreeBuildAlloc(&f.tree, vertices.data(), triangles.data(), c.vertexCount, c.triangleCount,
+                                        &f.size, &p);
+        EXPECT_EQ(f.status, vekStsNoMemErr);
+        EXPECT_TRUE(f.untouched());
+    }
+}
+
+// A NaN coordinate in a vertex a triangle uses fits neither side of a
+// split: without a build box the build stops with vekStsErr, writes
+// nothing and releases everything. The same cube is a tree when finite.
+TEST(SAHBuild, NonFiniteCoordinatesFailCleanly)
+{
+    TriangleSoup cube;
+    for (int i = 0; i < 8; ++i) cube.addVertex(float(i & 1), float((i >> 1) & 1), float(i >> 2));
+    const int faces[12][3] = {{0, 1, 3}, {0, 3, 2}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                              {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 3, 7}, {1, 7, 5}};
+    for (const auto& f : faces) cube.addTriangle(f[0], f[1], f[2]);
+    ASSERT_EQ(build(cube, 30, 0.5f).status, vekStsOk);
+    CountingAllocator counter;
+    for (int coordinate : {6, 13, 23}) {
+        TriangleSoup broken = cube;
+        broken.vertices[coordinate] = std::numeric_limits<float>::quiet_NaN();
+        const Built b = build(broken, 30, 0.5f);
+        EXPECT_EQ(b.status, vekStsErr) << coordinate;
+        EXPECT_TRUE(b.untouched()) << coordinate;
+    }
+    EXPECT_EQ(counter.live(), 0);
+}
+
 // A scene of this size needs one 16 MB chunk in each of the three pools.
 // After the context (204 bytes), the twelve scratch arrays (48 nT) and the
 // two 16 MB arenas, the budget must hold 3 x (16 MB + 20): one byte less
