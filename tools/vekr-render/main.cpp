@@ -4,10 +4,12 @@
 // per-ray step of the rendering go through the library's exports; this
 // program only loads the scene, lays out buffers, and writes the result.
 #include <omp.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "mesh.h"
 #include "obj_loader.h"
 #include "options.h"
+#include "output_file.h"
 #include "png_writer.h"
 #include "renderer.h"
 #include "vekr.h"
@@ -84,54 +87,70 @@ float toSrgb(float linear)
     return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
 }
 
-std::vector<uint8_t> encode(const Image& image)
+// Image row r as 8-bit sRGB; pixels that see no triangle get the background.
+void encodeRow(const Image& image, int32_t r, uint8_t* out)
 {
-    std::vector<uint8_t> out(image.rgb.size());
-    for (int32_t r = 0; r < image.height; ++r) {
-        // Background: a soft vertical gradient, so misses are easy to tell
-        // from dark surfaces.
-        const float s = static_cast<float>(r) / std::max(1, image.height - 1);
-        const float background[3] = {0.30f - 0.18f * s, 0.34f - 0.19f * s, 0.42f - 0.22f * s};
-        for (int32_t c = 0; c < image.width; ++c) {
-            const size_t px = static_cast<size_t>(r) * static_cast<size_t>(image.width) + static_cast<size_t>(c);
-            for (int k = 0; k < 3; ++k) {
-                const float v = image.triangle[px] < 0 ? background[k] : image.rgb[3 * px + k];
-                out[3 * px + k] = static_cast<uint8_t>(std::lround(255.0f * toSrgb(v)));
-            }
+    // Background: a soft vertical gradient, so misses are easy to tell from
+    // dark surfaces.
+    const float s = static_cast<float>(r) / std::max(1, image.height - 1);
+    const float background[3] = {0.30f - 0.18f * s, 0.34f - 0.19f * s, 0.42f - 0.22f * s};
+    const size_t first = static_cast<size_t>(r) * static_cast<size_t>(image.width);
+    for (int32_t c = 0; c < image.width; ++c) {
+        const size_t px = first + static_cast<size_t>(c);
+        for (int k = 0; k < 3; ++k) {
+            const float v = image.triangle[px] < 0 ? background[k] : image.rgb[3 * px + k];
+            out[3 * static_cast<size_t>(c) + k] = static_cast<uint8_t>(std::lround(255.0f * toSrgb(v)));
         }
     }
-    return out;
 }
 
-bool writeTriangleMap(const std::string& path, const Image& image, std::string& error)
+bool writeTriangleMap(OutputFile& file, const Image& image, std::string& error)
 {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
+    std::FILE* f = file.stream();
+    errno = 0;
+    bool ok = std::fprintf(f, "%d %d\n", image.width, image.height) > 0;
+    for (int32_t r = 0; ok && r < image.height; ++r)
+        for (int32_t c = 0; ok && c < image.width; ++c)
+            ok = std::fprintf(f, "%d%c", image.triangle[static_cast<size_t>(r) * image.width + c],
+                              c + 1 == image.width ? '\n' : ' ') > 0;
+    if (!ok) error = file.writeError(errno);
+    return ok;
+}
+
+// Writes the image and, when asked for, the triangle map. Both files are
+// finished in temporary files first and renamed into place only when both
+// are complete, so a failure leaves neither behind.
+bool writeOutputs(const Options& opt, const Image& image, std::string& error)
+{
+    OutputFile png, map;
+    if (!png.open(opt.outputPath, error)) return false;
+    if (!writePng(png, image.width, image.height,
+                  [&image](int32_t r, uint8_t* out) { encodeRow(image, r, out); }, error))
         return false;
-    }
-    std::fprintf(f, "%d %d\n", image.width, image.height);
-    for (int32_t r = 0; r < image.height; ++r)
-        for (int32_t c = 0; c < image.width; ++c)
-            std::fprintf(f, "%d%c", image.triangle[static_cast<size_t>(r) * image.width + c],
-                         c + 1 == image.width ? '\n' : ' ');
-    if (std::fclose(f) != 0) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
+    if (!opt.triangleMapPath.empty() && (!map.open(opt.triangleMapPath, error) || !writeTriangleMap(map, image, error)))
         return false;
-    }
-    return true;
+    return png.commit(error) && (opt.triangleMapPath.empty() || map.commit(error));
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    // Past a file-size limit the kernel sends SIGXFSZ, whose default action
+    // kills the process before it can remove its temporary file; ignored,
+    // the write fails with EFBIG and is reported like any other failure.
+    signal(SIGXFSZ, SIG_IGN);
+
     Options opt;
     switch (parseOptions(argc, argv, opt)) {
     case ParseResult::Exit: return 0;
     case ParseResult::UsageError: return 2;
     case ParseResult::Run: break;
     }
+
+    std::string error;
+    if (!OutputFile::checkTarget(opt.outputPath, error)) return fail(error);
+    if (!opt.triangleMapPath.empty() && !OutputFile::checkTarget(opt.triangleMapPath, error)) return fail(error);
 
     Mesh mesh;
     if (opt.scenePath.empty()) {
@@ -140,7 +159,7 @@ int main(int argc, char** argv)
                                                            : kBuiltinTrianglesSimple;
         mesh = makeBuiltinScene(target);
     } else {
-        std::string error, warnings;
+        std::string warnings;
         if (!loadObj(opt.scenePath, mesh, error, warnings)) return fail(error);
         if (!warnings.empty() && !opt.quiet) std::fprintf(stderr, "vekr-render: warning: %s\n", warnings.c_str());
     }
@@ -222,9 +241,7 @@ int main(int argc, char** argv)
     render(job, image, !opt.quiet && isatty(STDERR_FILENO) ? drawProgress : nullptr);
     vekrKDTreeFree(tree);
 
-    std::string error;
-    if (!writePng(opt.outputPath, image.width, image.height, encode(image), error)) return fail(error);
-    if (!opt.triangleMapPath.empty() && !writeTriangleMap(opt.triangleMapPath, image, error)) return fail(error);
+    if (!writeOutputs(opt, image, error)) return fail(error);
 
     if (!opt.quiet) {
         const double rays = static_cast<double>(image.width) * image.height;

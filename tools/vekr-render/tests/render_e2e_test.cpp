@@ -1,6 +1,8 @@
 // vekr-render end to end: small scenes whose every pixel is known.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,27 @@ Outcome runRender(const std::string& args)
 }
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// A fresh, empty folder for tests that check what a run leaves behind.
+std::string freshDir(const std::string& name)
+{
+    const std::string dir = tempPath(name);
+    std::system(("rm -rf '" + dir + "'").c_str());
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
+std::vector<std::string> listDir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 struct TriangleMap {
     int width = 0, height = 0;
@@ -323,4 +346,49 @@ TEST(VekrRender, BadInputFailsCleanly)
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_NE(run.err.find("--help"), std::string::npos) << args << ": " << run.err;
     }
+}
+
+TEST(VekrRender, FailedWriteLeavesNothingBehind)
+{
+    // Each run fails while writing; the folder must afterwards hold
+    // exactly what it held before: no partial image or map, no temporary
+    // file, and an image that was there before keeps its old content.
+    const std::string dir = freshDir("writes");
+    const std::string png = dir + "/out.png", map = dir + "/out.txt";
+    writeFile(png, "old image");
+    const std::string scene = "--triangles 3000 -q -s 128 ";  // a PNG of several kilobytes
+    struct Case {
+        const char* name;
+        std::string command, message;
+    };
+    const Case cases[] = {
+        // The shell's file-size limit counts blocks of 512 or 1024 bytes.
+        {"file-size limit", "ulimit -f 2; " + std::string(VEKR_RENDER_EXE) + " " + scene + "-o " + png, "File too large"},
+        {"full disk", std::string(VEKR_RENDER_EXE) + " " + scene + "-o /dev/full", "No space left"},
+        {"map fails after the image", std::string(VEKR_RENDER_EXE) + " " + scene + "-o " + png + " --triangle-map /dev/full",
+         "No space left"},
+        {"new file, limit", "ulimit -f 2; " + std::string(VEKR_RENDER_EXE) + " " + scene + "-o " + dir + "/new.png",
+         "File too large"},
+    };
+    for (const Case& c : cases) {
+        const std::string errPath = tempPath("write_stderr.txt");
+        const int raw = std::system(("(" + c.command + ") >/dev/null 2>" + errPath).c_str());
+        const std::string err = slurp(errPath);
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << c.name << ": status " << raw << " " << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.name << ": " << err;
+        EXPECT_EQ(listDir(dir), std::vector<std::string>{"out.png"}) << c.name;
+        EXPECT_EQ(slurp(png), "old image") << c.name;
+    }
+    struct stat st;
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "a device must be written in place, never replaced";
+
+    // The same run without the limit replaces the old file whole.
+    const Outcome ok = runRender(scene + "-o " + png + " --triangle-map " + map);
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"out.png", "out.txt"}));
+    int w = 0, h = 0;
+    EXPECT_EQ(readPng(png, w, h).size(), 128u * 128u * 3u);
+    EXPECT_EQ(readMap(map).tri.size(), 128u * 128u);
 }
