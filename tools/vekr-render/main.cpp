@@ -83,7 +83,8 @@ void drawProgress(int64_t done, int64_t total)
 
 float toSrgb(float linear)
 {
-    const float c = std::min(std::max(linear, 0.0f), 1.0f);
+    if (!(linear > 0.0f)) return 0.0f;  // NaN included: it has no byte value
+    const float c = std::min(linear, 1.0f);
     return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
 }
 
@@ -153,15 +154,19 @@ int main(int argc, char** argv)
     if (!opt.triangleMapPath.empty() && !OutputFile::checkTarget(opt.triangleMapPath, error)) return fail(error);
 
     Mesh mesh;
+    ObjLoadReport objReport;
     if (opt.scenePath.empty()) {
         const int32_t target = opt.builtinTriangles > 0 ? opt.builtinTriangles
                                : opt.tree == TreeKind::Sah ? kBuiltinTrianglesSah
                                                            : kBuiltinTrianglesSimple;
         mesh = makeBuiltinScene(target);
     } else {
-        std::string warnings;
-        if (!loadObj(opt.scenePath, mesh, error, warnings)) return fail(error);
-        if (!warnings.empty() && !opt.quiet) std::fprintf(stderr, "vekr-render: warning: %s\n", warnings.c_str());
+        if (!loadObj(opt.scenePath, mesh, objReport, error)) return fail(error);
+        if (!objReport.warnings.empty() && !opt.quiet)
+            std::fprintf(stderr, "vekr-render: warning: %s\n", objReport.warnings.c_str());
+        if (objReport.polygonsCrossed > 0 && !opt.quiet)
+            std::fprintf(stderr, "vekr-render: warning: %lld self-crossing polygon%s, split as well as the shape allows\n",
+                         static_cast<long long>(objReport.polygonsCrossed), objReport.polygonsCrossed == 1 ? "" : "s");
     }
     const int32_t triangleCount = mesh.triangleCount();
 
@@ -246,8 +251,12 @@ int main(int argc, char** argv)
     if (!opt.quiet) {
         const double rays = static_cast<double>(image.width) * image.height;
         const int64_t hits = std::count_if(image.triangle.begin(), image.triangle.end(), [](int32_t t) { return t >= 0; });
-        std::printf("scene      %s: %d triangles, %d vertices\n",
-                    opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(), triangleCount, mesh.vertexCount());
+        std::printf("scene      %s: %d triangles, %d vertices", opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(),
+                    triangleCount, mesh.vertexCount());
+        if (objReport.polygonsSplit > 0)
+            std::printf(", %lld polygon%s split into triangles", static_cast<long long>(objReport.polygonsSplit),
+                        objReport.polygonsSplit == 1 ? "" : "s");
+        std::printf("\n");
         std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
         std::printf("image      %d x %d, %d thread%s, %s normals, %s\n", image.width, image.height, job.threads,
                     job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat",

@@ -20,7 +20,7 @@ namespace {
 
 struct Outcome {
     int status;
-    std::string err;
+    std::string err, out;
 };
 
 // The process id keeps concurrent runs (two build configurations, other
@@ -40,10 +40,10 @@ std::string slurp(const std::string& path)
 
 Outcome runRender(const std::string& args)
 {
-    const std::string errPath = tempPath("stderr.txt");
-    const std::string cmd = std::string(VEKR_RENDER_EXE) + " " + args + " >/dev/null 2>" + errPath;
+    const std::string errPath = tempPath("stderr.txt"), outPath = tempPath("stdout.txt");
+    const std::string cmd = std::string(VEKR_RENDER_EXE) + " " + args + " >" + outPath + " 2>" + errPath;
     const int raw = std::system(cmd.c_str());
-    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(errPath)};
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(errPath), slurp(outPath)};
 }
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
@@ -324,8 +324,22 @@ TEST(VekrRender, BadInputFailsCleanly)
     const Case cases[] = {
         {"index.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", "outside the vertex list"},
         {"empty.obj", "this is not\na mesh\n", "holds no triangles"},
-        {"huge.obj", "v 0 0 0\nv 1e999 0 0\nv 0 1 0\nf 1 2 3\n", "not a finite number"},
         {"edge.obj", "v 0 0 0\nv 1 0 0\nf 1 2\n", "holds no triangles"},
+        // Numbers the OBJ reader would silently take as 0, or that overflow:
+        // all refused alike, with the line they are on.
+        {"huge.obj", "v 0 0 0\nv 1e999 0 0\nv 0 1 0\nf 1 2 3\n", "line 2: vertex coordinate '1e999' is not a finite number"},
+        {"nan.obj", "v 0 0 0\nv 1 0 0\nv 0 nan 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n",
+         "line 3: vertex coordinate 'nan' is not a finite number"},
+        {"allnan.obj", "v nan nan nan\nv nan nan nan\nv nan nan nan\nf 1 2 3\n", "line 1: vertex coordinate 'nan'"},
+        {"inf.obj", "v 0 0 0\nv -inf 0 0\nv 0 1 0\nf 1 2 3\n", "line 2: vertex coordinate '-inf' is not a finite"},
+        {"unused.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 NaN\nf 1 2 3\n", "line 4: vertex coordinate 'NaN'"},
+        {"normal.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 nan\nf 1//1 2//1 3//1\n", "line 4: normal coordinate 'nan'"},
+        {"word.obj", "v 0 0 0\nv 1 zero 0\nv 0 1 0\nf 1 2 3\n", "line 2: vertex coordinate 'zero' is not a number"},
+        {"short.obj", "v 0 0 0\nv 1 0\nv 0 1 0\nf 1 2 3\n", "line 2: vertex with fewer than three coordinates"},
+        // Extreme coordinates: finite, but beyond what single-precision
+        // areas and distances hold.
+        {"far.obj", "v 0 0 0\nv 3e38 0 0\nv 0 1 0\nf 1 2 3\n", "line 2: vertex coordinate '3e38' is out of range"},
+        {"far2.obj", "v 0 0 0\r\nv 1 0 0\r\nv 0 -2e18 0\r\nf 1 2 3\r\n", "line 3: vertex coordinate '-2e18' is out of range"},
     };
     for (const Case& c : cases) {
         const std::string obj = tempPath(c.name), png = tempPath(c.name + ".png");
@@ -334,6 +348,7 @@ TEST(VekrRender, BadInputFailsCleanly)
         const Outcome run = runRender("--tree simple -q -s 8 -o " + png + " " + obj);
         EXPECT_EQ(run.status, 1) << c.name;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.name << ": " << run.err;
         EXPECT_FALSE(std::ifstream(png)) << c.name << ": an image was written";
     }
 
@@ -391,4 +406,38 @@ TEST(VekrRender, FailedWriteLeavesNothingBehind)
     int w = 0, h = 0;
     EXPECT_EQ(readPng(png, w, h).size(), 128u * 128u * 3u);
     EXPECT_EQ(readMap(map).tri.size(), 128u * 128u);
+}
+
+TEST(VekrRender, ConcavePolygonKeepsItsShape)
+{
+    // One eight-cornered U-shaped face in z = 0, seen head on. Split from
+    // one corner as a fan, its triangles would cover the notch; split
+    // correctly, the notch stays background and the arms are covered.
+    const std::string obj = tempPath("u.obj"), png = tempPath("u.png"), map = tempPath("u.txt");
+    writeFile(obj,
+              "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv 0.5 1 0\nv 0.5 -0.5 0\nv -0.5 -0.5 0\nv -0.5 1 0\nv -1 1 0\n"
+              "f 1 2 3 4 5 6 7 8\n");
+    const int size = 64;
+    const Outcome run = runRender("--tree simple -s 64 --eye 0,0,5 --look-at 0,0,0 --fov 40 -o " + png +
+                                  " --triangle-map " + map + " " + obj);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("6 triangles"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 polygon split into triangles"), std::string::npos) << run.out;
+    const TriangleMap m = readMap(map);
+    ASSERT_EQ(m.width, size);
+    const double step = 2.0 * std::tan(20.0 * M_PI / 180.0) / size;
+    int checked = 0;
+    for (int r = 0; r < size; ++r)
+        for (int c = 0; c < size; ++c) {
+            const double x = 5.0 * (c + 0.5 - 0.5 * size) * step, y = 5.0 * (0.5 * size - r - 0.5) * step;
+            const bool inSquare = std::fabs(x) < 1 && std::fabs(y) < 1;
+            const bool inNotch = std::fabs(x) < 0.5 && y > -0.5;
+            // Too close to an edge of the U to call.
+            const double edge = std::min({std::fabs(std::fabs(x) - 1), std::fabs(std::fabs(y) - 1), std::fabs(std::fabs(x) - 0.5),
+                                          std::fabs(y + 0.5)});
+            if (edge < 0.03) continue;
+            EXPECT_EQ(m.at(r, c) >= 0, inSquare && !inNotch) << "x " << x << " y " << y;
+            ++checked;
+        }
+    EXPECT_GT(checked, size * size / 2);
 }
