@@ -5,6 +5,7 @@
 // program only loads the scene, lays out buffers, and writes the result.
 #include <omp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -133,26 +137,46 @@ bool writeOutputs(const Options& opt, const Image& image, std::string& error)
     return png.commit(error) && (opt.triangleMapPath.empty() || map.commit(error));
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Bytes this process may still map under its address-space limit
+// (ulimit -v), or UINT64_MAX when it has none.
+uint64_t addressSpaceLeft()
 {
-    // Past a file-size limit the kernel sends SIGXFSZ, whose default action
-    // kills the process before it can remove its temporary file; ignored,
-    // the write fails with EFBIG and is reported like any other failure.
-    signal(SIGXFSZ, SIG_IGN);
-
-    Options opt;
-    switch (parseOptions(argc, argv, opt)) {
-    case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return 2;
-    case ParseResult::Run: break;
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    uint64_t pages = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        unsigned long long size = 0;
+        if (std::fscanf(f, "%llu", &size) == 1) pages = size;
+        std::fclose(f);
     }
+    const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
 
+std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1048576.0))) + " MB"; }
+
+void freeTree(VekrKDTreeNode* tree) { vekrKDTreeFree(tree); }
+using TreeBlock = std::unique_ptr<VekrKDTreeNode, decltype(&freeTree)>;
+
+// The program after its command line. `step` names what it is doing, for
+// the message main prints should memory run out.
+int run(const Options& opt, const char*& step)
+{
     std::string error;
     if (!OutputFile::checkTarget(opt.outputPath, error)) return fail(error);
     if (!opt.triangleMapPath.empty() && !OutputFile::checkTarget(opt.triangleMapPath, error)) return fail(error);
 
+    // The image and its triangle numbers are the largest allocations;
+    // when they cannot fit under the address-space limit, say so before
+    // anything is loaded or built.
+    const double imageBytes = double(opt.width) * double(opt.height) * (3 * sizeof(float) + sizeof(int32_t));
+    const uint64_t left = addressSpaceLeft();
+    if (left != UINT64_MAX && imageBytes > double(left))
+        return fail("out of memory: a " + std::to_string(opt.width) + " x " + std::to_string(opt.height) +
+                    " image needs " + megabytes(imageBytes) + ", and this process may use only " +
+                    megabytes(double(left)) + " more (ulimit -v)");
+
+    step = "loading the scene";
     Mesh mesh;
     ObjLoadReport objReport;
     if (opt.scenePath.empty()) {
@@ -171,6 +195,7 @@ int main(int argc, char** argv)
     const int32_t triangleCount = mesh.triangleCount();
 
     // Scene records.
+    step = "building the scene records";
     float box[6];
     vekrSetBoundBox_32f(mesh.vertices.data(), mesh.vertexCount(), box);
     int32_t recordBytes = 0;
@@ -195,11 +220,13 @@ int main(int argc, char** argv)
         params.algorithm = vekrKDTreeBuildSimple;
         params.maxDepth = 0;
     }
-    VekrKDTreeNode* tree = nullptr;
+    step = "building the kd-tree";
+    VekrKDTreeNode* treeBlock = nullptr;
     int32_t treeBytes = 0;
     const auto buildStart = std::chrono::steady_clock::now();
-    const VekStatus built = vekrKDTreeBuildAlloc(&tree, mesh.vertices.data(), mesh.triangles.data(), mesh.vertexCount(),
-                                                 triangleCount, &treeBytes, &params);
+    const VekStatus built = vekrKDTreeBuildAlloc(&treeBlock, mesh.vertices.data(), mesh.triangles.data(),
+                                                 mesh.vertexCount(), triangleCount, &treeBytes, &params);
+    const TreeBlock tree(built == vekStsOk ? treeBlock : nullptr, freeTree);
     const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
     if (built != vekStsOk)
         return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
@@ -212,7 +239,6 @@ int main(int argc, char** argv)
     std::copy(opt.up, opt.up + 3, pose.up);
     RenderJob job{};
     if (!makeCameraRays(pose, opt.width, opt.height, job.camera)) {
-        vekrKDTreeFree(tree);
         std::fprintf(stderr, "vekr-render: the eye coincides with the look-at point, or up is parallel to the view\n");
         return 2;
     }
@@ -233,7 +259,7 @@ int main(int argc, char** argv)
 
     job.mesh = &mesh;
     job.triangleNormals = triangleNormals.data();
-    job.scene = VekrIntersectContext{box, accel.data(), tree};
+    job.scene = VekrIntersectContext{box, accel.data(), tree.get()};
     job.width = opt.width;
     job.height = opt.height;
     job.smoothNormals = mesh.hasVertexNormals();
@@ -242,10 +268,15 @@ int main(int argc, char** argv)
     job.bounces = opt.bounces;
     job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
 
+    step = "rendering";
     Image image;
-    render(job, image, !opt.quiet && isatty(STDERR_FILENO) ? drawProgress : nullptr);
-    vekrKDTreeFree(tree);
+    const bool showProgress = !opt.quiet && isatty(STDERR_FILENO);
+    if (!render(job, image, showProgress ? drawProgress : nullptr)) {
+        if (showProgress) std::fputc('\n', stderr);
+        return fail("out of memory while rendering");
+    }
 
+    step = "writing the image";
     if (!writeOutputs(opt, image, error)) return fail(error);
 
     if (!opt.quiet) {
@@ -269,4 +300,31 @@ int main(int argc, char** argv)
         std::printf("wrote      %s\n", opt.outputPath.c_str());
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Past a file-size limit the kernel sends SIGXFSZ, whose default action
+    // kills the process before it can remove its temporary file; ignored,
+    // the write fails with EFBIG and is reported like any other failure.
+    signal(SIGXFSZ, SIG_IGN);
+
+    Options opt;
+    switch (parseOptions(argc, argv, opt)) {
+    case ParseResult::Exit: return 0;
+    case ParseResult::UsageError: return 2;
+    case ParseResult::Run: break;
+    }
+    // No exception leaves the program: running out of memory anywhere (a
+    // huge image or scene) ends with one line that says where.
+    const char* step = "starting";
+    try {
+        return run(opt, step);
+    } catch (const std::bad_alloc&) {
+        return fail(std::string("out of memory while ") + step);
+    } catch (const std::exception& e) {
+        return fail(std::string("failed while ") + step + ": " + e.what());
+    }
 }

@@ -441,3 +441,35 @@ TEST(VekrRender, ConcavePolygonKeepsItsShape)
         }
     EXPECT_GT(checked, size * size / 2);
 }
+
+TEST(VekrRender, OutOfMemoryFailsCleanly)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limits below allow";
+#else
+    // Under an address-space limit: an image that cannot fit is refused
+    // before anything is built; a scene that cannot fit runs out while it
+    // is made. Either way one line and exit 1, never an abort from an
+    // uncaught exception, and no image.
+    const std::string dir = freshDir("oom");
+    struct Case {
+        const char* name;
+        std::string args, message;
+    };
+    const Case cases[] = {
+        {"huge image", "--size 16384 --triangles 3000", "a 16384 x 16384 image needs 4096 MB"},
+        {"huge scene", "--size 8 --triangles 5000000", "out of memory while loading the scene"},
+    };
+    for (const Case& c : cases) {
+        const std::string errPath = tempPath("oom_stderr.txt");
+        const std::string cmd = "ulimit -v 150000 && " + std::string(VEKR_RENDER_EXE) + " -q " + c.args + " -o " + dir +
+                                "/out.png >/dev/null 2>" + errPath;
+        const int raw = std::system(cmd.c_str());
+        const std::string err = slurp(errPath);
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << c.name << ": status " << raw << " " << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.name << ": " << err;
+        EXPECT_TRUE(listDir(dir).empty()) << c.name;
+    }
+#endif
+}
