@@ -36,6 +36,7 @@ namespace {
 
 constexpr int32_t kBuiltinTrianglesSimple = 2000;
 constexpr int32_t kBuiltinTrianglesSah = 100000;
+constexpr int32_t kMaxTreeMemoryMB = 4095;  // the largest --tree-memory
 
 int fail(const std::string& message)
 {
@@ -48,7 +49,7 @@ const char* statusText(VekStatus s)
     switch (s) {
     case vekStsErr: return "internal error of the tree build";
     case vekStsNoMemErr: return "out of memory";
-    case vekStsMemAllocErr: return "the build ran out of its memory budget";
+    case vekStsMemAllocErr: return "the build ran out of its working memory";
     case vekStsBadArgErr: return "unknown build algorithm";
     case vekStsSizeErr: return "size out of range";
     case vekStsNullPtrErr: return "null pointer";
@@ -153,6 +154,52 @@ uint64_t addressSpaceLeft()
     return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
 }
 
+// The least working memory, in bytes, that the SAH build can manage with:
+// its own starting test, or what its set-up takes (context, sort arrays,
+// fragment and vertex arenas, one 16 MB chunk for each of its three pools)
+// if that is more. Figures from the build's documentation in vekr_scene.h.
+int64_t sahLeastBytes(int64_t vertices, int64_t triangles)
+{
+    constexpr int64_t kChunk = int64_t(1) << 24;
+    const int64_t refused = 12 * vertices + 84 * triangles + 0x20000F4;
+    const int64_t setup = 204 + 48 * triangles + (36 * triangles / kChunk * kChunk + kChunk) +
+                          kChunk * (1 + 12 * vertices / (kChunk / 4)) + 3 * (kChunk + 20);
+    return std::max(refused, setup);
+}
+
+// About the smallest --tree-memory, in MB, with which the SAH build of
+// mesh succeeds (within a sixteenth above it), found by building: what a
+// build needs beyond its set-up depends on how the scene splits. `failed`
+// is a limit known to fail. Returns -1 when even the largest limit fails.
+int32_t leastTreeMemoryMB(const Mesh& mesh, VekrKDTreeBuildParams params, int32_t failed, int64_t leastBytes)
+{
+    auto builds = [&](int32_t mb) {
+        params.memoryLimit = mb;
+        VekrKDTreeNode* tree = nullptr;
+        int32_t bytes = 0;
+        const VekStatus s = vekrKDTreeBuildAlloc(&tree, mesh.vertices.data(), mesh.triangles.data(), mesh.vertexCount(),
+                                                 mesh.triangleCount(), &bytes, &params);
+        if (s == vekStsOk) vekrKDTreeFree(tree);
+        return s == vekStsOk;
+    };
+    // Try what the set-up takes (often enough), then double until a build
+    // succeeds, then halve the gap to the last failure. Each try is a whole
+    // build, so the search stops at a sixteenth rather than one megabyte.
+    const int64_t leastMB = (leastBytes + (1 << 20) - 1) >> 20;
+    int32_t lo = failed;
+    int32_t hi = static_cast<int32_t>(std::min<int64_t>(kMaxTreeMemoryMB, std::max<int64_t>(failed + 1, leastMB)));
+    while (!builds(hi)) {
+        if (hi == kMaxTreeMemoryMB) return -1;
+        lo = hi;
+        hi = static_cast<int32_t>(std::min<int64_t>(kMaxTreeMemoryMB, 2 * int64_t(hi)));
+    }
+    while (hi - lo > std::max(1, hi / 16)) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        (builds(mid) ? hi : lo) = mid;
+    }
+    return hi;
+}
+
 std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1048576.0))) + " MB"; }
 
 void freeTree(VekrKDTreeNode* tree) { vekrKDTreeFree(tree); }
@@ -228,9 +275,24 @@ int run(const Options& opt, const char*& step)
                                                  mesh.vertexCount(), triangleCount, &treeBytes, &params);
     const TreeBlock tree(built == vekStsOk ? treeBlock : nullptr, freeTree);
     const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
-    if (built != vekStsOk)
-        return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
-                    " (status " + std::to_string(built) + ")");
+    if (built != vekStsOk) {
+        const int64_t lowest = sahLeastBytes(mesh.vertexCount(), triangleCount);
+        const bool budgetTooSmall = opt.tree == TreeKind::Sah &&
+                                    (built == vekStsMemAllocErr ||
+                                     (built == vekStsNoMemErr && int64_t(opt.treeMemoryMB) << 20 < lowest));
+        if (!budgetTooSmall)
+            return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
+                        " (status " + std::to_string(built) + ")");
+        step = "finding the kd-tree's working memory";
+        const std::string given = "the kd-tree build needs more working memory than --tree-memory=" +
+                                  std::to_string(opt.treeMemoryMB) + " MB allows";
+        const int32_t needed = leastTreeMemoryMB(mesh, params, opt.treeMemoryMB, lowest);
+        if (needed < 0)
+            return fail(given + ": this scene does not build even with the largest, " +
+                        std::to_string(kMaxTreeMemoryMB) + " MB; use --tree=simple");
+        return fail(given + ": this scene needs about " + std::to_string(needed) + " MB (--tree-memory=" +
+                    std::to_string(needed) + ")");
+    }
 
     // Camera and light.
     CameraPose pose = frameBox(box, opt.fovDegrees, static_cast<double>(opt.width) / opt.height);

@@ -473,3 +473,21 @@ TEST(VekrRender, OutOfMemoryFailsCleanly)
     }
 #endif
 }
+
+TEST(VekrRender, TreeMemoryTooSmallSaysWhatTheSceneNeeds)
+{
+    // Too small a --tree-memory is the user's budget, not the machine
+    // running out: the message says so and names a budget that works.
+    const std::string obj = tempPath("budget.obj"), png = tempPath("budget.png");
+    writeFile(obj, kSquare);
+    const Outcome small = runRender("-q -s 16 --tree-memory 32 -o " + png + " " + obj);
+    EXPECT_EQ(small.status, 1);
+    EXPECT_EQ(small.err.find("out of memory"), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("needs more working memory than --tree-memory=32"), std::string::npos) << small.err;
+    const size_t at = small.err.find("--tree-memory=", small.err.find("needs about"));
+    ASSERT_NE(at, std::string::npos) << small.err;
+    const int needed = std::atoi(small.err.c_str() + at + 14);
+    EXPECT_GT(needed, 32);
+    const Outcome enough = runRender("-q -s 16 --tree-memory " + std::to_string(needed) + " -o " + png + " " + obj);
+    EXPECT_EQ(enough.status, 0) << "the budget named is enough: " << enough.err;
+}
