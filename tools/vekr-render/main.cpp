@@ -346,14 +346,24 @@ int run(const Options& opt, const char*& step)
         const int64_t hits = std::count_if(image.triangle.begin(), image.triangle.end(), [](int32_t t) { return t >= 0; });
         std::printf("scene      %s: %d triangles, %d vertices", opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(),
                     triangleCount, mesh.vertexCount());
+        if (objReport.mirrorTriangles > 0)
+            std::printf(", %lld mirror triangle%s", static_cast<long long>(objReport.mirrorTriangles),
+                        objReport.mirrorTriangles == 1 ? "" : "s");
         if (objReport.polygonsSplit > 0)
             std::printf(", %lld polygon%s split into triangles", static_cast<long long>(objReport.polygonsSplit),
                         objReport.polygonsSplit == 1 ? "" : "s");
         std::printf("\n");
         std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
-        std::printf("image      %d x %d, %d thread%s, %s normals, %s\n", image.width, image.height, job.threads,
+        std::printf("image      %d x %d, %d thread%s, %s normals, %s", image.width, image.height, job.threads,
                     job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat",
                     job.xrayLayers > 0 ? "x-ray" : (job.shadows ? "hard shadows" : "no shadows"));
+        // Say when --bounces had nothing to reflect, so it is not mistaken
+        // for having no effect at all.
+        if (job.xrayLayers == 0 && job.bounces > 0 && mesh.hasMirrors())
+            std::printf(", up to %d mirror bounce%s", job.bounces, job.bounces == 1 ? "" : "s");
+        else if (job.xrayLayers == 0 && job.bounces > 0)
+            std::printf(", no mirrors to bounce off");
+        std::printf("\n");
         std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
         std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
                     image.intersectSeconds);

@@ -7,6 +7,7 @@
 
 #include <tiny_obj_loader.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +30,33 @@ std::string firstLine(const std::string& text)
 {
     std::string s = text.substr(0, text.find('\n'));
     while (!s.empty() && (s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// How a material shades: its diffuse colour and the share of light it
+// mirrors, each channel in 0..1 (the reader takes "nan" as 0 and 1e400 as
+// infinity, neither of which may reach the shading).
+struct Surface {
+    float albedo[3];
+    float mirror[3];
+    bool mirrors() const { return mirror[0] > 0 || mirror[1] > 0 || mirror[2] > 0; }
+};
+
+float unit(float v) { return v > 0.0f ? std::min(v, 1.0f) : 0.0f; }
+
+// The MTL illumination models 3 to 7 are the ones with ray-traced
+// reflection (3 plain, 4 glass, 5 Fresnel, 6 and 7 with refraction): their
+// surfaces mirror the share of light their Ks colour gives. The others
+// (0 to 2: flat, diffuse, highlights; 8 and 9: reflection without ray
+// tracing) are diffuse here.
+Surface surfaceOf(const tinyobj::material_t& m)
+{
+    Surface s{};
+    const bool reflects = m.illum >= 3 && m.illum <= 7;
+    for (int k = 0; k < 3; ++k) {
+        s.albedo[k] = unit(m.diffuse[k]);
+        s.mirror[k] = reflects ? unit(m.specular[k]) : 0.0f;
+    }
     return s;
 }
 
@@ -181,6 +209,10 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
         return v;
     };
 
+    std::vector<Surface> surfaces;
+    for (const auto& material : materials) surfaces.push_back(surfaceOf(material));
+    const Surface plain{{kDefaultAlbedo[0], kDefaultAlbedo[1], kDefaultAlbedo[2]}, {0, 0, 0}};
+
     std::vector<double> corners;
     std::vector<int> split;
     for (const auto& shape : shapes) {
@@ -199,12 +231,13 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
             if (n > 3) ++report.polygonsSplit;
 
             const int mat = f < m.material_ids.size() ? m.material_ids[f] : -1;
-            const float* albedo = kDefaultAlbedo;
-            if (mat >= 0 && static_cast<size_t>(mat) < materials.size()) albedo = materials[mat].diffuse;
+            const Surface& look = mat >= 0 && static_cast<size_t>(mat) < surfaces.size() ? surfaces[mat] : plain;
             for (size_t t = 0; t < split.size(); t += 3) {
                 for (int k = 0; k < 3; ++k) mesh.triangles.push_back(vertexOf(m.indices[first + split[t + k]]));
                 mesh.triangles.push_back(0);
-                mesh.triangleColors.insert(mesh.triangleColors.end(), albedo, albedo + 3);
+                mesh.triangleColors.insert(mesh.triangleColors.end(), look.albedo, look.albedo + 3);
+                mesh.triangleMirror.insert(mesh.triangleMirror.end(), look.mirror, look.mirror + 3);
+                report.mirrorTriangles += look.mirrors();
             }
         }
     }
@@ -212,6 +245,7 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
         error = "'" + path + "' holds no triangles";
         return false;
     }
+    if (report.mirrorTriangles == 0) mesh.triangleMirror.clear();  // no mirror pass at all
     return true;
 }
 

@@ -491,3 +491,55 @@ TEST(VekrRender, TreeMemoryTooSmallSaysWhatTheSceneNeeds)
     const Outcome enough = runRender("-q -s 16 --tree-memory " + std::to_string(needed) + " -o " + png + " " + obj);
     EXPECT_EQ(enough.status, 0) << "the budget named is enough: " << enough.err;
 }
+
+TEST(VekrRender, ObjMirrorMaterialsReflect)
+{
+    // A mirror square in z = 0 (black itself, mirroring all light) seen
+    // head on, and a large red wall behind the camera at z = 10 facing it,
+    // lit from between. Without bounces the mirror is black; with them it
+    // shows the red wall. A material with highlights only (illum 2) and
+    // the same Ks is no mirror.
+    const std::string mtlName = "vekr_render_" + std::to_string(getpid()) + "_mirror.mtl";
+    const std::string mtl = ::testing::TempDir() + mtlName, obj = tempPath("mirror.obj"), map = tempPath("mirror.txt");
+    struct Case {
+        const char* name;
+        int illum, bounces;
+        bool reflects;
+    };
+    const Case cases[] = {
+        {"illum 3, no bounces", 3, 0, false},
+        {"illum 3, one bounce", 3, 1, true},
+        {"illum 5, two bounces", 5, 2, true},
+        {"illum 2, two bounces", 2, 2, false},
+    };
+    for (const Case& c : cases) {
+        writeFile(mtl, "newmtl glass\nKd 0 0 0\nKs 1 1 1\nillum " + std::to_string(c.illum) +
+                           "\nnewmtl red\nKd 1 0 0\nillum 1\n");
+        writeFile(obj, "mtllib " + mtlName +
+                           "\nv -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\n"
+                           "v -50 -50 10\nv 50 -50 10\nv 50 50 10\nv -50 50 10\n"
+                           "usemtl glass\nf 1 2 3 4\nusemtl red\nf 5 8 7 6\n");
+        const std::string png = tempPath("mirror.png");
+        const Outcome run = runRender("-s 32 --eye 0,0,5 --look-at 0,0,0 --light 0,0,8 --bounces " +
+                                      std::to_string(c.bounces) + " -o " + png + " --triangle-map " + map + " " + obj);
+        ASSERT_EQ(run.status, 0) << c.name << ": " << run.err;
+        EXPECT_EQ(run.out.find("2 mirror triangles") != std::string::npos, c.illum != 2) << c.name << ": " << run.out;
+        const TriangleMap m = readMap(map);
+        int w = 0, h = 0;
+        const std::vector<uint8_t> rgb = readPng(png, w, h);
+        ASSERT_EQ(rgb.size(), 32u * 32u * 3u) << c.name;
+        int mirrorPixels = 0;
+        for (size_t p = 0; p < m.tri.size(); ++p) {
+            if (m.tri[p] != 0 && m.tri[p] != 1) continue;  // the mirror square's two triangles
+            ++mirrorPixels;
+            const int r = rgb[3 * p], g = rgb[3 * p + 1], b = rgb[3 * p + 2];
+            if (c.reflects) {
+                EXPECT_GT(r, 100) << c.name << " pixel " << p;
+                EXPECT_LT(g + b, 20) << c.name << " pixel " << p;
+            } else {
+                EXPECT_LT(r + g + b, 10) << c.name << " pixel " << p;
+            }
+        }
+        EXPECT_GT(mirrorPixels, 200) << c.name;
+    }
+}
