@@ -382,17 +382,19 @@ int main(int argc, char** argv)
     // kills the process before it can remove its temporary file; ignored,
     // the write fails with EFBIG and is reported like any other failure.
     signal(SIGXFSZ, SIG_IGN);
+    OutputFile::removeOnInterrupt();
 
-    Options opt;
-    switch (parseOptions(argc, argv, opt)) {
-    case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return 2;
-    case ParseResult::Run: break;
-    }
     // No exception leaves the program: running out of memory anywhere (a
     // huge image or scene) ends with one line that says where.
-    const char* step = "starting";
+    const char* step = "reading the command line";
     try {
+        Options opt;
+        switch (parseOptions(argc, argv, opt)) {
+        case ParseResult::Exit: return 0;
+        case ParseResult::UsageError: return 2;
+        case ParseResult::Run: break;
+        }
+        step = "starting";
         return run(opt, step);
     } catch (const std::bad_alloc&) {
         return fail(std::string("out of memory while ") + step);

@@ -169,6 +169,10 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
     const std::vector<float>& normals = coordinates.normals;
 
     const int64_t positionCount = static_cast<int64_t>(positions.size() / 3);
+    if (positionCount > INT32_MAX) {
+        error = "'" + path + "' has more vertices than the library can index";
+        return false;
+    }
     const int64_t normalCount = static_cast<int64_t>(normals.size() / 3);
 
     // Normals are used only when every corner of every face names one.

@@ -109,10 +109,13 @@ bool parseDouble(const char* text, double& out, char stop = '\0', const char** r
     return true;
 }
 
+// A point or direction: three numbers, each within the coordinate range
+// that scenes are held to (beyond it single-precision distances overflow).
 bool parseTriple(const char* text, double out[3])
 {
     const char* p = text;
-    return parseDouble(p, out[0], ',', &p) && parseDouble(p, out[1], ',', &p) && parseDouble(p, out[2]);
+    return parseDouble(p, out[0], ',', &p) && parseDouble(p, out[1], ',', &p) && parseDouble(p, out[2]) &&
+           std::fabs(out[0]) <= 1e18 && std::fabs(out[1]) <= 1e18 && std::fabs(out[2]) <= 1e18;
 }
 
 bool parseSize(const char* text, int32_t& w, int32_t& h)
@@ -216,14 +219,14 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kEye:
             o.hasEye = parseTriple(optarg, o.eye);
-            if (!o.hasEye) ok = usageError("invalid eye position '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasEye) ok = usageError("invalid eye position '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kLookAt:
             o.hasLookAt = parseTriple(optarg, o.lookAt);
-            if (!o.hasLookAt) ok = usageError("invalid look-at point '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasLookAt) ok = usageError("invalid look-at point '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kUp:
-            if (!parseTriple(optarg, o.up)) ok = usageError("invalid up direction '%s' (expected X,Y,Z)", optarg);
+            if (!parseTriple(optarg, o.up)) ok = usageError("invalid up direction '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kFov:
             if (!parseDouble(optarg, o.fovDegrees) || !(o.fovDegrees > 0.0 && o.fovDegrees < 180.0))
@@ -231,7 +234,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kLight:
             o.hasLight = parseTriple(optarg, o.light);
-            if (!o.hasLight) ok = usageError("invalid light position '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasLight) ok = usageError("invalid light position '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case ':':
             ok = usageError("option '%s' requires an argument", argv[optind - 1]);

@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,50 @@ mode_t newFileMode()
     return 0666 & ~mask;
 }
 
+// Temporary files in the making, for the signal handler below to remove
+// when the program is interrupted. Fixed slots: a handler may not
+// allocate, and the program writes at most two outputs at once.
+constexpr int kSlots = 4;
+constexpr size_t kPathBytes = 4096;
+char pendingPath[kSlots][kPathBytes];
+volatile sig_atomic_t pendingUsed[kSlots];
+
+int track(const std::string& temp)
+{
+    if (temp.size() >= kPathBytes) return -1;
+    for (int i = 0; i < kSlots; ++i)
+        if (!pendingUsed[i]) {
+            std::memcpy(pendingPath[i], temp.c_str(), temp.size() + 1);
+            pendingUsed[i] = 1;
+            return i;
+        }
+    return -1;
+}
+
+void untrack(int slot)
+{
+    if (slot >= 0) pendingUsed[slot] = 0;
+}
+
+extern "C" void removeAndReraise(int sig)
+{
+    for (int i = 0; i < kSlots; ++i)
+        if (pendingUsed[i]) ::unlink(pendingPath[i]);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
 }  // namespace
+
+void OutputFile::removeOnInterrupt()
+{
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction action {};
+        action.sa_handler = removeAndReraise;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(sig, &action, nullptr);
+    }
+}
 
 std::string OutputFile::writeError(int err) const
 {
@@ -89,6 +133,7 @@ bool OutputFile::open(const std::string& path, std::string& error)
         return false;
     }
     temp_ = temp;
+    slot_ = track(temp_);
     if (::fchmod(fd, mode) != 0 || !(file_ = ::fdopen(fd, "wb"))) {
         error = writeError(errno);
         if (!file_) ::close(fd);
@@ -119,6 +164,8 @@ bool OutputFile::commit(std::string& error)
         discard();
         return false;
     }
+    untrack(slot_);
+    slot_ = -1;
     temp_.clear();
     return true;
 }
@@ -133,6 +180,8 @@ void OutputFile::discard()
         ::unlink(temp_.c_str());
         temp_.clear();
     }
+    untrack(slot_);
+    slot_ = -1;
 }
 
 }  // namespace vekr_render

@@ -24,6 +24,11 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile() { discard(); }
 
+    // Makes an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT) remove the
+    // temporary files being written before the program ends as the signal
+    // would have ended it. Called once at start-up.
+    static void removeOnInterrupt();
+
     // Whether path can be written as far as can be told without writing:
     // not a folder, and its folder exists and is writable. Checked before a
     // long render so that a mistyped path fails at once.
@@ -52,6 +57,7 @@ private:
     std::string path_;   // the target as the user named it
     std::string final_;  // where the rename goes (symbolic links resolved)
     std::string temp_;   // empty when writing the target directly
+    int slot_ = -1;      // where the interrupt handler finds temp_
 };
 
 }  // namespace vekr_render

@@ -1,12 +1,15 @@
 // vekr-render end to end: small scenes whose every pixel is known.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <signal.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -356,7 +359,8 @@ TEST(VekrRender, BadInputFailsCleanly)
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
 
-    for (const char* args : {"--size 0x5", "--tree octree", "--eye 1,2", "--fov 180", "--bogus", "a.obj b.obj"}) {
+    for (const char* args : {"--size 0x5", "--tree octree", "--eye 1,2", "--eye 1e300,0,0", "--light 0,nan,0", "--fov 180",
+                             "--bogus", "a.obj b.obj"}) {
         const Outcome run = runRender(args);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_NE(run.err.find("--help"), std::string::npos) << args << ": " << run.err;
@@ -542,4 +546,36 @@ TEST(VekrRender, ObjMirrorMaterialsReflect)
         }
         EXPECT_GT(mirrorPixels, 200) << c.name;
     }
+}
+
+TEST(VekrRender, InterruptRemovesTheTemporaryFile)
+{
+    // The triangle map goes to a pipe nobody reads, so the program stops in
+    // opening it, after the image's temporary file is complete: a
+    // deterministic moment to interrupt it. It must remove that file and
+    // end by the signal.
+    const std::string dir = freshDir("interrupt"), fifoDir = freshDir("interrupt_fifo");
+    const std::string fifo = fifoDir + "/map";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string png = dir + "/out.png";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(VEKR_RENDER_EXE, VEKR_RENDER_EXE, "-q", "--triangles", "3000", "-s", "64", "-o", png.c_str(),
+              "--triangle-map", fifo.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool seen = false;
+    for (int i = 0; i < 600 && !seen; ++i) {
+        for (const std::string& name : listDir(dir)) seen = seen || name.rfind(".out.png.tmp", 0) == 0;
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(seen) << "no temporary file appeared";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(listDir(dir).empty());
+    std::remove(fifo.c_str());
 }
