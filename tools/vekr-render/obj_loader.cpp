@@ -80,7 +80,7 @@ public:
         int c = 0;
         while (ok && c != EOF) {
             line.clear();
-            while ((c = std::getc(f)) != EOF && c != '\n' && c != '\r') line += static_cast<char>(c);
+            while ((c = getc_unlocked(f)) != EOF && c != '\n' && c != '\r') line += static_cast<char>(c);
             if (c == '\r') {
                 const int d = std::getc(f);
                 if (d != '\n' && d != EOF) std::ungetc(d, f);

@@ -60,8 +60,14 @@ const char kUsage[] =
     "  -h, --help              display this help and exit\n"
     "      --version           output version information and exit\n"
     "\n"
+    "OBJ polygons are split into triangles by ear clipping, so concave ones keep\n"
+    "their shape. Coordinates must be finite numbers within 1e18 in magnitude.\n"
+    "The image and the triangle map appear whole or not at all: they are written\n"
+    "to temporary files beside them and renamed into place when complete.\n"
+    "\n"
     "Exit status: 0 on success, 1 when the scene cannot be loaded, the tree cannot\n"
-    "be built or the image cannot be written, 2 on a command-line error.\n";
+    "be built, memory runs out or an output cannot be written, 2 on a command-line\n"
+    "error.\n";
 
 enum LongOnly {
     kTriangleMap = 256,
