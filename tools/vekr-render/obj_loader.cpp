@@ -63,9 +63,14 @@ Surface surfaceOf(const tinyobj::material_t& m)
 // The coordinates of the "v" (positions) and "vn" (normals) lines of an
 // OBJ file, read with the line splitting and line tests that tinyobjloader
 // uses, so that both see the same lines in the same order.
+//
+// It also counts the corners of each face ("f" line) of three or more
+// corners: the reader keeps that count in a byte, so a face of more than
+// 255 corners would be misread from its count alone.
 class CoordinateReader {
 public:
     std::vector<float> positions, normals;
+    std::vector<uint32_t> faceCorners;
 
     bool read(const std::string& path, std::string& error)
     {
@@ -110,6 +115,11 @@ private:
         } else if (p[0] == 'v' && p[1] == 'n' && (p[2] == ' ' || p[2] == '\t')) {
             out = &normals, what = "normal";
             p += 3;
+        } else if (p[0] == 'f' && (p[1] == ' ' || p[1] == '\t')) {
+            uint32_t corners = 0;
+            for (p += 2; *(p += std::strspn(p, " \t")) != '\0'; p += std::strcspn(p, " \t")) ++corners;
+            if (corners >= 3) faceCorners.push_back(corners);
+            return true;
         } else {
             return true;
         }
@@ -175,6 +185,30 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
     }
     const int64_t normalCount = static_cast<int64_t>(normals.size() / 3);
 
+    // The corner counts the reader kept (modulo 256) must agree with those
+    // counted here, face by face; then the ones counted here are used.
+    const std::vector<uint32_t>& faceCorners = coordinates.faceCorners;
+    bool consistent = true;
+    size_t face = 0;
+    for (const auto& shape : shapes) {
+        size_t corners = 0;
+        for (const unsigned char byte : shape.mesh.num_face_vertices) {
+            if (face == faceCorners.size() || (faceCorners[face] & 0xFF) != byte) {
+                consistent = false;
+                break;
+            }
+            corners += faceCorners[face++];
+        }
+        if (!consistent || corners != shape.mesh.indices.size()) {
+            consistent = false;
+            break;
+        }
+    }
+    if (!consistent || face != faceCorners.size()) {
+        error = "cannot read '" + path + "': its face lines could not be read consistently";
+        return false;
+    }
+
     // Normals are used only when every corner of every face names one.
     bool allNormals = normalCount > 0;
     size_t triangleBound = 0;  // triangles the faces can give at most
@@ -186,8 +220,8 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
             }
             if (idx.normal_index < 0 || idx.normal_index >= normalCount) allNormals = false;
         }
-        for (const unsigned corners : shape.mesh.num_face_vertices) triangleBound += corners >= 3 ? corners - 2 : 0;
     }
+    for (const uint32_t corners : faceCorners) triangleBound += corners - 2;
     if (triangleBound > static_cast<size_t>(INT32_MAX / 4)) {
         error = "'" + path + "' has more triangles than the library can index";
         return false;
@@ -219,12 +253,12 @@ bool loadObj(const std::string& path, Mesh& mesh, ObjLoadReport& report, std::st
 
     std::vector<double> corners;
     std::vector<int> split;
+    face = 0;
     for (const auto& shape : shapes) {
         const auto& m = shape.mesh;
         size_t first = 0;  // the face's first entry in m.indices
-        for (size_t f = 0; f < m.num_face_vertices.size(); first += m.num_face_vertices[f], ++f) {
-            const int n = static_cast<int>(m.num_face_vertices[f]);
-            if (n < 3) continue;
+        for (size_t f = 0; f < m.num_face_vertices.size(); first += faceCorners[face++], ++f) {
+            const int n = static_cast<int>(faceCorners[face]);
             corners.clear();
             for (int c = 0; c < n; ++c) {
                 const size_t v = static_cast<size_t>(m.indices[first + c].vertex_index);

@@ -446,6 +446,50 @@ TEST(VekrRender, ConcavePolygonKeepsItsShape)
     EXPECT_GT(checked, size * size / 2);
 }
 
+TEST(VekrRender, PolygonOfManyCorners)
+{
+    // A 300-cornered polygon: a disc of radius 1 with every other corner
+    // pulled in to 0.9, in z = 0. More than 255 corners must neither
+    // confuse the face list (nor the faces after it) nor lose triangles.
+    std::string text;
+    const int n = 300;
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * M_PI * i / n, r = i % 2 ? 0.9 : 1.0;
+        text += "v " + std::to_string(r * std::cos(a)) + " " + std::to_string(r * std::sin(a)) + " 0\n";
+    }
+    text += "v 2 2 0\nv 3 2 0\nv 2 3 0\nf";
+    for (int i = 1; i <= n; ++i) text += " " + std::to_string(i);
+    text += "\nf 301 302 303\n";
+    const std::string obj = tempPath("many.obj"), map = tempPath("many.txt");
+    writeFile(obj, text);
+    const Outcome run = runRender("--tree simple -s 64 --eye 1,1,12 --look-at 1,1,0 -o " + tempPath("many.png") +
+                                  " --triangle-map " + map + " " + obj);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("299 triangles"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 polygon split into triangles"), std::string::npos) << run.out;
+    // The triangle after the polygon is number 298 and is seen where it is.
+    const TriangleMap m = readMap(map);
+    const double step = 2.0 * std::tan(20.0 * M_PI / 180.0) / 64;
+    int inDisc = 0, hitDisc = 0;
+    for (int r = 0; r < 64; ++r)
+        for (int c = 0; c < 64; ++c) {
+            const double x = 1 + 12.0 * (c + 0.5 - 32) * step, y = 1 + 12.0 * (32 - r - 0.5) * step;
+            const double rho = std::hypot(x, y);
+            if (rho < 0.85) {
+                ++inDisc;
+                hitDisc += m.at(r, c) >= 0 && m.at(r, c) < 298;
+            }
+            if (rho > 1.05 && !(x > 1.95 && y > 1.95 && x + y < 5.05)) {
+                EXPECT_EQ(m.at(r, c), -1) << "x " << x << " y " << y;
+            }
+            if (x > 2.05 && y > 2.05 && x + y < 4.95) {
+                EXPECT_EQ(m.at(r, c), 298) << "x " << x << " y " << y;
+            }
+        }
+    EXPECT_GT(inDisc, 50);
+    EXPECT_EQ(hitDisc, inDisc);
+}
+
 TEST(VekrRender, OutOfMemoryFailsCleanly)
 {
 #if defined(__SANITIZE_ADDRESS__)
