@@ -84,6 +84,16 @@ std::vector<Case> cases()
         spiral.push_back({r * std::cos(a), r * std::sin(a)});
     }
     c.push_back({"spiral band", spiral, spiral.size() - 2});
+    // Many corners: a fine circle, and a gear whose every other corner is
+    // pulled in (half of them reflex).
+    std::vector<Pt> circle, gear;
+    for (int i = 0; i < 2000; ++i) {
+        const double a = 2 * M_PI * i / 2000;
+        circle.push_back({std::cos(a), std::sin(a)});
+        gear.push_back({(i % 2 ? 0.9 : 1.0) * std::cos(a), (i % 2 ? 0.9 : 1.0) * std::sin(a)});
+    }
+    c.push_back({"circle of 2000 corners", circle, circle.size() - 2});
+    c.push_back({"gear of 2000 corners", gear, gear.size() - 2});
     return c;
 }
 
@@ -150,6 +160,44 @@ TEST(Triangulate, DegenerateAndSelfCrossingPolygons)
     EXPECT_FALSE(triangulatePolygon({0, 0, 0, 2, 2, 0, 2, 0, 0, 0, 2, 0, 1, 3, 0}, tri));
     EXPECT_EQ(tri.size() % 3, 0u);
     EXPECT_GE(tri.size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Triangulate, ManyShortEdgesKeepTheirCorners)
+{
+    // Corners of a fine polygon turn by tiny angles; measured against the
+    // polygon's size they would look straight and be dropped without a
+    // triangle. Every corner must count, the area must be kept, and the
+    // split must not take quadratic time (a second at most here).
+    for (const double inner : {1.0, 0.9}) {
+        const int n = 100000;
+        std::vector<double> corners;
+        double area = 0;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * M_PI * i / n, r = i % 2 ? inner : 1.0;
+            corners.insert(corners.end(), {r * std::cos(a), r * std::sin(a), 0.0});
+        }
+        for (int i = 0; i < n; ++i) {
+            const int j = (i + 1) % n;
+            area += 0.5 * (corners[3 * i] * corners[3 * j + 1] - corners[3 * j] * corners[3 * i + 1]);
+        }
+        std::vector<int> tri;
+        EXPECT_TRUE(triangulatePolygon(corners, tri));
+        ASSERT_EQ(tri.size(), 3u * (n - 2)) << "inner radius " << inner;
+        double sum = 0;
+        for (size_t t = 0; t < tri.size(); t += 3) {
+            const double* a = &corners[3 * tri[t]];
+            const double* b = &corners[3 * tri[t + 1]];
+            const double* c = &corners[3 * tri[t + 2]];
+            const double twice = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+            EXPECT_GT(twice, 0) << "triangle " << t / 3;
+            sum += 0.5 * twice;
+        }
+        EXPECT_NEAR(sum, area, 1e-9 * area);
+    }
 }
 
 }  // namespace
