@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -263,77 +264,87 @@ TEST(Workloads, ObjReaderRefusesBrokenFiles)
 // float32 caster may differ on rays that graze an edge or a silhouette (a
 // handful, up to 8 on these scenes); 32 is far below what a wrong camera,
 // box, stream or shadow-ray formula would change.
-TEST(Workloads, RayWorkloadsHitWhatTheReferenceCasterHits)
+struct HitCounts {
+    int scene;
+    int64_t w1Hits, w2Blocked, w3Hits;
+};
+
+void PrintTo(const HitCounts& c, std::ostream* os) { *os << sceneName(c.scene); }
+
+class RayWorkloads : public ::testing::TestWithParam<HitCounts> {};
+
+TEST_P(RayWorkloads, HitWhatTheReferenceCasterHits)
 {
-    struct Case {
-        int scene;
-        int64_t w1Hits, w2Blocked, w3Hits;
-    };
-    const Case cases[] = {{WL_SCENE_BUNNY, 418569, 82669, 459509}, {WL_SCENE_SPHERES, 426961, 144743, 874810}};
     const int64_t slack = 32;
     const size_t n = WL_NRAYS;
-    for (const Case& c : cases) {
-        const std::string name = sceneName(c.scene);
-        Mesh mesh;
-        ASSERT_TRUE(loadScene(c.scene, mesh)) << name;
-        const int32_t nv = mesh.m.nv, nt = mesh.m.nt;
-        std::vector<int32_t> tris(4 * static_cast<size_t>(nt), 0);
-        for (size_t t = 0; t < static_cast<size_t>(nt); ++t)
-            for (int k = 0; k < 3; ++k) tris[4 * t + k] = mesh.m.idx[3 * t + k];
-        std::vector<VekrTriangleAccel> accel(static_cast<size_t>(nt));
-        vekrTriangleAccelInit(accel.data(), mesh.m.v, tris.data(), nt);
-        float box[6];
-        vekrSetBoundBox_32f(mesh.m.v, nv, box);
-        VekrKDTreeNode* tree = nullptr;
-        int32_t treeSize = 0;
-        const VekrKDTreeBuildParams params{vekrKDTreeBuildSAH, 40, 0.5f, 2048, nullptr};
-        ASSERT_EQ(vekrKDTreeBuildAlloc(&tree, mesh.m.v, tris.data(), nv, nt, &treeSize, &params), vekStsOk) << name;
-        std::unique_ptr<VekrKDTreeNode, void (*)(VekrKDTreeNode*)> owned(
-            tree, [](VekrKDTreeNode* p) { vekrKDTreeFree(p); });
-        const VekrIntersectContext ctx{box, accel.data(), tree};
-        const VekrSize block{WL_IMAGE_W, WL_IMAGE_H};
+    const HitCounts& c = GetParam();
+    const std::string name = sceneName(c.scene);
+    Mesh mesh;
+    ASSERT_TRUE(loadScene(c.scene, mesh)) << name;
+    const int32_t nv = mesh.m.nv, nt = mesh.m.nt;
+    std::vector<int32_t> tris(4 * static_cast<size_t>(nt), 0);
+    for (size_t t = 0; t < static_cast<size_t>(nt); ++t)
+        for (int k = 0; k < 3; ++k) tris[4 * t + k] = mesh.m.idx[3 * t + k];
+    std::vector<VekrTriangleAccel> accel(static_cast<size_t>(nt));
+    vekrTriangleAccelInit(accel.data(), mesh.m.v, tris.data(), nt);
+    float box[6];
+    vekrSetBoundBox_32f(mesh.m.v, nv, box);
+    VekrKDTreeNode* tree = nullptr;
+    int32_t treeSize = 0;
+    const VekrKDTreeBuildParams params{vekrKDTreeBuildSAH, 40, 0.5f, 2048, nullptr};
+    ASSERT_EQ(vekrKDTreeBuildAlloc(&tree, mesh.m.v, tris.data(), nv, nt, &treeSize, &params), vekStsOk) << name;
+    std::unique_ptr<VekrKDTreeNode, void (*)(VekrKDTreeNode*)> owned(
+        tree, [](VekrKDTreeNode* p) { vekrKDTreeFree(p); });
+    const VekrIntersectContext ctx{box, accel.data(), tree};
+    const VekrSize block{WL_IMAGE_W, WL_IMAGE_H};
 
-        wl_camera cam;
-        wl_camera_for(c.scene, &cam);
-        Planes d(n), uv(n);
-        std::vector<float> dist(n, WL_TFAR);
-        std::vector<int32_t> tri(n);
-        float* uvp[2] = {uv.p[0].data(), uv.p[1].data()};
-        wl_eye_dirs(&cam, d.p[0].data(), d.p[1].data(), d.p[2].data());
-        const float* dir[3] = {d.p[0].data(), d.p[1].data(), d.p[2].data()};
-        ASSERT_EQ(vekrIntersectEyeSO_32f(cam.eye, dir, dist.data(), uvp, tri.data(), &ctx, block), vekStsOk);
-        int64_t w1Hits = 0;
-        for (int32_t t : tri) w1Hits += t >= 0;
-        EXPECT_NEAR(w1Hits, c.w1Hits, slack) << name << " W1";
+    wl_camera cam;
+    wl_camera_for(c.scene, &cam);
+    Planes d(n), uv(n);
+    std::vector<float> dist(n, WL_TFAR);
+    std::vector<int32_t> tri(n);
+    float* uvp[2] = {uv.p[0].data(), uv.p[1].data()};
+    wl_eye_dirs(&cam, d.p[0].data(), d.p[1].data(), d.p[2].data());
+    const float* dir[3] = {d.p[0].data(), d.p[1].data(), d.p[2].data()};
+    ASSERT_EQ(vekrIntersectEyeSO_32f(cam.eye, dir, dist.data(), uvp, tri.data(), &ctx, block), vekStsOk);
+    int64_t w1Hits = 0;
+    for (int32_t t : tri) w1Hits += t >= 0;
+    EXPECT_NEAR(w1Hits, c.w1Hits, slack) << name << " W1";
 
-        // W2 from our own W1 distances; misses cast no shadow ray.
-        Planes shadow(n);
-        std::vector<int32_t> mask(tri), blocker(n);
-        for (size_t i = 0; i < n; ++i) {
-            float s[3] = {0.0f, 0.0f, 0.0f};
-            if (tri[i] >= 0) wl_shadow_dir(&cam, d.p[0][i], d.p[1][i], d.p[2][i], dist[i], s);
-            for (int k = 0; k < 3; ++k) shadow.p[k][i] = s[k];
-        }
-        const float* sdir[3] = {shadow.p[0].data(), shadow.p[1].data(), shadow.p[2].data()};
-        ASSERT_EQ(vekrIntersectAnySO_32f(cam.light, sdir, blocker.data(), mask.data(), block, &ctx), vekStsOk);
-        int64_t blocked = 0;
-        for (size_t i = 0; i < n; ++i) blocked += tri[i] >= 0 && mask[i] < 0;
-        EXPECT_NEAR(blocked, c.w2Blocked, slack) << name << " W2";
-
-        Planes o(n);
-        float lo[3], hi[3];
-        wl_mesh_bounds(&mesh.m, lo, hi);
-        wl_random_rays(lo, hi, static_cast<int32_t>(n), o.p[0].data(), o.p[1].data(), o.p[2].data(), d.p[0].data(),
-                       d.p[1].data(), d.p[2].data());
-        const float* org[3] = {o.p[0].data(), o.p[1].data(), o.p[2].data()};
-        std::fill(dist.begin(), dist.end(), WL_TFAR);
-        ASSERT_EQ(vekrIntersectMO_32f(org, dir, dist.data(), uvp, tri.data(), &ctx, block), vekStsOk);
-        int64_t w3Hits = 0;
-        for (int32_t t : tri) w3Hits += t >= 0;
-        EXPECT_NEAR(w3Hits, c.w3Hits, slack) << name << " W3";
-        std::printf("%s: W1 %lld hits, W2 %lld blocked, W3 %lld hits\n", name.c_str(),
-                    static_cast<long long>(w1Hits), static_cast<long long>(blocked), static_cast<long long>(w3Hits));
+    // W2 from our own W1 distances; misses cast no shadow ray.
+    Planes shadow(n);
+    std::vector<int32_t> mask(tri), blocker(n);
+    for (size_t i = 0; i < n; ++i) {
+        float s[3] = {0.0f, 0.0f, 0.0f};
+        if (tri[i] >= 0) wl_shadow_dir(&cam, d.p[0][i], d.p[1][i], d.p[2][i], dist[i], s);
+        for (int k = 0; k < 3; ++k) shadow.p[k][i] = s[k];
     }
+    const float* sdir[3] = {shadow.p[0].data(), shadow.p[1].data(), shadow.p[2].data()};
+    ASSERT_EQ(vekrIntersectAnySO_32f(cam.light, sdir, blocker.data(), mask.data(), block, &ctx), vekStsOk);
+    int64_t blocked = 0;
+    for (size_t i = 0; i < n; ++i) blocked += tri[i] >= 0 && mask[i] < 0;
+    EXPECT_NEAR(blocked, c.w2Blocked, slack) << name << " W2";
+
+    Planes o(n);
+    float lo[3], hi[3];
+    wl_mesh_bounds(&mesh.m, lo, hi);
+    wl_random_rays(lo, hi, static_cast<int32_t>(n), o.p[0].data(), o.p[1].data(), o.p[2].data(), d.p[0].data(),
+                   d.p[1].data(), d.p[2].data());
+    const float* org[3] = {o.p[0].data(), o.p[1].data(), o.p[2].data()};
+    std::fill(dist.begin(), dist.end(), WL_TFAR);
+    ASSERT_EQ(vekrIntersectMO_32f(org, dir, dist.data(), uvp, tri.data(), &ctx, block), vekStsOk);
+    int64_t w3Hits = 0;
+    for (int32_t t : tri) w3Hits += t >= 0;
+    EXPECT_NEAR(w3Hits, c.w3Hits, slack) << name << " W3";
+    std::printf("%s: W1 %lld hits, W2 %lld blocked, W3 %lld hits\n", name.c_str(),
+                static_cast<long long>(w1Hits), static_cast<long long>(blocked), static_cast<long long>(w3Hits));
 }
+
+INSTANTIATE_TEST_SUITE_P(Workloads, RayWorkloads,
+                         ::testing::Values(HitCounts{WL_SCENE_BUNNY, 418569, 82669, 459509},
+                                           HitCounts{WL_SCENE_SPHERES, 426961, 144743, 874810}),
+                         [](const ::testing::TestParamInfo<HitCounts>& info) {
+                             return std::string(sceneName(info.param.scene));
+                         });
 
 }  // namespace
