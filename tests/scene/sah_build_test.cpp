@@ -152,16 +152,14 @@ size_t expectSoundTree(const TriangleSoup& s, const Built& b, int32_t depth, con
 }  // namespace
 
 // Random triangles, grid-aligned quads (many fragments flat in candidate
-// planes and cell faces), a few large triangles, and the bunny where it is
-// available, which must come out as a real tree, not a few fat leaves.
+// planes and cell faces), a few large triangles, and the bunny, which must
+// come out as a real tree, not a few fat leaves.
 TEST(SAHBuild, BlocksAreWellFormedAndCoverEveryTriangle)
 {
     std::vector<TriangleSoup> soups = {randomSoup(0x5A4B0001u, 600), gridQuads(0x5A4B0002u, 300),
                                        randomSoup(0x5A4B0003u, 40, 5.0f, 4.0f)};
-#if VEKR_HAVE_BUNNY
     soups.emplace_back();
-    ASSERT_TRUE(loadBunny(soups.back()));
-#endif
+    ASSERT_TRUE(loadBunny(soups.back())) << "cannot read " VEKR_DATA_DIR "/bunny.obj";
     const float box[6] = {-2.5f, -1.0f, -3.0f, 3.0f, 2.0f, 1.5f};
     for (size_t scene = 0; scene < soups.size(); ++scene) {
         const TriangleSoup& s = soups[scene];

@@ -289,10 +289,9 @@ TEST(VekrRender, FileNormalsChangeShadingNotVisibility)
     EXPECT_NE(images[0], images[1]);
 }
 
-#if VEKR_HAVE_BUNNY
 TEST(VekrRender, BunnySeenAlikeThroughBothTrees)
 {
-    const std::string bunny = std::string(VEKR_SHARED_DATA_DIR) + "/bunny.obj";
+    const std::string bunny = std::string(VEKR_DATA_DIR) + "/bunny.obj";
     ASSERT_TRUE(std::ifstream(bunny).good()) << bunny;
     TriangleMap maps[2];
     const char* trees[2] = {"simple", "sah"};
@@ -317,7 +316,6 @@ TEST(VekrRender, BunnySeenAlikeThroughBothTrees)
     EXPECT_GT(hits, 300);
     EXPECT_LE(differ, 3);
 }
-#endif
 
 TEST(VekrRender, BadInputFailsCleanly)
 {
