@@ -33,6 +33,8 @@
 #include <cstring>
 #include <memory>
 
+#include "aligned_memory.h"
+
 namespace vekr_render {
 
 namespace {
@@ -49,15 +51,15 @@ constexpr float kNoLimit = 1e30f;
 using Clock = std::chrono::steady_clock;
 
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(void* p) const { portable_aligned_free(p); }
 };
 
 // All per-ray planes of one thread, carved from one aligned allocation.
 class TileBuffers {
 public:
     explicit TileBuffers(int32_t layers)
-        : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
-          layers_(static_cast<float*>(std::aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
+        : store_(static_cast<float*>(portable_aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
+          layers_(static_cast<float*>(portable_aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
     {
         if (!layers_) throw std::bad_alloc();
         const size_t layerEntries = static_cast<size_t>(std::max(layers, 1)) * kTileRays;
