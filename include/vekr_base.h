@@ -18,6 +18,9 @@
 #if defined(_WIN32)
 #if defined(VEKR_BUILDING_LIBRARY)
 #define VEKR_API __declspec(dllexport)
+#elif defined(VEKR_STATIC)
+/* linked from the library's objects into the program itself */
+#define VEKR_API
 #else
 #define VEKR_API __declspec(dllimport)
 #endif

@@ -33,6 +33,8 @@
 #include <cstring>
 #include <memory>
 
+#include "aligned_memory.h"
+
 namespace vekr_render {
 
 namespace {
@@ -49,7 +51,7 @@ constexpr float kNoLimit = 1e30f;
 using Clock = std::chrono::steady_clock;
 
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(void* p) const { portable_aligned_free(p); }
 };
 
 // All per-ray planes of one thread, carved from one aligned allocation.
@@ -59,8 +61,8 @@ public:
     // buffers are made inside an OpenMP region, which no exception may
     // leave.
     explicit TileBuffers(int32_t layers)
-        : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
-          layers_(static_cast<float*>(std::aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
+        : store_(static_cast<float*>(portable_aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
+          layers_(static_cast<float*>(portable_aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
     {
         if (!store_ || !layers_) return;
         const size_t layerEntries = static_cast<size_t>(std::max(layers, 1)) * kTileRays;
