@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,9 @@ int track(const std::string& temp)
     for (int i = 0; i < kSlots; ++i)
         if (!pendingUsed[i]) {
             std::memcpy(pendingPath[i], temp.c_str(), temp.size() + 1);
+            // The handler may run between any two instructions: the name
+            // must be complete before the slot says it is in use.
+            std::atomic_signal_fence(std::memory_order_seq_cst);
             pendingUsed[i] = 1;
             return i;
         }
