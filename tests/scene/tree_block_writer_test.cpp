@@ -89,8 +89,8 @@ struct CountOnlyLeaf {
     // compiler's non-null check of the list copy satisfied.
     const int32_t* leafTriangles(Node) const
     {
-        static const int32_t none[1] = {0};
-        return none;
+        static const std::vector<int32_t> none(4, 0);
+        return none.data();
     }
 };
 
