@@ -114,12 +114,14 @@ struct InclusiveBox {
 
 inline InclusiveBox inclusiveBox(const VekrCuboid& trimmed)
 {
+    // Extent first: a box may end on index 2^31 - 1, where corner + extent
+    // would not fit.
     return InclusiveBox{trimmed.x,
                         trimmed.y,
                         trimmed.z,
-                        trimmed.x + trimmed.width - 1,
-                        trimmed.y + trimmed.height - 1,
-                        trimmed.z + trimmed.depth - 1};
+                        trimmed.x + (trimmed.width - 1),
+                        trimmed.y + (trimmed.height - 1),
+                        trimmed.z + (trimmed.depth - 1)};
 }
 
 // ---------------------------------------------------------------- checks
