@@ -59,7 +59,7 @@ extern "C" {
  * vekrCastShadowSO_32f(light, side, normal, hit, tri, cosine, toHit, n);
  * vekrIntersectAnySO_32f(light, toHit, blocker, tri, blockSize, &scene);  // tri < 0: in shadow
  * vekrDistAttenuationSO_32f_M(light, hit, tri, atten, n);
- * vekrDiv_32f_C1IM(atten, tri, cosine, n);                          // cos / distance
+ * vekrDiv_32f_C1IM(atten, tri, cosine, n);                          // |N . D| / |D|: the cosine
  * vekrAddMulMul_32f_AC1P3IM(lightColour, cosine, albedo, tri, colour, n);
  * @endcode
  * @{
