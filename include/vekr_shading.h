@@ -65,7 +65,8 @@ extern "C" {
  * @{
  */
 
-/* ---- Ray generation ---------------------------------------------------- */
+/** @name Ray generation
+ * @{ */
 
 /**
  * Directions of a block of eye rays. The ray through pixel (col, row) of the
@@ -170,7 +171,10 @@ VEKR_API VekStatus VEK_CALL vekrCastShadowSO_32f(const float light[3], const flo
                                                  const float* const pNormal[3], const float* const pHit[3],
                                                  int32_t* pMask, float* pDot, float* const pDir[3], int32_t count);
 
-/* ---- Hit points and surface normals ------------------------------------- */
+/** @} */
+
+/** @name Hit points and surface normals
+ * @{ */
 
 /**
  * Hit points of rays sharing one origin: hit = origin + dir * dist * eps for
@@ -278,7 +282,10 @@ VEKR_API VekStatus VEK_CALL vekrSurfSmoothNormal_32f(const float* pVertNorm, con
                                                      const int32_t* pTriangle, const float* const pHitUV[2],
                                                      float* const pSurfNorm[3], int32_t count, int32_t stride);
 
-/* ---- Shading arithmetic ------------------------------------------------- */
+/** @} */
+
+/** @name Shading arithmetic
+ * @{ */
 
 /**
  * Dot products: pDst[i] = a.x b.x + a.y b.y + a.z b.z (summed left to right)
@@ -421,6 +428,7 @@ VEKR_API VekStatus VEK_CALL vekrAddMulMul_32f_AC1P3IM(const float val[3], const 
  */
 VEKR_API VekStatus VEK_CALL vekrDistAttenuationSO_32f_M(const float light[3], const float* const pSrc[3],
                                                         const int32_t* pMask, float* pDst, int32_t count);
+/** @} */
 
 /** @} */
 
