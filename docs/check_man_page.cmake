@@ -1,7 +1,12 @@
 # Formats a manual page with man -l, non-interactively (MANPAGER=cat), with
 # the formatter's warnings on, and fails unless it succeeds silently and
 # shows the NAME, SYNOPSIS, EXIT STATUS and EXAMPLES sections of EXPECT.
-#   cmake -DMAN=man -DPAGE=file.1 -DEXPECT=program -P check_man_page.cmake
+# With PROGRAM, also fails when an option that the program's --help (or,
+# for each of the comma-separated COMMANDS, `PROGRAM COMMAND --help`) lists
+# is missing from the page, so the page cannot fall behind the program.
+#   cmake -DMAN=man -DPAGE=file.1 -DEXPECT=program [-DPROGRAM=path]
+#         [-DCOMMANDS=a,b] -P check_man_page.cmake
+set(ENV{LC_ALL} C)
 set(ENV{MANPAGER} cat)
 set(ENV{PAGER} cat)
 set(ENV{MANWIDTH} 80)
@@ -22,4 +27,36 @@ endforeach()
 string(FIND "${out}" "${EXPECT} -" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "${PAGE} does not name ${EXPECT}:\n${out}")
+endif()
+
+if(DEFINED PROGRAM)
+  file(READ ${PAGE} source)
+  string(REPLACE "\\-" "-" source "${source}")
+  set(help_runs "--help")
+  if(DEFINED COMMANDS)
+    string(REPLACE "," ";" commands "${COMMANDS}")
+    foreach(command IN LISTS commands)
+      list(APPEND help_runs "${command} --help")
+    endforeach()
+  endif()
+  set(missing "")
+  foreach(run IN LISTS help_runs)
+    separate_arguments(args UNIX_COMMAND "${run}")
+    execute_process(COMMAND ${PROGRAM} ${args} RESULT_VARIABLE rc OUTPUT_VARIABLE help ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "${PROGRAM} ${run} failed (${rc}): ${err}")
+    endif()
+    string(REGEX MATCHALL "--[a-z][a-z0-9-]*" options "${help}")
+    list(REMOVE_DUPLICATES options)
+    foreach(option IN LISTS options)
+      string(FIND "${source}" "${option}" at)
+      if(at EQUAL -1)
+        list(APPEND missing "${option} (from ${run})")
+      endif()
+    endforeach()
+  endforeach()
+  if(missing)
+    string(REPLACE ";" "\n  " missing "${missing}")
+    message(FATAL_ERROR "${PAGE} lacks options that ${EXPECT} lists:\n  ${missing}")
+  endif()
 endif()
