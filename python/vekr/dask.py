@@ -119,8 +119,14 @@ def resize(darr, factors, shifts=(0, 0, 0), interpolation="linear", out_shape=No
     return _assemble(out_chunks, x.dtype, make_block)
 
 
+def _filled(shape, fill, dtype):
+    # A zero fill comes from calloc, whose pages the kernel hands out zeroed
+    # as the library first writes them: no separate pass over the block.
+    return np.zeros(shape, dtype) if fill == 0 else np.full(shape, fill, dtype)
+
+
 def _warp_block(src, src_origin, src_extent, start, size, dtype, fill, coeffs, mode, threads):
-    dst = np.full(size, fill, dtype)
+    dst = _filled(size, fill, dtype)
     _vekr.warp_affine(src, dst, coeffs, mode, src_origin=src_origin, src_extent=src_extent, dst_origin=start,
                       threads=threads)
     return dst
@@ -174,7 +180,7 @@ def _map_bounds(block):
 
 
 def _remap_block(src, src_origin, src_extent, zmap, ymap, xmap, dtype, fill, mode, threads):
-    dst = np.full(zmap.shape, fill, dtype)
+    dst = _filled(zmap.shape, fill, dtype)
     _vekr.remap(src, zmap, ymap, xmap, dst, mode, src_origin=src_origin, src_extent=src_extent, threads=threads)
     return dst
 
