@@ -121,7 +121,7 @@ def run(args):
     eyes, centre = vekr.dask.orbit(scene, args.frames, elevation=np.radians(args.elevation))
     cameras = [(eye, centre) for eye in eyes]
 
-    with LocalCluster(n_workers=args.workers, threads_per_worker=1, dashboard_address=None) as cluster, \
+    with LocalCluster(n_workers=args.workers, threads_per_worker=1, dashboard_address=":0") as cluster, \
             Client(cluster) as client:
         t = time.perf_counter()
         frames = vekr.dask.render_frames(scene, cameras, args.size, client=client)

@@ -164,7 +164,7 @@ def run(args, workdir):
     print("source %s uint16 (%.2f GiB), voxels %s um, chunks %s" % (shape, gib, SPACING, src_chunks))
 
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, memory_limit=args.memory_limit,
-                      local_directory=workdir, dashboard_address=None) as cluster, Client(cluster) as client:
+                      local_directory=workdir, dashboard_address=":0") as cluster, Client(cluster) as client:
         print("cluster: %d workers x 1 thread, %s each" % (args.workers, args.memory_limit))
         src_path = os.path.join(workdir, "source.zarr")
         out_path = os.path.join(workdir, "resampled.zarr")
@@ -194,8 +194,8 @@ def run(args, workdir):
 
     before = zarr.open(src_path, mode="r")
     after = zarr.open(out_path, mode="r")
-    # The voxel plane nearest y = n/4 um in each grid (a quarter of a source
-    # voxel apart: both grids' outer faces coincide, not their centres).
+    # The first voxel plane past y = n/4 um in each grid (their centres a
+    # quarter of a micron apart: the grids' outer faces coincide).
     y_um = n * SPACING[1] / 2
     before_slice = before[:, int(y_um / SPACING[1]), :]
     after_slice = after[:, int(y_um / TARGET), :]
