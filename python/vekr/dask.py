@@ -119,8 +119,14 @@ def resize(darr, factors, shifts=(0, 0, 0), interpolation="linear", out_shape=No
     return _assemble(out_chunks, x.dtype, make_block)
 
 
+def _filled(shape, fill, dtype):
+    # A zero fill comes from calloc, whose pages the kernel hands out zeroed
+    # as the library first writes them: no separate pass over the block.
+    return np.zeros(shape, dtype) if fill == 0 else np.full(shape, fill, dtype)
+
+
 def _warp_block(src, src_origin, src_extent, start, size, dtype, fill, coeffs, mode, threads):
-    dst = np.full(size, fill, dtype)
+    dst = _filled(size, fill, dtype)
     _vekr.warp_affine(src, dst, coeffs, mode, src_origin=src_origin, src_extent=src_extent, dst_origin=start,
                       threads=threads)
     return dst
@@ -174,7 +180,7 @@ def _map_bounds(block):
 
 
 def _remap_block(src, src_origin, src_extent, zmap, ymap, xmap, dtype, fill, mode, threads):
-    dst = np.full(zmap.shape, fill, dtype)
+    dst = _filled(zmap.shape, fill, dtype)
     _vekr.remap(src, zmap, ymap, xmap, dst, mode, src_origin=src_origin, src_extent=src_extent, threads=threads)
     return dst
 
@@ -276,8 +282,10 @@ def render_frames(scene, cameras, size=(512, 512), client=None, **kwargs):
     """Renders one frame per task: ``cameras`` is a list of ``(eye,
     look_at)`` pairs. Returns a dask array ``(frames, h, w, 3)`` uint8.
     Pass ``client`` (a ``dask.distributed.Client``) to broadcast the scene
-    to the workers up front. Other keywords go to :meth:`Scene.render`."""
+    to the workers up front. Other keywords go to :meth:`Scene.render`;
+    ``threads`` defaults to 1, as a worker already runs one task per core."""
     width, height = size
+    kwargs.setdefault("threads", 1)
     s = _shipped(scene, client)
     frames = [da.from_delayed(dask.delayed(_render, pure=True)(s, size, tuple(eye), tuple(look), None, kwargs),
                               shape=(height, width, 3), dtype=np.uint8) for eye, look in cameras]
@@ -287,11 +295,13 @@ def render_frames(scene, cameras, size=(512, 512), client=None, **kwargs):
 def render_tiles(scene, size=(4096, 4096), tile=(512, 512), client=None, **kwargs):
     """Renders one large image in tiles of ``tile = (width, height)``
     pixels (multiples of 16), one task each; the tiles' pixels equal those
-    of a single render. Returns a dask array ``(h, w, 3)`` uint8."""
+    of a single render. Returns a dask array ``(h, w, 3)`` uint8. Keywords
+    as for :func:`render_frames`."""
     width, height = size
     tw, th = tile
     if tw % 16 or th % 16 or tw < 16 or th < 16:
         raise ValueError("tile: width and height must be positive multiples of 16")
+    kwargs.setdefault("threads", 1)
     s = _shipped(scene, client)
     eye, look = kwargs.pop("eye", None), kwargs.pop("look_at", None)
     rows = []
