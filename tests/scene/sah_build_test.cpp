@@ -281,6 +281,15 @@ TEST(SAHBuild, WorkedRootSplits)
         squares.addTriangle(p[0], p[2], p[3]);
     }
     corner.addTriangle({1, 0, 0}, {0, 1, 0}, {0, 0, 1});
+    // A ledge: triangle 0 over x in [0, 1], triangle 1 lying in x = 1 and
+    // triangle 2 over [1, 10], all three spanning the unit square in y and
+    // z. At x = 1 the lying triangle costs less in the small left cell
+    // (areas 6 and 38: 6 x 2 + 38 x 1 = 50) than in the right one
+    // (6 x 1 + 38 x 2 = 82), so the left leaf holds {0, 1}.
+    TriangleSoup ledge;
+    ledge.addTriangle({0, 0, 0}, {1, 1, 0}, {0, 1, 1});
+    ledge.addTriangle({1, 0, 0}, {1, 1, 0}, {1, 0, 1});
+    ledge.addTriangle({1, 0, 0}, {10, 1, 0}, {10, 0, 1});
     const float box[6] = {0, 0, 0, 10, 10, 10};
     struct Case {
         const TriangleSoup* soup;
@@ -291,7 +300,8 @@ TEST(SAHBuild, WorkedRootSplits)
         int side;
         std::set<int32_t> leaf;
     };
-    for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}}}) {
+    for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}},
+                          Case{&ledge, 1, nullptr, 0, 1.0f, 0, {0, 1}}}) {
         const Built b = build(*c.soup, c.depth, 1.0f, c.box);
         ASSERT_EQ(b.status, vekStsOk);
         ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
