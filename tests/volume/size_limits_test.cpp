@@ -4,8 +4,13 @@
 // these tests allocates more than a few kilobytes: the refusals come before
 // any voxel is touched.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <vector>
@@ -186,12 +191,20 @@ class SparseSpan {
 public:
     explicit SparseSpan(size_t bytes) : bytes_(bytes)
     {
+#ifdef _WIN32
+        base_ = static_cast<unsigned char*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS));
+#else
         void* p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         base_ = p == MAP_FAILED ? nullptr : static_cast<unsigned char*>(p);
+#endif
     }
     ~SparseSpan()
     {
+#ifdef _WIN32
+        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+#else
         if (base_) munmap(base_, bytes_);
+#endif
     }
     SparseSpan(const SparseSpan&) = delete;
     SparseSpan& operator=(const SparseSpan&) = delete;
@@ -200,9 +213,17 @@ public:
     // Makes the page holding offset usable and returns its address.
     unsigned char* at(size_t offset)
     {
+#ifdef _WIN32
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t page = info.dwPageSize;
+        unsigned char* start = base_ + offset / page * page;
+        if (!VirtualAlloc(start, page, MEM_COMMIT, PAGE_READWRITE)) return nullptr;
+#else
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         unsigned char* start = base_ + offset / page * page;
         if (mprotect(start, page, PROT_READ | PROT_WRITE) != 0) return nullptr;
+#endif
         return base_ + offset;
     }
 
