@@ -81,6 +81,13 @@ def _region(x, span):
     return x[tuple(slice(a, b) for a, b in span)].to_delayed().tolist()
 
 
+def _aligned(a):
+    """a, or a copy of it when its data do not start on a multiple of the
+    element size: an array received from another worker is read straight
+    from the message's buffer, at whatever offset it had there."""
+    return a if a.ctypes.data % a.itemsize == 0 else a.copy()
+
+
 def _source(pieces):
     """The region for the library call. A region within one chunk along y
     and x goes as a list of planes (the library's plane-pointer layout),
@@ -88,7 +95,7 @@ def _source(pieces):
     copied into one array: a copy of this size costs about as much as the
     interpolation itself. Other regions are joined into one array."""
     if all(len(row) == 1 and len(row[0]) == 1 for row in pieces):
-        slabs = [row[0][0] for row in pieces]
+        slabs = [_aligned(row[0][0]) for row in pieces]
         if len(slabs) == 1:
             return slabs[0]
         planes = [plane for slab in slabs for plane in slab]
@@ -205,6 +212,7 @@ def _map_bounds(block):
 
 def _remap_block(src, src_origin, src_extent, zmap, ymap, xmap, dtype, fill, mode, threads):
     src = _source(src)
+    zmap, ymap, xmap = (_aligned(m) for m in (zmap, ymap, xmap))
     dst = _filled(zmap.shape, fill, dtype)
     _vekr.remap(src, zmap, ymap, xmap, dst, mode, src_origin=src_origin, src_extent=src_extent, threads=threads)
     return dst
@@ -244,6 +252,7 @@ def remap(darr, zmap, ymap, xmap, interpolation="linear", fill=0, threads=1):
 
 def _filter_block(region, origin, size, kernel, anchor, divisor):
     dst = np.empty(size, np.int16)
+    region = _aligned(region)
     _vekr.filter_16s(region, origin, dst, kernel, anchor, divisor)
     return dst
 
