@@ -52,6 +52,8 @@ def parse_args(description, bench_name, peers):
     p.add_argument("--without", action="append", default=[], choices=[key for key, _ in peers], metavar="PEER",
                    help="leave this peer out (its column says 'off'); repeatable; one of: " +
                         ", ".join(key for key, _ in peers))
+    p.add_argument("--json", metavar="FILE",
+                   help="also write every figure (Mvoxels/s per workload and library) to FILE, for bench/compare")
     args = p.parse_args()
     if args.bench and not os.access(args.bench, os.X_OK):
         p.error("%s is not an executable benchmark program" % args.bench)
@@ -132,9 +134,15 @@ def vekr_medians(bench, pattern):
 class Table:
     """The Markdown table; peers switched off get an 'off' column and mark every ratio."""
 
-    def __init__(self, peers, switched_off):
+    def __init__(self, peers, switched_off, json_path=None):
         self.peers = peers
         self.off = [name for key, name in peers if key in switched_off]
+        self.json_path = json_path
+        self.rows = []
+
+    def record(self, workload, peer_rates, vekr_rate):
+        """Keeps one row's rates (Mvoxels/s; None where a peer has no such mode or is off)."""
+        self.rows.append({"workload": workload, "unit": "Mvoxels/s", "peers": peer_rates, "vekr": vekr_rate})
 
     def peer_header(self):
         return " | ".join(name + (" (off)" if name in self.off else "") for _, name in self.peers)
@@ -145,6 +153,11 @@ class Table:
     def footnote(self):
         if self.off:
             print("\nSwitched off with --without: %s. The vekr-vs-peer ratios leave them out." % ", ".join(self.off))
+        if self.json_path:
+            tmp = self.json_path + ".tmp"
+            with open(tmp, "w") as f:
+                json.dump({"rows": self.rows, "off": self.off}, f, indent=1)
+            os.replace(tmp, self.json_path)
 
 
 def fail(error):

@@ -114,7 +114,7 @@ RUNNERS = {"scipy": scipy_runner, "itk": itk_runner, "vtk": vtk_runner}
 def main():
     args = parse_args("Resize workloads V1 and V2 through peer libraries, next to vekr.", "vekr_volume_bench", PEERS)
     sources = {"A": workloads.source_a(), "B": workloads.source_b()}
-    table = Table(PEERS, args.without)
+    table = Table(PEERS, args.without, args.json)
     try:
         # Everything a peer needs, before the first line of the table.
         for key, what, module in (("scipy", "scipy peer", "scipy.ndimage"), ("vtk", "VTK peer", "vtk")):
@@ -129,8 +129,9 @@ def main():
         for name, src_id, factor, mode in WORKLOADS:
             src = sources[src_id]
             voxels = int(round(src.shape[0] * factor)) ** 3
-            cells, best = [], None
-            for key, _ in PEERS:
+            cells, best, rates = [], None, {}
+            for key, peer_name in PEERS:
+                rates[peer_name] = None
                 if key in args.without:
                     cells.append("off")
                     continue
@@ -144,10 +145,12 @@ def main():
                     fn()  # warm-up
                     ms = timed(fn) * 1e3
                 best = ms if best is None else min(best, ms)
+                rates[peer_name] = voxels / ms / 1e3
                 cells.append("%.1f ms (%.0f Mvox/s)" % (ms, voxels / ms / 1e3))
             v = vekr.get(name)
             cells.append("%.1f ms (%.0f Mvox/s)" % (v, voxels / v / 1e3) if v else "-")
             cells.append(table.ratio("%.1fx" % (best / v) if v and best else "-"))
+            table.record(name, rates, voxels / v / 1e3 if v else None)
             print("| %s | %d | %s |" % (name, voxels, " | ".join(cells)))
             sys.stdout.flush()
     except PeerFailure as e:

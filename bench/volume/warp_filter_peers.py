@@ -154,7 +154,7 @@ RUNNERS = {"scipy": scipy_runner, "vtk": vtk_runner, "itk": itk_runner}
 def main():
     args = parse_args("Warp, remap and filter workloads V3, V4, V5 through peer libraries, next to vekr.",
                       "vekr_volume_warp_bench", PEERS)
-    table = Table(PEERS, args.without)
+    table = Table(PEERS, args.without, args.json)
     try:
         # Everything a peer needs, before the first line of the table.
         for key, what, module in (("scipy", "scipy peer", "scipy.ndimage"), ("vtk", "VTK peer", "vtk")):
@@ -169,8 +169,9 @@ def main():
         print(header)
         print("|" + "---|" * (header.count("|") - 1))
         for name, one, two in WORKLOADS:
-            cells, best_rate = [], None
-            for key, _ in PEERS:
+            cells, best_rate, rates = [], None, {}
+            for key, peer_name in PEERS:
+                rates[peer_name] = None
                 if key in args.without:
                     cells.append("off")
                     continue
@@ -186,6 +187,7 @@ def main():
                     ms = timed(fn) * 1e3
                 rate = voxels / ms / 1e3
                 best_rate = rate if best_rate is None else max(best_rate, rate)
+                rates[peer_name] = rate
                 cells.append("%.0f ms (%.1f Mvox/s)" % (ms, rate))
             single = vekr.get(one)
             if single:
@@ -196,6 +198,7 @@ def main():
                 cells += ["-", "-"]
             double = vekr.get(two) if two else None
             cells.append("%.2fx" % (single[1] / double[1]) if single and double else "serial")
+            table.record(name, rates, N ** 3 / single[0] / 1e3 if single else None)
             print("| %s | %s |" % (name, " | ".join(cells)))
             sys.stdout.flush()
     except PeerFailure as e:
