@@ -364,11 +364,15 @@ int run(const Options& opt, const char*& step)
         else if (job.xrayLayers == 0 && job.bounces > 0)
             std::printf(", no mirrors to bounce off");
         std::printf("\n");
-        std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
-        std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
+        std::printf("rays       %.0f primary, %lld hit; %lld cast in all (primary, shadow and mirror rays)\n", rays,
+                    static_cast<long long>(hits), static_cast<long long>(image.rays));
+        std::printf("time       %.3f s render, %.3f s in primary intersection (summed over threads)\n", image.seconds,
                     image.intersectSeconds);
-        std::printf("speed      %.2f Mrays/s overall, %.2f Mrays/s per thread in intersection\n",
-                    rays / image.seconds * 1e-6, image.intersectSeconds > 0 ? rays / image.intersectSeconds * 1e-6 : 0.0);
+        std::printf("speed      %.2f Mrays/s overall (all rays cast, whole pipeline), %.2f per thread; "
+                    "%.2f primary Mrays/s per thread in intersection\n",
+                    static_cast<double>(image.rays) / image.seconds * 1e-6,
+                    static_cast<double>(image.rays) / image.seconds * 1e-6 / job.threads,
+                    image.intersectSeconds > 0 ? rays / image.intersectSeconds * 1e-6 : 0.0);
         std::printf("wrote      %s\n", opt.outputPath.c_str());
     }
     return 0;

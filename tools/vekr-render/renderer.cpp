@@ -169,12 +169,13 @@ double renderXrayTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int
     return seconds;
 }
 
-double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h);
-void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h);
+double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h, int64_t& rays);
+void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h, int64_t& rays);
 
 // Shades tile (tileCol, tileRow) into the image; returns the seconds spent
-// in the primary intersection call.
-double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, Image& image)
+// in the primary intersection call and adds the rays cast to rays.
+double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t tileRow, Image& image,
+                  int64_t& rays)
 {
     const int32_t w = std::min(kTile, job.width - tileCol * kTile);
     const int32_t h = std::min(kTile, job.height - tileRow * kTile);
@@ -182,27 +183,34 @@ double renderTile(const RenderJob& job, TileBuffers& b, int32_t tileCol, int32_t
 
     vekrCastEye_32f(job.camera.d00, job.camera.du, job.camera.dv, tileCol + job.windowCol / kTile,
                     tileRow + job.windowRow / kTile, VekrSize{kTile, kTile}, b.dir, VekrSize{w, h});
-    if (job.xrayLayers > 0) return renderXrayTile(job, b, tileCol, tileRow, w, h, image);
+    if (job.xrayLayers > 0) {
+        rays += n;
+        return renderXrayTile(job, b, tileCol, tileRow, w, h, image);
+    }
     for (int k = 0; k < 3; ++k) std::fill(b.origin[k], b.origin[k] + n, job.camera.eye[k]);
     std::fill(b.dist, b.dist + n, kNoLimit);
 
-    double seconds = traceAndShade(job, b, w, h);
+    rays += n;
+    double seconds = traceAndShade(job, b, w, h, rays);
     std::memcpy(b.primaryTri, b.tri, sizeof(int32_t) * static_cast<size_t>(n));
-    if (job.bounces > 0 && job.mesh->hasMirrors()) reflect(job, b, w, h);
+    if (job.bounces > 0 && job.mesh->hasMirrors()) reflect(job, b, w, h, rays);
     storeTile(b, b.primaryTri, tileCol, tileRow, w, h, image);
     return seconds;
 }
 
 // Traces the rays of b.origin and b.dir up to b.dist and shades what they
 // hit into b.color (0 for misses). Returns the seconds spent in the
-// closest-hit call.
-double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
+// closest-hit call; adds the shadow rays cast to rays.
+double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h, int64_t& rays)
 {
     const Mesh& mesh = *job.mesh;
     const Lighting& lighting = job.lighting;
     const int32_t n = w * h;
     const auto start = Clock::now();
-    vekrIntersectMO_32f(b.origin, b.dir, b.dist, b.uv, b.tri, &job.scene, VekrSize{w, h});
+    if (job.tracer)
+        job.tracer->closest(job, b.origin, b.dir, b.dist, b.uv, b.tri, w, h);
+    else
+        vekrIntersectMO_32f(b.origin, b.dir, b.dist, b.uv, b.tri, &job.scene, VekrSize{w, h});
     const double intersectSeconds = std::chrono::duration<double>(Clock::now() - start).count();
 
     vekrHitPoint3DEpsM0_32f_M(b.origin, b.dir, b.dist, b.tri, b.hit, n, kHitPullBack);
@@ -218,7 +226,13 @@ double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
     vekrCastShadowSO_32f(lighting.light, b.cosView, b.normal, b.hit, b.lit, b.dotLight, b.shadowDir, n);
     // The hit points sit just short of their surfaces, so a shadow ray ends
     // (t = 1) before it could meet its own triangle.
-    if (job.shadows) vekrIntersectAnySO_32f(lighting.light, b.shadowDir, b.blocker, b.lit, VekrSize{w, h}, &job.scene);
+    if (job.shadows) {
+        rays += std::count_if(b.lit, b.lit + n, [](int32_t t) { return t >= 0; });
+        if (job.tracer)
+            job.tracer->occluded(job, b.shadowDir, b.blocker, b.lit, w, h);
+        else
+            vekrIntersectAnySO_32f(lighting.light, b.shadowDir, b.blocker, b.lit, VekrSize{w, h}, &job.scene);
+    }
     vekrDistAttenuationSO_32f_M(lighting.light, b.hit, b.lit, b.lightDist, n);
     vekrDiv_32f_C1IM(b.lightDist, b.lit, b.dotLight, n);  // |N.D| / |D|: the cosine at the light
     std::fill(b.falloff, b.falloff + n, lighting.falloffDistance);
@@ -233,8 +247,9 @@ double traceAndShade(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
 }
 
 // Follows the mirror bounces of the rays just shaded: b.color becomes the
-// sum over the bounces, each hit contributing its unmirrored share.
-void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
+// sum over the bounces, each hit contributing its unmirrored share. Adds
+// the rays cast to rays.
+void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h, int64_t& rays)
 {
     const Mesh& mesh = *job.mesh;
     const int32_t n = w * h;
@@ -270,7 +285,8 @@ void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
             }
             b.dist[i] = b.reflecting[i] >= 0 ? kNoLimit : 0.0f;
         }
-        traceAndShade(job, b, w, h);
+        rays += std::count_if(b.reflecting, b.reflecting + n, [](int32_t t) { return t >= 0; });
+        traceAndShade(job, b, w, h, rays);
     }
     for (int k = 0; k < 3; ++k) std::memcpy(b.color[k], b.total[k], sizeof(float) * static_cast<size_t>(n));
 }
@@ -291,9 +307,10 @@ bool render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     std::atomic<int64_t> done{0};
     std::atomic<bool> failed{false};
     double intersectSeconds = 0.0;
+    int64_t rays = 0;
 
     const auto start = Clock::now();
-#pragma omp parallel num_threads(job.threads) reduction(+ : intersectSeconds)
+#pragma omp parallel num_threads(job.threads) reduction(+ : intersectSeconds, rays)
     {
         TileBuffers buffers(job.xrayLayers);
         if (!buffers.ok()) failed = true;
@@ -304,7 +321,7 @@ bool render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
         for (int64_t t = 0; t < tiles; ++t) {
             if (failed) continue;
             intersectSeconds += renderTile(job, buffers, static_cast<int32_t>(t % cols), static_cast<int32_t>(t / cols),
-                                           image);
+                                           image, rays);
             const int64_t finished = ++done;
             if (progress && omp_get_thread_num() == 0 && Clock::now() - lastReport > std::chrono::milliseconds(100)) {
                 lastReport = Clock::now();
@@ -314,6 +331,7 @@ bool render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     }
     image.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     image.intersectSeconds = intersectSeconds;
+    image.rays = rays;
     if (failed) return false;
     if (progress) progress(tiles, tiles);
     return true;

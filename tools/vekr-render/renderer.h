@@ -19,6 +19,21 @@ struct Lighting {
     float falloffDistance;  // intensity falls off as falloffDistance / distance
 };
 
+struct RenderJob;
+
+// The two intersection calls of the pipeline, on one tile's w x h block of
+// per-ray planes, with the contracts of vekrIntersectMO_32f and
+// vekrIntersectAnySO_32f. Without a tracer the renderer calls those
+// exports; a benchmark puts another engine's calls here to run the very
+// same pipeline on it.
+struct Tracer {
+    void (*closest)(const RenderJob& job, float* const origin[3], float* const dir[3], float* dist,
+                    float* const uv[2], int32_t* tri, int32_t w, int32_t h);
+    void (*occluded)(const RenderJob& job, float* const dir[3], int32_t* blocker, int32_t* mask, int32_t w,
+                     int32_t h);
+    const void* engine;  // the engine's own state, for the two calls
+};
+
 struct RenderJob {
     const Mesh* mesh;
     const float* triangleNormals;  // unit normal per triangle (flat shading)
@@ -36,6 +51,7 @@ struct RenderJob {
     int32_t xrayLayers;  // above 0: an x-ray picture counting up to this many surfaces per ray
     int32_t bounces;     // mirror reflections followed per eye ray (0: none)
     int threads;
+    const Tracer* tracer = nullptr;  // null: the library's intersection exports
 };
 
 struct Image {
@@ -44,6 +60,7 @@ struct Image {
     std::vector<int32_t> triangle;   // triangle seen through each pixel, -1 for none
     double seconds = 0.0;            // wall time of the whole loop
     double intersectSeconds = 0.0;   // time spent in the intersection calls, summed over threads
+    int64_t rays = 0;                // rays cast: eye rays, shadow rays and mirror reflections
 };
 
 // Renders job into image. progress(done, total) is called from the master
