@@ -13,9 +13,11 @@
 
 #include <pmmintrin.h>
 
+#include "core/isa_namespace.h"
 #include "sh/sh_state.h"
 
 namespace vekr {
+namespace VEKR_ISA_NS {
 
 void evaluateRecurrenceOne(float x, float y, float z, uint32_t order, const float* tableA,
                            const float* tableB, float* dst)
@@ -148,6 +150,8 @@ void evaluateRecurrenceGroups(const float* px, const float* py, const float* pz,
 
 }  // namespace
 
+namespace {
+
 void evaluateRecurrence(const float* x, const float* y, const float* z, int32_t count, uint32_t order,
                         const float* tableA, const float* tableB, float* dst)
 {
@@ -163,4 +167,9 @@ void evaluateRecurrence(const float* x, const float* y, const float* z, int32_t 
     for (; i < count; ++i, dst += n) evaluateRecurrenceOne(x[i], y[i], z[i], order, tableA, tableB, dst);
 }
 
+}  // namespace
+
+extern const ShKernelTable shKernels = {evaluateRecurrence};
+
+}  // namespace VEKR_ISA_NS
 }  // namespace vekr

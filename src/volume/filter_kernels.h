@@ -28,18 +28,12 @@
 #include <cstdlib>
 #include <utility>
 
-namespace vekr::volume {
+#include "core/isa_namespace.h"
+#include "volume/filter_args.h"
+#include "volume/filter_rounding.h"
 
-struct FilterArgs {
-    const int16_t* const* src;  // plane array, indexed from az - (kd - 1)
-    ptrdiff_t srcStep;          // elements between source rows
-    int16_t* const* dst;
-    ptrdiff_t dstStep;          // elements between destination rows
-    int32_t width, height, depth;
-    const int32_t* kernel;
-    int32_t kw, kh, kd;
-    int32_t ax, ay, az;
-};
+namespace vekr::volume::VEKR_ISA_NS {
+
 
 // The product is formed in 32 bits and wraps on overflow, as a plain int32
 // multiply does; unsigned arithmetic keeps that well defined.
@@ -115,28 +109,6 @@ void filterCube(const FilterArgs& a, const Divide& divide)
 }
 
 // ---------------------------------------------------------------- narrow path
-
-// Stack room of the narrow path: window rows per voxel and coefficient pairs.
-constexpr int32_t kMaxNarrowRows = 256;
-constexpr int32_t kMaxNarrowPairs = 1024;
-
-// A sum of 16-bit voxels times coefficients whose magnitudes add up to at
-// most 65535 stays below 32768 * 65535 < 2^31 at every step, and so does
-// each pair of products of a 16-bit multiply-add (no coefficient may be
-// -32768 there, which the magnitude bound of 32767 excludes).
-inline bool fitsNarrowPath(const FilterArgs& a)
-{
-    const int64_t rows = int64_t{a.kh} * a.kd;
-    if (rows > kMaxNarrowRows || rows * ((a.kw + 1) / 2) > kMaxNarrowPairs) return false;
-    const int64_t taps = rows * a.kw;
-    int64_t magnitude = 0;
-    for (int64_t i = 0; i < taps; ++i) {
-        const int64_t k = std::llabs(static_cast<long long>(a.kernel[i]));
-        if (k > 32767) return false;
-        magnitude += k;
-    }
-    return magnitude <= 65535;
-}
 
 // Kernel extents known at compile time (cubes) or read from the call.
 template <int N>
@@ -233,6 +205,6 @@ void filterNarrow(const FilterArgs& a, const Divide& divide)
     }
 }
 
-}  // namespace vekr::volume
+}  // namespace vekr::volume::VEKR_ISA_NS
 
 #endif

@@ -12,24 +12,15 @@
 #include <cmath>
 #include <cstdint>
 
-namespace vekr::volume {
+#include "core/isa_namespace.h"
+
+namespace vekr::volume::VEKR_ISA_NS {
 
 inline int16_t saturateToInt16(int64_t v)
 {
     if (v > 32767) return 32767;
     if (v < -32768) return -32768;
     return static_cast<int16_t>(v);
-}
-
-enum class DivisorClass { One, PowerOfTwo, General };
-
-// -2^31 passes the usual power-of-two bit test but has no shift count, so
-// only positive powers of two from 2 to 2^30 take the shifting path.
-inline DivisorClass classifyDivisor(int32_t divisor)
-{
-    if (divisor == 1) return DivisorClass::One;
-    if (divisor > 1 && (divisor & (divisor - 1)) == 0) return DivisorClass::PowerOfTwo;
-    return DivisorClass::General;
 }
 
 // The divisions of 1 and of powers of two also come in a 4-lane form for
@@ -102,6 +93,6 @@ struct GeneralDivision {
     double divisor;
 };
 
-}  // namespace vekr::volume
+}  // namespace vekr::volume::VEKR_ISA_NS
 
 #endif

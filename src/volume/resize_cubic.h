@@ -19,11 +19,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/isa_namespace.h"
 #include "volume/cubic_kernels.h"
-#include "volume/resize_job.h"
+#include "volume/resize_caching.h"
 
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // One destination index of an axis: the floor of its source position, the
 // four taps after the border rule and their four weights.
@@ -248,6 +250,7 @@ void resizeCubic(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount,
     CubicResize<Src, Dst>(job, zFirst, zCount, buffer).run();
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 

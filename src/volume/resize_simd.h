@@ -8,8 +8,11 @@
 
 #include <cstdint>
 
+#include "core/isa_namespace.h"
+
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // a * wa + b * wb for eight unsigned 16-bit lanes, exact, as two vectors of
 // four unsigned 32-bit sums (lanes 0-3 and 4-7). The sums must stay below 2^32.
@@ -95,6 +98,7 @@ inline void blendF32(const float* a, const float* b, float wa, float wb, int32_t
     for (; j < n; ++j) out[j] = wa * a[j] + wb * b[j];
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 
