@@ -20,6 +20,8 @@
 
 #include <vekr.h>
 
+#include "aligned_memory.h"
+
 enum { kOrder = 4, kCoeffs = (kOrder + 1) * (kOrder + 1), kSamples = 2000, kChecks = 500, kShown = 6 };
 
 static const double kPi = 3.14159265358979323846;
@@ -119,8 +121,7 @@ int main(void)
     int32_t size = 0;
     if (failed("vekrSHGetSize_32f", vekrSHGetSize_32f(kOrder, kind, &size))) return 1;
 
-    /* aligned_alloc wants a size that is a multiple of the alignment. */
-    VekrSHState* state = aligned_alloc(16, ((size_t)size + 15) / 16 * 16);
+    VekrSHState* state = portable_aligned_alloc(16, (size_t)size);
     if (state == NULL) {
         fprintf(stderr, "out of memory\n");
         return 1;
@@ -129,6 +130,6 @@ int main(void)
 
     int result = failed("vekrSHInit_32f", vekrSHInit_32f(state, kOrder, kind));
     if (result == 0) result = project_and_check(state);
-    free(state); /* the state holds nothing that needs releasing */
+    portable_aligned_free(state); /* the state holds nothing that needs releasing */
     return result;
 }

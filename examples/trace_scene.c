@@ -14,6 +14,8 @@
 
 #include <vekr.h>
 
+#include "aligned_memory.h"
+
 enum { kWidth = 48, kHeight = 24, kPixels = kWidth * kHeight, kVertexCount = 10, kTriangleCount = 10 };
 enum { kGround = 0, kSolid = 1 }; /* object numbers, kept in each triangle's fourth word */
 
@@ -192,13 +194,13 @@ static int printAndCheck(const Planes* b)
 int main(void)
 {
     Scene scene = {{0}, {0}, NULL, NULL};
-    Planes* b = aligned_alloc(16, sizeof *b);
+    Planes* b = portable_aligned_alloc(16, sizeof *b);
     int result = 1;
     if (b == NULL)
         fprintf(stderr, "out of memory\n");
     else if (setUpScene(&scene) == 0 && trace(&scene, b) == 0)
         result = printAndCheck(b);
-    free(b);
+    portable_aligned_free(b);
     vekrKDTreeFree(scene.tree);
     free(scene.accel);
     return result;

@@ -1,5 +1,6 @@
-/*
- * vekr.h - the public interface of the vekr library.
+/**
+ * @file vekr.h
+ * The public interface of the vekr library.
  *
  * vekr is a library of rendering and 3-D data-processing primitives with a
  * flat C interface. Every function works on memory that the caller owns and
@@ -23,6 +24,7 @@
  * Element counts are int32_t; a count below 1 does nothing and returns
  * vekStsOk. Counts that are multiples of 4 on 16-byte aligned arrays take the
  * 4-wide path; the per-function comments say where the two paths differ.
+ * The @ref conventions "conventions page" gives these rules in full.
  */
 #ifndef VEKR_H
 #define VEKR_H

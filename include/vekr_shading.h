@@ -1,5 +1,6 @@
-/*
- * vekr_shading.h - ray generation and per-ray shading primitives.
+/**
+ * @file vekr_shading.h
+ * Ray generation and per-ray shading primitives.
  * Include <vekr.h> rather than this file.
  *
  * Every function here works element by element on packets of rays stored in
@@ -33,9 +34,41 @@
 extern "C" {
 #endif
 
-/* ---- Ray generation ---------------------------------------------------- */
+/**
+ * @defgroup shading Ray generation and shading
+ * Eye, reflection and shadow rays, hit points, surface normals and masked
+ * shading arithmetic on planar packets of rays.
+ *
+ * Every function works element by element on P3 packets (three planes x, y,
+ * z) under a mask (the triangle-number output of an intersection: a negative
+ * entry marks an inactive ray). Pointers are checked for null in the order
+ * each function lists, the first null giving ::vekStsNullPtrErr whatever the
+ * count; a count below 1 returns ::vekStsOk and touches nothing. Each
+ * function has a 4-wide SSE path, taken when the count is a multiple of 4
+ * and the arrays it names are 16-byte aligned, and a scalar path; each
+ * function's description says where the two differ. Every function runs on
+ * the calling thread and may be called from several threads at once on
+ * different arrays. See @ref conventions.
+ *
+ * Example: Lambert shading of one block of eye rays after
+ * vekrIntersectEyeSO_32f (tri is its triangle-number output, n = w * h).
+ * @code
+ * vekrHitPoint3DEpsS0_32f_M(eye, dir, dist, tri, hit, n, 0.9999f);  // just short of the surface
+ * vekrSurfFlatNormal_32f(triNormals, tri, normal, n);
+ * vekrDotChangeNorm_32f_IM(dir, tri, normal, side, n);              // normals face the eye
+ * vekrCastShadowSO_32f(light, side, normal, hit, tri, cosine, toHit, n);
+ * vekrIntersectAnySO_32f(light, toHit, blocker, tri, blockSize, &scene);  // tri < 0: in shadow
+ * vekrDistAttenuationSO_32f_M(light, hit, tri, atten, n);
+ * vekrDiv_32f_C1IM(atten, tri, cosine, n);                          // |N . D| / |D|: the cosine
+ * vekrAddMulMul_32f_AC1P3IM(lightColour, cosine, albedo, tri, colour, n);
+ * @endcode
+ * @{
+ */
 
-/*
+/** @name Ray generation
+ * @{ */
+
+/**
  * Directions of a block of eye rays. The ray through pixel (col, row) of the
  * whole image has direction
  *     origin + colStep * col + rowStep * row
@@ -56,12 +89,24 @@ extern "C" {
  * addition of rowStep and each value as colStep * col + rowBase, the scalar
  * path as (rowStep * row + origin) + colStep * col, so the two agree up to
  * float rounding only.
+ *
+ * @param origin      direction through pixel (0, 0) of the whole image
+ * @param colStep     change of direction from one column to the next
+ * @param rowStep     change of direction from one row to the next
+ * @param blockCol    column number of the block
+ * @param blockRow    row number of the block
+ * @param blockSize   size of every block; places the block in the image
+ * @param pDst        three planes of outputSize.width x outputSize.height
+ *                    directions (out)
+ * @param outputSize  number of directions written per row and rows
+ * @retval vekStsNullPtrErr  pDst is null
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrCastEye_32f(const float origin[3], const float colStep[3], const float rowStep[3],
                                             int32_t blockCol, int32_t blockRow, VekrSize blockSize,
                                             float* const pDst[3], VekrSize outputSize);
 
-/*
+/**
  * Mirror directions: for an active ray, R = I - 2 (I . N) N with I the
  * incident direction and N the normal as given (only a unit normal gives a
  * true mirror direction); an inactive ray gets (0, 0, 0).
@@ -71,12 +116,20 @@ VEKR_API VekStatus VEK_CALL vekrCastEye_32f(const float origin[3], const float c
  * Paths: 4-wide when count is a multiple of 4 (aligned or not); scalar
  * otherwise. The dot product is summed x+y+z on the 4-wide path and
  * (y+z)+x on the scalar path, so results agree up to float rounding only.
+ *
+ * @param pIncident   P3 incident directions
+ * @param pMask       mask, one entry per ray
+ * @param pNormal     P3 surface normals
+ * @param pReflected  P3 mirror directions (out)
+ * @param count       number of rays
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrCastReflectionRay_32f(const float* const pIncident[3], const int32_t* pMask,
                                                       const float* const pNormal[3], float* const pReflected[3],
                                                       int32_t count);
 
-/*
+/**
  * Shadow rays from one light to the hit points. For an active ray,
  * D = hitPoint - light and dot = N . D; the ray is cast when |dot| is at
  * least 0.0017453292 (0.1 degree in radians) and the float product
@@ -102,14 +155,28 @@ VEKR_API VekStatus VEK_CALL vekrCastReflectionRay_32f(const float* const pIncide
  * values. The one difference: a ray inactive on entry has its mask rewritten
  * to -1 among the first count - count % 4 rays, but keeps its (negative)
  * entry among the last count % 4.
+ *
+ * @param light    light position (point)
+ * @param pSide    per-ray side value (C1)
+ * @param pNormal  P3 surface normals at the hit points
+ * @param pHit     P3 hit points
+ * @param pMask    mask (in); -1 for every ray not cast (out)
+ * @param pDot     |N . D| of a cast ray, 0 otherwise (out, C1)
+ * @param pDir     P3 shadow directions from the light to the hit points (out)
+ * @param count    number of rays
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrCastShadowSO_32f(const float light[3], const float* pSide,
                                                  const float* const pNormal[3], const float* const pHit[3],
                                                  int32_t* pMask, float* pDot, float* const pDir[3], int32_t count);
 
-/* ---- Hit points and surface normals ------------------------------------- */
+/** @} */
 
-/*
+/** @name Hit points and surface normals
+ * @{ */
+
+/**
  * Hit points of rays sharing one origin: hit = origin + dir * dist * eps for
  * an active ray (pTriangle[i] >= 0), (0, 0, 0) for an inactive one. eps is a
  * plain factor on the distance; slightly below 1 places the point just short
@@ -121,12 +188,22 @@ VEKR_API VekStatus VEK_CALL vekrCastShadowSO_32f(const float light[3], const flo
  * planes of pDir and pHit are 16-byte aligned; scalar otherwise. The scalar
  * path multiplies (dir * eps) * dist, the 4-wide path (dir * dist) * eps, so
  * results agree up to float rounding only.
+ *
+ * @param origin     the common ray origin (point)
+ * @param pDir       P3 ray directions
+ * @param pDist      hit distances t (C1)
+ * @param pTriangle  mask: the triangle numbers of the intersection
+ * @param pHit       P3 hit points (out)
+ * @param count      number of rays
+ * @param eps        factor on the distance
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrHitPoint3DEpsS0_32f_M(const float origin[3], const float* const pDir[3],
                                                       const float* pDist, const int32_t* pTriangle,
                                                       float* const pHit[3], int32_t count, float eps);
 
-/*
+/**
  * Hit points of rays with an origin each: as vekrHitPoint3DEpsS0_32f_M with
  * origin i taken from the planes of pOrigin.
  *
@@ -135,12 +212,22 @@ VEKR_API VekStatus VEK_CALL vekrHitPoint3DEpsS0_32f_M(const float origin[3], con
  * Paths: 4-wide when count is a multiple of 4 and pDist, pTriangle and the
  * planes of pOrigin, pDir and pHit are 16-byte aligned; scalar otherwise;
  * same rounding difference as the single-origin form.
+ *
+ * @param pOrigin    P3 ray origins
+ * @param pDir       P3 ray directions
+ * @param pDist      hit distances t (C1)
+ * @param pTriangle  mask: the triangle numbers of the intersection
+ * @param pHit       P3 hit points (out)
+ * @param count      number of rays
+ * @param eps        factor on the distance
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrHitPoint3DEpsM0_32f_M(const float* const pOrigin[3], const float* const pDir[3],
                                                       const float* pDist, const int32_t* pTriangle,
                                                       float* const pHit[3], int32_t count, float eps);
 
-/*
+/**
  * Flat normals: for an active ray with triangle number t, the normal is
  * pTriNorm[3t], pTriNorm[3t+1], pTriNorm[3t+2] copied bit for bit (not
  * normalised); an inactive ray gets (0, 0, 0).
@@ -150,11 +237,18 @@ VEKR_API VekStatus VEK_CALL vekrHitPoint3DEpsM0_32f_M(const float* const pOrigin
  * Paths: 4-wide when count is a multiple of 4 and pTriNorm, pTriangle and the
  * planes of pSurfNorm are 16-byte aligned; scalar otherwise. Results are
  * identical; neither path reads a triangle normal for an inactive ray.
+ *
+ * @param pTriNorm   three interleaved floats per triangle (vekrTriangleNormal_32f)
+ * @param pTriangle  mask: the triangle numbers of the intersection
+ * @param pSurfNorm  P3 normals (out)
+ * @param count      number of rays
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrSurfFlatNormal_32f(const float* pTriNorm, const int32_t* pTriangle,
                                                    float* const pSurfNorm[3], int32_t count);
 
-/*
+/**
  * Smooth normals: for an active ray with triangle number t and barycentric
  * pair (u, v), the vertices i0, i1, i2 are pIndex[t*stride + 0, 1, 2] and the
  * normal is u N[i0] + v N[i1] + (1 - u - v) N[i2], normalised; a result whose
@@ -173,14 +267,27 @@ VEKR_API VekStatus VEK_CALL vekrSurfFlatNormal_32f(const float* pTriNorm, const 
  * exactly equal to the epsilon gives (0, 0, 0) on the 4-wide path but is
  * normalised on the scalar path, and zeros below the epsilon may carry a
  * negative sign on the 4-wide path.
+ *
+ * @param pVertNorm  three interleaved floats per vertex
+ * @param pIndex     vertex numbers, stride int32 entries per triangle
+ * @param pTriangle  mask: the triangle numbers of the intersection
+ * @param pHitUV     two planes u, v of the intersection
+ * @param pSurfNorm  P3 normals (out)
+ * @param count      number of rays
+ * @param stride     int32 entries per triangle in pIndex
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrSurfSmoothNormal_32f(const float* pVertNorm, const int32_t* pIndex,
                                                      const int32_t* pTriangle, const float* const pHitUV[2],
                                                      float* const pSurfNorm[3], int32_t count, int32_t stride);
 
-/* ---- Shading arithmetic ------------------------------------------------- */
+/** @} */
 
-/*
+/** @name Shading arithmetic
+ * @{ */
+
+/**
  * Dot products: pDst[i] = a.x b.x + a.y b.y + a.z b.z (summed left to right)
  * for an active element, 0 for an inactive one (even with NaN inputs).
  *
@@ -188,11 +295,19 @@ VEKR_API VekStatus VEK_CALL vekrSurfSmoothNormal_32f(const float* pVertNorm, con
  *
  * Paths: 4-wide when count is a multiple of 4 and the planes of both
  * sources, pMask and pDst are 16-byte aligned; identical results.
+ *
+ * @param pSrc1  P3 vectors a
+ * @param pSrc2  P3 vectors b
+ * @param pMask  mask, one entry per element
+ * @param pDst   dot products (out, C1)
+ * @param count  number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrDot_32f_P3C1M(const float* const pSrc1[3], const float* const pSrc2[3],
                                               const int32_t* pMask, float* pDst, int32_t count);
 
-/*
+/**
  * Turns normals to face against their vectors. For an active element,
  * d = v . n; when d > 0 the normal is negated and pDot[i] = -d, otherwise
  * (d zero, negative or NaN) the normal is left as it is and pDot[i] = d. An
@@ -202,19 +317,34 @@ VEKR_API VekStatus VEK_CALL vekrDot_32f_P3C1M(const float* const pSrc1[3], const
  *
  * Paths: 4-wide when count is a multiple of 4 and the planes of pVec and
  * pNormal, pMask and pDot are 16-byte aligned; identical results.
+ *
+ * @param pVec     P3 vectors v (for instance the eye-ray directions)
+ * @param pMask    mask, one entry per element
+ * @param pNormal  P3 normals n (in and out)
+ * @param pDot     the dot product after turning (out, C1)
+ * @param count    number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrDotChangeNorm_32f_IM(const float* const pVec[3], const int32_t* pMask,
                                                      float* const pNormal[3], float* pDot, int32_t count);
 
-/*
+/**
  * pSrcDst[i] *= pSrc[i] for an active element; 0 for an inactive one.
  *
  * Null checks in order: pSrc, pMask, pSrcDst. One path for all arrays.
+ *
+ * @param pSrc     factors (C1)
+ * @param pMask    mask, one entry per element
+ * @param pSrcDst  values scaled in place (C1)
+ * @param count    number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrMul_32f_C1IM(const float* pSrc, const int32_t* pMask, float* pSrcDst,
                                              int32_t count);
 
-/*
+/**
  * Scales each of the three planes by a per-element factor:
  * pSrcDst[k][i] *= pSrc[i] for an active element; all three planes 0 for an
  * inactive one.
@@ -223,22 +353,36 @@ VEKR_API VekStatus VEK_CALL vekrMul_32f_C1IM(const float* pSrc, const int32_t* p
  *
  * Paths: 4-wide when count is a multiple of 4 and pSrc, pMask and the three
  * planes are 16-byte aligned; identical results.
+ *
+ * @param pSrc     factors (C1)
+ * @param pMask    mask, one entry per element
+ * @param pSrcDst  P3 values scaled in place
+ * @param count    number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrMul_32f_C1P3IM(const float* pSrc, const int32_t* pMask, float* const pSrcDst[3],
                                                int32_t count);
 
-/*
+/**
  * pSrcDst[i] /= pSrc[i] for an active element; 0 for an inactive one. A zero
  * divisor (of either sign) gives +infinity for a positive value, -infinity
  * for a negative one and the quiet NaN with bits 0xFFC00000 for a zero or
  * NaN value. A NaN divisor is divided by.
  *
  * Null checks in order: pSrc, pMask, pSrcDst. One path for all arrays.
+ *
+ * @param pSrc     divisors (C1)
+ * @param pMask    mask, one entry per element
+ * @param pSrcDst  values divided in place (C1)
+ * @param count    number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrDiv_32f_C1IM(const float* pSrc, const int32_t* pMask, float* pSrcDst,
                                              int32_t count);
 
-/*
+/**
  * Accumulates a contribution: pSrcDst[k][i] += pSrc2[k][i] * val[k] * pSrc1[i]
  * for an active element; an inactive element's accumulator is left as it is.
  *
@@ -248,12 +392,21 @@ VEKR_API VekStatus VEK_CALL vekrDiv_32f_C1IM(const float* pSrc, const int32_t* p
  * planes of pSrc2 and pSrcDst are 16-byte aligned; scalar otherwise. The
  * scalar path multiplies (src * val) * factor, the 4-wide path
  * (src * factor) * val, so results agree up to float rounding only.
+ *
+ * @param val      one constant per plane (point), e.g. a light's colour
+ * @param pSrc1    per-element factors (C1)
+ * @param pSrc2    P3 sources, e.g. surface colours
+ * @param pMask    mask, one entry per element
+ * @param pSrcDst  P3 accumulators (in and out)
+ * @param count    number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrAddMulMul_32f_AC1P3IM(const float val[3], const float* pSrc1,
                                                       const float* const pSrc2[3], const int32_t* pMask,
                                                       float* const pSrcDst[3], int32_t count);
 
-/*
+/**
  * Distance attenuation from one light: with q the squared distance from the
  * light to point i, pDst[i] = sqrt(q) when q > 1 and 1.0 otherwise (never
  * below 1), and 1.0 for an inactive element, so that a following
@@ -264,9 +417,20 @@ VEKR_API VekStatus VEK_CALL vekrAddMulMul_32f_AC1P3IM(const float val[3], const 
  * Paths: 4-wide when count is a multiple of 4 and the planes of pSrc, pMask
  * and pDst are 16-byte aligned; scalar otherwise. Identical for every
  * non-NaN q; a NaN q gives 1.0 on the 4-wide path and NaN on the scalar path.
+ *
+ * @param light  light position (point)
+ * @param pSrc   P3 points
+ * @param pMask  mask, one entry per element
+ * @param pDst   attenuation divisors (out, C1)
+ * @param count  number of elements
+ * @retval vekStsNullPtrErr  a pointer is null (checked in the order above)
+ * @retval vekStsOk          otherwise
  */
 VEKR_API VekStatus VEK_CALL vekrDistAttenuationSO_32f_M(const float light[3], const float* const pSrc[3],
                                                         const int32_t* pMask, float* pDst, int32_t count);
+/** @} */
+
+/** @} */
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,16 @@
 // Peer figures on the same workloads: Embree 3 single rays (rtcIntersect1,
 // rtcOccluded1) and 4-ray packets (rtcIntersect4, rtcOccluded4), writing
 // the same planar outputs (t, u, v, triangle number or -1; for W2 the mask).
-// Compiled only when the Embree 3 package is installed.
+// Compiled in when the Embree 3 package is installed; otherwise the same
+// rows are registered as errors that say the peer is absent, so a table
+// without peer figures never looks complete.
 //
 // VEKR_BENCH_EMBREE_CONFIG is handed to rtcNewDevice as it is; with
 // "isa=sse4.2" Embree is held to the SSE instruction sets that vekr uses,
 // which gives a same-ISA figure beside the default (AVX2 / AVX-512) one.
 #include "ray_workloads.h"
+
+#include <cstdio>
 
 #ifdef VEKR_HAVE_EMBREE
 #include <embree3/rtcore.h>
@@ -193,6 +197,7 @@ void peerOcclusion(benchmark::State& state, bool fourWide)
 
 void registerPeerBenchmarks()
 {
+    benchmark::AddCustomContext("embree_peer", "Embree " RTC_VERSION_STRING);
     for (bool fourWide : {false, true}) {
         const std::string suffix = fourWide ? "4" : "1";
         benchmark::RegisterBenchmark(("W1/embree/rtcIntersect" + suffix).c_str(), peerClosest, false, fourWide)
@@ -209,7 +214,28 @@ void registerPeerBenchmarks()
 #else
 
 namespace vekr_bench {
-void registerPeerBenchmarks() {}
+
+namespace {
+
+constexpr const char* kAbsent =
+    "Embree peer absent: this program was built without Embree 3 (install libembree-dev, e.g. with "
+    "scripts/setup-deps --peers, and configure again)";
+
+void peerAbsent(benchmark::State& state)
+{
+    state.SkipWithError(kAbsent);
+}
+
+}  // namespace
+
+void registerPeerBenchmarks()
+{
+    benchmark::AddCustomContext("embree_peer", "absent");
+    std::fprintf(stderr, "%s\n", kAbsent);
+    for (const char* name : {"W1/embree/rtcIntersect", "W2/embree/rtcOccluded", "W3/embree/rtcIntersect"})
+        benchmark::RegisterBenchmark(name, peerAbsent)->Arg(kBunny)->Arg(kSpheres);
+}
+
 }  // namespace vekr_bench
 
 #endif

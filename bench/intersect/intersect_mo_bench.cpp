@@ -25,15 +25,11 @@
 #include "support/bench_buffers.h"
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 namespace {
 
 using vekr_bench::alignedArray;
-
-#ifdef VEKR_HAVE_WORKLOADS
 
 int rowStride()
 {
@@ -60,7 +56,7 @@ struct BunnyW1 {
     BunnyW1()
     {
         wl_mesh mesh{};
-        if (wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &mesh) != 0) return;
+        if (wl_load_obj(VEKR_DATA_DIR "/bunny.obj", &mesh) != 0) return;
         vertices.assign(mesh.v, mesh.v + 3 * static_cast<size_t>(mesh.nv));
         for (int32_t t = 0; t < mesh.nt; ++t) triangles.insert(triangles.end(), {mesh.idx[3 * t], mesh.idx[3 * t + 1], mesh.idx[3 * t + 2], 0});
         const int32_t nv = mesh.nv, nt = mesh.nt;
@@ -146,7 +142,7 @@ void BM_IntersectMO_W1Bunny(benchmark::State& state, W1Run run)
 {
     const BunnyW1& b = bunny();
     if (!b.ok || (run.sahTree && !b.sahTree)) {
-        state.SkipWithError("bunny.obj not found or tree build failed");
+        state.SkipWithError("cannot read " VEKR_DATA_DIR "/bunny.obj, or the tree build failed");
         return;
     }
     const int32_t height = run.sahTree ? WL_IMAGE_H : b.height;
@@ -183,7 +179,7 @@ void BM_TextbookScan_W1Bunny(benchmark::State& state)
 {
     const BunnyW1& b = bunny();
     if (!b.ok) {
-        state.SkipWithError("bunny.obj not found");
+        state.SkipWithError("cannot read " VEKR_DATA_DIR "/bunny.obj");
         return;
     }
     const size_t n = b.rays();
@@ -243,18 +239,6 @@ BENCHMARK_CAPTURE(BM_IntersectMO_W1Bunny, single_leaf_scalar, W1Run{false, false
 BENCHMARK_CAPTURE(BM_IntersectMO_W1Bunny, single_leaf_aligned, W1Run{true, false})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TextbookScan_W1Bunny)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_IntersectMO_W1Bunny, sah_tree_scalar_full_image, W1Run{false, true})->Unit(benchmark::kMillisecond);
-
-#else
-
-void BM_IntersectMO_W1Bunny(benchmark::State& state)
-{
-    state.SkipWithError("standard workloads not found (VEKR_SHARED_DATA_DIR)");
-    for (auto _ : state) {
-    }
-}
-BENCHMARK(BM_IntersectMO_W1Bunny);
-
-#endif
 
 }  // namespace
 

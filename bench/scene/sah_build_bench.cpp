@@ -16,7 +16,6 @@
 #include "vekcore.h"
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "support/bench_scenes.h"
 
 namespace {
@@ -146,7 +145,5 @@ BENCHMARK_CAPTURE(BM_SAHBuild, spheres_1thread, spheres, true)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_SAHBuild, spheres_search_threads, spheres, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
-
-#endif
 
 BENCHMARK_MAIN();

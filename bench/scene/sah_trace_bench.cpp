@@ -14,7 +14,6 @@
 
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "support/bench_scenes.h"
 
 namespace {
@@ -136,7 +135,5 @@ BENCHMARK_CAPTURE(BM_Trace, spheres_W1_sah, WL_SCENE_SPHERES, true, true, 8)->Un
 BENCHMARK_CAPTURE(BM_Trace, spheres_W3_sah, WL_SCENE_SPHERES, false, true, 8)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-#endif
 
 BENCHMARK_MAIN();

@@ -1,14 +1,12 @@
 // Scene set-up exports on the standard scenes, in ns per triangle, each
 // beside a memcpy of the bytes it writes (for the bounds: the vertex bytes
 // it reads) measured in the same run.
-//
-// Without the standard workloads the scenes are replaced by a generated
-// sphere grid of similar size, so the program always runs.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,9 +14,7 @@
 #include "vekcore.h"
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 namespace {
 
@@ -30,7 +26,6 @@ struct Scene {
     int32_t triangleCount() const { return static_cast<int32_t>(triangles.size() / 4); }
 };
 
-#ifdef VEKR_HAVE_WORKLOADS
 bool fromMesh(const char* name, int loaded, wl_mesh& m, Scene& s)
 {
     if (loaded != 0) return false;
@@ -42,45 +37,21 @@ bool fromMesh(const char* name, int loaded, wl_mesh& m, Scene& s)
     wl_free_mesh(&m);
     return true;
 }
-#endif
 
-// A grid of UV spheres: rings x segments per sphere, count^3 spheres.
-Scene sphereGrid(int count, int rings, int segments)
-{
-    Scene s;
-    s.name = "sphere_grid";
-    const double pi = 3.141592653589793;
-    for (int sz = 0; sz < count; ++sz)
-        for (int sy = 0; sy < count; ++sy)
-            for (int sx = 0; sx < count; ++sx) {
-                const int32_t base = s.vertexCount();
-                for (int r = 0; r <= rings; ++r)
-                    for (int g = 0; g < segments; ++g) {
-                        const double th = pi * r / rings, ph = 2 * pi * g / segments;
-                        s.vertices.insert(s.vertices.end(),
-                                          {float(sx + 0.4 * std::sin(th) * std::cos(ph)),
-                                           float(sy + 0.4 * std::sin(th) * std::sin(ph)), float(sz + 0.4 * std::cos(th))});
-                    }
-                for (int r = 0; r < rings; ++r)
-                    for (int g = 0; g < segments; ++g) {
-                        const int32_t a = base + r * segments + g, b = base + r * segments + (g + 1) % segments;
-                        s.triangles.insert(s.triangles.end(), {a, a + segments, b + segments, 0, a, b + segments, b, 0});
-                    }
-            }
-    return s;
-}
-
+// The bunny and the spheres; a scene that cannot be had ends the program
+// with a line that says why.
 std::vector<Scene> loadScenes()
 {
-    std::vector<Scene> scenes;
-#ifdef VEKR_HAVE_WORKLOADS
+    std::vector<Scene> scenes(2);
     wl_mesh m{};
-    Scene bunny, spheres;
-    if (fromMesh("bunny", wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m), m, bunny)) scenes.push_back(bunny);
-    wl_mesh sm{};
-    if (fromMesh("spheres", wl_make_spheres(&sm), sm, spheres)) scenes.push_back(spheres);
-#endif
-    if (scenes.empty()) scenes.push_back(sphereGrid(8, 32, 64));
+    if (!fromMesh("bunny", wl_load_obj(VEKR_DATA_DIR "/bunny.obj", &m), m, scenes[0])) {
+        std::fprintf(stderr, "cannot read the bunny scene %s\n", VEKR_DATA_DIR "/bunny.obj");
+        std::exit(1);
+    }
+    if (!fromMesh("spheres", wl_make_spheres(&m), m, scenes[1])) {
+        std::fprintf(stderr, "out of memory for the spheres scene\n");
+        std::exit(1);
+    }
     return scenes;
 }
 

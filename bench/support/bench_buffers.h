@@ -9,10 +9,12 @@
 #include <cstring>
 #include <memory>
 
+#include "aligned_memory.h"
+
 namespace vekr_bench {
 
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(void* p) const { portable_aligned_free(p); }
 };
 
 // 64-byte aligned, zero-initialised array that the benchmarks own.
@@ -20,7 +22,7 @@ template <class T>
 std::unique_ptr<T[], FreeDeleter> alignedArray(size_t n)
 {
     const size_t bytes = (n * sizeof(T) + 63) / 64 * 64;
-    T* p = static_cast<T*>(std::aligned_alloc(64, bytes ? bytes : 64));
+    T* p = static_cast<T*>(portable_aligned_alloc(64, bytes));
     std::memset(p, 0, bytes);
     return std::unique_ptr<T[], FreeDeleter>(p);
 }

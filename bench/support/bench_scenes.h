@@ -1,12 +1,10 @@
 // The standard scenes in the library's input layout (three floats per
-// vertex, four index words per triangle), for benchmarks built with the
-// shared workloads.
+// vertex, four index words per triangle).
 #ifndef VEKR_BENCH_SUPPORT_BENCH_SCENES_H
 #define VEKR_BENCH_SUPPORT_BENCH_SCENES_H
 
-#ifdef VEKR_HAVE_WORKLOADS
-
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "workloads.h"
@@ -19,13 +17,17 @@ struct BenchScene {
     int32_t vertexCount = 0, triangleCount = 0;
 };
 
-// which: WL_SCENE_BUNNY (read from the shared data folder) or
-// WL_SCENE_SPHERES (generated). False when the scene cannot be had.
+// which: WL_SCENE_BUNNY (read from the data folder) or WL_SCENE_SPHERES
+// (generated). False, after a line on stderr that says why, when the scene
+// cannot be had.
 inline bool loadBenchScene(int which, BenchScene& s)
 {
     wl_mesh m{};
-    const int rc = which == WL_SCENE_BUNNY ? wl_load_obj(VEKR_SHARED_DATA_DIR "/bunny.obj", &m) : wl_make_spheres(&m);
+    const char* bunny = VEKR_DATA_DIR "/bunny.obj";
+    const int rc = which == WL_SCENE_BUNNY ? wl_load_obj(bunny, &m) : wl_make_spheres(&m);
     if (rc != 0) {
+        std::fprintf(stderr, which == WL_SCENE_BUNNY ? "cannot read the bunny scene %s\n" : "%s: out of memory\n",
+                     which == WL_SCENE_BUNNY ? bunny : "spheres scene");
         wl_free_mesh(&m);
         return false;
     }
@@ -42,7 +44,5 @@ inline bool loadBenchScene(int which, BenchScene& s)
 }
 
 }  // namespace vekr_bench
-
-#endif
 
 #endif

@@ -7,25 +7,13 @@
 #include <cstdint>
 #include <vector>
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 namespace vekr_bench {
 
 inline uint32_t voxelHash(uint32_t n, uint32_t seed)
 {
-#ifdef VEKR_HAVE_WORKLOADS
     return wl_voxel_hash(n, seed);
-#else
-    uint32_t x = n + seed * 0x9E3779B9u;
-    x ^= x >> 16;
-    x *= 0x7FEB352Du;
-    x ^= x >> 15;
-    x *= 0x846CA68Bu;
-    x ^= x >> 16;
-    return x;
-#endif
 }
 
 // Source A: 8u 128^3, seed 1.

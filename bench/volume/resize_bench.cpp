@@ -14,9 +14,7 @@
 #include "vekcore.h"
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 namespace {
 

@@ -21,9 +21,7 @@
 #include "vekcore.h"
 #include "vekr.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 namespace {
 
@@ -39,19 +37,7 @@ const std::vector<float>& mapsV4()
     static const std::vector<float> m = [] {
         std::vector<float> all(3 * kVoxels);
         float *mx = all.data(), *my = mx + kVoxels, *mz = my + kVoxels;
-#ifdef VEKR_HAVE_WORKLOADS
         wl_remap_maps(kN, kN, kN, mx, my, mz);
-#else
-        const double pi = 3.14159265358979323846;
-        size_t i = 0;
-        for (int z = 0; z < kN; ++z)
-            for (int y = 0; y < kN; ++y)
-                for (int x = 0; x < kN; ++x, ++i) {
-                    mx[i] = static_cast<float>(x + 4.0 * std::sin(pi * (y & 63) / 32.0));
-                    my[i] = static_cast<float>(y + 4.0 * std::sin(pi * (z & 63) / 32.0));
-                    mz[i] = static_cast<float>(z + 4.0 * std::sin(pi * (x & 63) / 32.0));
-                }
-#endif
         return all;
     }();
     return m;
@@ -59,15 +45,9 @@ const std::vector<float>& mapsV4()
 
 void transformV3(double a[12])
 {
-#ifdef VEKR_HAVE_WORKLOADS
     double m[3][4];
     wl_rot30(m);
     for (int i = 0; i < 12; ++i) a[i] = m[i / 4][i % 4];
-#else
-    const double c = 0.8660254037844386, s = 0.5, m = 127.5;
-    const double rows[12] = {c, -s, 0, m - c * m + s * m, s, c, 0, m - s * m - c * m, 0, 0, 1, 0};
-    for (int i = 0; i < 12; ++i) a[i] = rows[i];
-#endif
 }
 
 template <class T>

@@ -1,16 +1,22 @@
 #!/usr/bin/env python3
 """Warp, remap and filter workloads V3, V4, V5 through peer libraries, next to vekr.
 
-Runs the workloads on the same generated volumes through scipy.ndimage
-(affine_transform, map_coordinates, convolve), VTK (vtkImageReslice,
-vtkImageConvolve) and ITK (ResampleImageFilter with an AffineTransform,
-WarpImageFilter, ConvolutionImageFilter; itk_warp_filter.cpp, built on
-demand), each single-threaded, and, when given the path of
-vekr_volume_warp_bench, through vekr in the same session. Prints one table:
-milliseconds and Mvoxels/s per workload and library, vekr's speed-up over
-the fastest peer, and vekr's scaling from one to two threads.
+Runs the workloads on the same generated volumes (workloads/workloads.py)
+through scipy.ndimage (affine_transform, map_coordinates, convolve), VTK
+(vtkImageReslice, vtkImageConvolve) and ITK (ResampleImageFilter with an
+AffineTransform, WarpImageFilter, ConvolutionImageFilter;
+itk_warp_filter.cpp, built on demand), each single-threaded, and, when given
+the path of vekr_volume_warp_bench, through vekr in the same session. Prints
+one table: milliseconds and Mvoxels/s per workload and library, vekr's
+speed-up over the fastest peer, and vekr's scaling from one to two threads.
 
-    /usr/bin/python3 bench/volume/warp_filter_peers.py [build/release/bench/volume/vekr_volume_warp_bench]
+    /usr/bin/python3 bench/volume/warp_filter_peers.py [--without scipy|vtk|itk]... \
+        [build/release/bench/volume/vekr_volume_warp_bench]
+
+Every peer is expected, as in peers.py: one that cannot be imported, built or
+run stops the script with the reason and exit status 1, unless it is switched
+off with --without; its column then says "off" and the speed-ups say they
+leave it out.
 
 Times are process CPU seconds (medians of several runs) for the single-threaded
 comparison, as in peers.py; vekr's two-thread scaling is the ratio of its
@@ -26,29 +32,15 @@ and ITK cover the whole 260^3 source, so their rates count their own output
 voxels.
 """
 import os
-import subprocess
 import sys
 
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from peers import REPEATS, ExternalTime, itk_binary, source_b, timed, vekr_medians, voxel_hash  # noqa: E402
+from peer_harness import (ExternalTime, PeerFailure, Table, fail, import_peer, itk_binary, itk_time,  # noqa: E402
+                          parse_args, timed, vekr_medians, workloads)
 
 N = 256
-
-
-def source_c():
-    """Workload source C: 16s 260^3, seed 3, array index [z, y, x]."""
-    v = (voxel_hash(260 ** 3, 3) >> np.uint32(20)).astype(np.int32) - 2048
-    return v.astype(np.int16).reshape(260, 260, 260)
-
-
-def rotation_v3():
-    """Forward 3 x 4 matrix of V3 (x, y, z order), as in workloads.h."""
-    c, s, m = 0.8660254037844386, 0.5, 127.5
-    return np.array([[c, -s, 0.0, (m - c * m) + s * m],
-                     [s, c, 0.0, (m - s * m) - c * m],
-                     [0.0, 0.0, 1.0, 0.0]])
 
 
 def inverse_zyx(a):
@@ -59,26 +51,24 @@ def inverse_zyx(a):
 
 
 def maps_v4():
-    """V4 source positions (z, y, x order) of every destination voxel."""
-    k = np.arange(N)
-    s64 = 4.0 * np.sin(np.pi * (k % 64) / 32.0)
-    z, y, x = np.meshgrid(k, k, k, indexing="ij")
-    return np.stack([(z + s64[x]).astype(np.float32), (y + s64[z]).astype(np.float32),
-                     (x + s64[y]).astype(np.float32)])
+    """V4 source positions in array index order (z, y, x) of every destination voxel."""
+    sx, sy, sz = workloads.remap_maps(N)
+    return np.stack([sz, sy, sx])
 
 
 def binomial(n):
-    b = np.array([1, 2, 1] if n == 3 else [1, 4, 6, 4, 1], dtype=np.float64)
-    return np.einsum("i,j,k->ijk", b, b, b) / (64.0 if n == 3 else 4096.0)
+    """The V5 kernel divided by its divisor, for peers that filter in floating point."""
+    k, divisor = workloads.kernel(n)
+    return k.astype(np.float64) / divisor
 
 
 # ---------------------------------------------------------------- peers
 
 def scipy_runner(workload, data):
-    from scipy import ndimage
+    ndimage = import_peer("scipy peer", "scipy.ndimage")
     if workload.startswith("V3"):
         order = 1 if workload.endswith("Linear") else 3
-        matrix, offset = inverse_zyx(rotation_v3())
+        matrix, offset = inverse_zyx(workloads.rot30())
         return lambda: ndimage.affine_transform(data["B"], matrix, offset=offset, order=order, mode="constant",
                                                 prefilter=False), N ** 3
     if workload.startswith("V4"):
@@ -88,8 +78,8 @@ def scipy_runner(workload, data):
 
 
 def vtk_image(array):
-    import vtk
-    from vtk.util import numpy_support
+    vtk = import_peer("VTK peer", "vtk")
+    numpy_support = import_peer("VTK peer", "vtk.util.numpy_support")
     image = vtk.vtkImageData()
     d, h, w = array.shape
     image.SetDimensions(w, h, d)
@@ -98,10 +88,10 @@ def vtk_image(array):
 
 
 def vtk_runner(workload, data):
-    import vtk
+    vtk = import_peer("VTK peer", "vtk")
     vtk.vtkMultiThreader.SetGlobalMaximumNumberOfThreads(1)
     if workload.startswith("V3"):
-        inv = np.linalg.inv(np.vstack([rotation_v3(), [0, 0, 0, 1]]))
+        inv = np.linalg.inv(np.vstack([workloads.rot30(), [0, 0, 0, 1]]))
         matrix = vtk.vtkMatrix4x4()
         for i in range(4):
             for j in range(4):
@@ -138,16 +128,13 @@ def vtk_runner(workload, data):
     return run, voxels
 
 
-def itk_runner(exe):
-    names = {"V3_Linear": "V3_Linear", "V3_CatmullRom": "V3_Cubic", "V4_Linear": "V4_Linear", "V5_K3": "V5_K3",
+ITK_PROGRAM = ("itk_warp_filter", "ITKCommon ITKImageFunction ITKImageGrid ITKTransform ITKConvolution")
+ITK_NAMES = {"V3_Linear": "V3_Linear", "V3_CatmullRom": "V3_Cubic", "V4_Linear": "V4_Linear", "V5_K3": "V5_K3",
              "V5_K5": "V5_K5"}
 
-    def make(workload, data):
-        if exe is None:
-            return None
-        out = subprocess.run([exe, names[workload], str(REPEATS)], check=True, capture_output=True, text=True).stdout
-        return ExternalTime(float(out.strip())), (260 ** 3 if workload.startswith("V5") else N ** 3)
-    return make
+
+def itk_runner(workload, data):
+    return itk_time(itk_binary(*ITK_PROGRAM), ITK_NAMES[workload]), (260 ** 3 if workload.startswith("V5") else N ** 3)
 
 
 # Workload, benchmark name with one thread, with two threads (None: serial).
@@ -160,48 +147,60 @@ WORKLOADS = [
 ]
 
 
-def main():
-    bench = sys.argv[1] if len(sys.argv) > 1 else None
-    data = {"B": source_b(), "C": source_c(), "maps": maps_v4()}
-    peers = [("scipy.ndimage", scipy_runner), ("VTK", vtk_runner),
-             ("ITK", itk_runner(itk_binary("itk_warp_filter", "ITKCommon ITKImageFunction ITKImageGrid "
-                                                              "ITKTransform ITKConvolution")))]
-    vekr = vekr_medians(bench, "^V[345]_") if bench and os.path.exists(bench) else {}
+PEERS = [("scipy", "scipy.ndimage"), ("vtk", "VTK"), ("itk", "ITK")]
+RUNNERS = {"scipy": scipy_runner, "vtk": vtk_runner, "itk": itk_runner}
 
-    header = ("| Workload | " + " | ".join(p for p, _ in peers) +
-              " | vekr, 1 thread | vekr vs fastest peer | vekr 2 threads / 1 thread |")
-    print(header)
-    print("|" + "---|" * (header.count("|") - 1))
-    for name, one, two in WORKLOADS:
-        cells, best_rate = [], None
-        for _, make in peers:
-            try:
-                made = make(name, data)
-            except ImportError:
-                made = None
-            if made is None:
-                cells.append("-")
-                continue
-            fn, voxels = made
-            if isinstance(fn, ExternalTime):
-                ms = fn.ms
+
+def main():
+    args = parse_args("Warp, remap and filter workloads V3, V4, V5 through peer libraries, next to vekr.",
+                      "vekr_volume_warp_bench", PEERS)
+    table = Table(PEERS, args.without)
+    try:
+        # Everything a peer needs, before the first line of the table.
+        for key, what, module in (("scipy", "scipy peer", "scipy.ndimage"), ("vtk", "VTK peer", "vtk")):
+            if key not in args.without:
+                import_peer(what, module)
+        if "itk" not in args.without:
+            itk_binary(*ITK_PROGRAM)
+        data = {"B": workloads.source_b(), "C": workloads.source_c(), "maps": maps_v4()}
+        vekr = vekr_medians(args.bench, "^V[345]_") if args.bench else {}
+        header = ("| Workload | " + table.peer_header() +
+                  " | vekr, 1 thread | vekr vs fastest peer | vekr 2 threads / 1 thread |")
+        print(header)
+        print("|" + "---|" * (header.count("|") - 1))
+        for name, one, two in WORKLOADS:
+            cells, best_rate = [], None
+            for key, _ in PEERS:
+                if key in args.without:
+                    cells.append("off")
+                    continue
+                made = RUNNERS[key](name, data)
+                if made is None:  # the library has no such operation
+                    cells.append("n/a")
+                    continue
+                fn, voxels = made
+                if isinstance(fn, ExternalTime):
+                    ms = fn.ms
+                else:
+                    fn()  # warm-up
+                    ms = timed(fn) * 1e3
+                rate = voxels / ms / 1e3
+                best_rate = rate if best_rate is None else max(best_rate, rate)
+                cells.append("%.0f ms (%.1f Mvox/s)" % (ms, rate))
+            single = vekr.get(one)
+            if single:
+                rate = N ** 3 / single[0] / 1e3
+                cells.append("%.0f ms (%.1f Mvox/s)" % (single[0], rate))
+                cells.append(table.ratio("%.1fx" % (rate / best_rate) if best_rate else "-"))
             else:
-                fn()  # warm-up
-                ms = timed(fn) * 1e3
-            rate = voxels / ms / 1e3
-            best_rate = rate if best_rate is None else max(best_rate, rate)
-            cells.append("%.0f ms (%.1f Mvox/s)" % (ms, rate))
-        single = vekr.get(one)
-        if single:
-            rate = N ** 3 / single[0] / 1e3
-            cells.append("%.0f ms (%.1f Mvox/s)" % (single[0], rate))
-            cells.append("%.1fx" % (rate / best_rate) if best_rate else "-")
-        else:
-            cells += ["-", "-"]
-        double = vekr.get(two) if two else None
-        cells.append("%.2fx" % (single[1] / double[1]) if single and double else "serial")
-        print("| %s | %s |" % (name, " | ".join(cells)))
-        sys.stdout.flush()
+                cells += ["-", "-"]
+            double = vekr.get(two) if two else None
+            cells.append("%.2fx" % (single[1] / double[1]) if single and double else "serial")
+            print("| %s | %s |" % (name, " | ".join(cells)))
+            sys.stdout.flush()
+    except PeerFailure as e:
+        fail(e)
+    table.footnote()
 
 
 if __name__ == "__main__":

@@ -277,14 +277,15 @@ void bindRays(py::module_& m)
             "from_obj",
             [](const std::string& path, std::string tree, int32_t maxDepth, float splitFactor, int32_t memoryMB) {
                 Mesh mesh;
-                std::string error, warnings;
+                std::string error;
+                vekr_render::ObjLoadReport report;
                 bool loaded;
                 {
                     py::gil_scoped_release release;
-                    loaded = vekr_render::loadObj(path, mesh, error, warnings);
+                    loaded = vekr_render::loadObj(path, mesh, report, error);
                 }
                 if (!loaded) throw py::value_error(error);
-                if (!warnings.empty()) PyErr_WarnEx(PyExc_UserWarning, warnings.c_str(), 2);
+                if (!report.warnings.empty()) PyErr_WarnEx(PyExc_UserWarning, report.warnings.c_str(), 2);
                 return new Scene(std::move(mesh), TreeSettings{tree, maxDepth, splitFactor, memoryMB});
             },
             "path"_a, "tree"_a = "sah", "max_depth"_a = -1, "split_factor"_a = 0.5f, "memory_mb"_a = 1024)

@@ -81,6 +81,33 @@ def test_warp_affine_general_rotation_within_the_last_bit():
     np.testing.assert_allclose(out, ref, rtol=0, atol=1e-5)
 
 
+def _misaligned(block):
+    """A copy of block whose data start one byte past an element boundary,
+    as an array read from another worker's message may."""
+    raw = np.empty(block.nbytes + 1, np.uint8)
+    out = raw[1:].view(block.dtype).reshape(block.shape)
+    out[...] = block
+    return out
+
+
+@pytest.mark.parametrize("dtype", [np.uint16, np.float32])
+def test_blocks_from_misaligned_chunks(dtype):
+    # The library refuses misaligned data, so every piece must be realigned
+    # (copied) before the call, whether it goes as planes or joined.
+    v = noise(SHAPE, dtype, seed=6)
+    x = da.from_array(v, chunks=(3, 10, 11)).map_blocks(_misaligned, dtype=dtype)
+    m = TRANSFORMS["rot30_z"]
+    assert np.array_equal(vd.warp_affine(x, m, chunks=2).compute(), vv.warp_affine(v, m, threads=1))
+    assert np.array_equal(vd.resize(x, (1.5, 0.5, 1), chunks=4).compute(), vv.resize(v, (1.5, 0.5, 1)))
+    zmap = np.broadcast_to(np.arange(SHAPE[0], dtype=np.float32)[::-1, None, None], SHAPE)
+    ymap, xmap = np.meshgrid(np.arange(SHAPE[1], dtype=np.float32), np.arange(SHAPE[2], dtype=np.float32),
+                             indexing="ij")
+    maps = [da.from_array(np.ascontiguousarray(np.broadcast_to(m, SHAPE)), chunks=4).map_blocks(_misaligned)
+            for m in (zmap, ymap, xmap)]
+    ref = vv.remap(v, *[np.ascontiguousarray(np.broadcast_to(m, SHAPE)) for m in (zmap, ymap, xmap)])
+    assert np.array_equal(vd.remap(x, *maps).compute(), ref)
+
+
 @pytest.mark.parametrize("dtype", TYPES)
 @pytest.mark.parametrize("mode", MODES)
 def test_remap(dtype, mode):

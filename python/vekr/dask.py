@@ -75,6 +75,35 @@ def _span(lo, hi, extent, margin):
 _MARGIN = 3  # the cubic taps reach floor(p) - 1 .. floor(p) + 2; one more for rounding
 
 
+def _region(x, span):
+    """The source region as its pieces, one per input chunk it touches (a
+    nested list of delayed arrays), for :func:`_source` to join in the task."""
+    return x[tuple(slice(a, b) for a, b in span)].to_delayed().tolist()
+
+
+def _aligned(a):
+    """a, or a copy of it when its data do not start on a multiple of the
+    element size: an array received from another worker is read straight
+    from the message's buffer, at whatever offset it had there."""
+    return a if a.ctypes.data % a.itemsize == 0 else a.copy()
+
+
+def _source(pieces):
+    """The region for the library call. A region within one chunk along y
+    and x goes as a list of planes (the library's plane-pointer layout),
+    so the slabs it spans along z are read in place rather than first
+    copied into one array: a copy of this size costs about as much as the
+    interpolation itself. Other regions are joined into one array."""
+    if all(len(row) == 1 and len(row[0]) == 1 for row in pieces):
+        slabs = [_aligned(row[0][0]) for row in pieces]
+        if len(slabs) == 1:
+            return slabs[0]
+        planes = [plane for slab in slabs for plane in slab]
+        if all(p.strides == planes[0].strides and (p.shape[1] < 2 or p.strides[1] == p.itemsize) for p in planes):
+            return planes
+    return np.block(pieces)
+
+
 def _quiet_no_voxels(call):
     """Runs call(); a block that the source does not reach gets the
     library's 'nothing to write' warning, which says nothing about the
@@ -85,6 +114,7 @@ def _quiet_no_voxels(call):
 
 
 def _resize_block(src, src_origin, src_extent, start, size, dtype, f, s, mode, threads):
+    src = _source(src)
     dst = np.zeros(size, dtype)
     _quiet_no_voxels(lambda: _vekr.resize(src, dst, f, s, mode, src_origin=src_origin, src_extent=src_extent,
                                           dst_origin=start, threads=threads))
@@ -111,7 +141,7 @@ def resize(darr, factors, shifts=(0, 0, 0), interpolation="linear", out_shape=No
             lo = (start[axis] + 0.5) / f[axis] - 0.5 - s[axis] / f[axis] if f[axis] > 0 else 0.0
             hi = (start[axis] + size[axis] - 0.5) / f[axis] - 0.5 - s[axis] / f[axis] if f[axis] > 0 else 0.0
             span.append(_span(min(lo, hi), max(lo, hi), extent[axis], _MARGIN))
-        region = x[tuple(slice(a, b) for a, b in span)]
+        region = _region(x, span)
         origin = tuple(a for a, _ in span)
         return dask.delayed(_resize_block, pure=True)(region, origin, extent, start, size, x.dtype, f, s, mode,
                                                       int(threads))
@@ -119,8 +149,15 @@ def resize(darr, factors, shifts=(0, 0, 0), interpolation="linear", out_shape=No
     return _assemble(out_chunks, x.dtype, make_block)
 
 
+def _filled(shape, fill, dtype):
+    # A zero fill comes from calloc, whose pages the kernel hands out zeroed
+    # as the library first writes them: no separate pass over the block.
+    return np.zeros(shape, dtype) if fill == 0 else np.full(shape, fill, dtype)
+
+
 def _warp_block(src, src_origin, src_extent, start, size, dtype, fill, coeffs, mode, threads):
-    dst = np.full(size, fill, dtype)
+    src = _source(src)
+    dst = _filled(size, fill, dtype)
     _vekr.warp_affine(src, dst, coeffs, mode, src_origin=src_origin, src_extent=src_extent, dst_origin=start,
                       threads=threads)
     return dst
@@ -157,7 +194,7 @@ def warp_affine(darr, matrix, out_shape=None, interpolation="linear", fill=0, ch
                                 for c in itertools.product((0, 1), repeat=3)])
             pos = corners @ inverse[:3].T
             span = [_span(pos[:, a].min(), pos[:, a].max(), extent[a], _MARGIN) for a in range(3)]
-        region = x[tuple(slice(a, b) for a, b in span)]
+        region = _region(x, span)
         origin = tuple(a for a, _ in span)
         return dask.delayed(_warp_block, pure=True)(region, origin, extent, start, size, x.dtype, fill, coeffs, mode,
                                                     int(threads))
@@ -174,7 +211,9 @@ def _map_bounds(block):
 
 
 def _remap_block(src, src_origin, src_extent, zmap, ymap, xmap, dtype, fill, mode, threads):
-    dst = np.full(zmap.shape, fill, dtype)
+    src = _source(src)
+    zmap, ymap, xmap = (_aligned(m) for m in (zmap, ymap, xmap))
+    dst = _filled(zmap.shape, fill, dtype)
     _vekr.remap(src, zmap, ymap, xmap, dst, mode, src_origin=src_origin, src_extent=src_extent, threads=threads)
     return dst
 
@@ -203,7 +242,7 @@ def remap(darr, zmap, ymap, xmap, interpolation="linear", fill=0, threads=1):
     blocks = np.empty([len(c) for c in chunks], dtype=object)
     for index, start, size in _block_regions(chunks):
         span = [_span(b[index][0], b[index][1], extent[a], _MARGIN) for a, b in enumerate(bounds)]
-        region = x[tuple(slice(a, b) for a, b in span)]
+        region = _region(x, span)
         sl = tuple(slice(o, o + n) for o, n in zip(start, size))
         block = dask.delayed(_remap_block, pure=True)(region, tuple(a for a, _ in span), extent, maps[0][sl],
                                                       maps[1][sl], maps[2][sl], x.dtype, fill, mode, int(threads))
@@ -213,6 +252,7 @@ def remap(darr, zmap, ymap, xmap, interpolation="linear", fill=0, threads=1):
 
 def _filter_block(region, origin, size, kernel, anchor, divisor):
     dst = np.empty(size, np.int16)
+    region = _aligned(region)
     _vekr.filter_16s(region, origin, dst, kernel, anchor, divisor)
     return dst
 
@@ -276,8 +316,10 @@ def render_frames(scene, cameras, size=(512, 512), client=None, **kwargs):
     """Renders one frame per task: ``cameras`` is a list of ``(eye,
     look_at)`` pairs. Returns a dask array ``(frames, h, w, 3)`` uint8.
     Pass ``client`` (a ``dask.distributed.Client``) to broadcast the scene
-    to the workers up front. Other keywords go to :meth:`Scene.render`."""
+    to the workers up front. Other keywords go to :meth:`Scene.render`;
+    ``threads`` defaults to 1, as a worker already runs one task per core."""
     width, height = size
+    kwargs.setdefault("threads", 1)
     s = _shipped(scene, client)
     frames = [da.from_delayed(dask.delayed(_render, pure=True)(s, size, tuple(eye), tuple(look), None, kwargs),
                               shape=(height, width, 3), dtype=np.uint8) for eye, look in cameras]
@@ -287,11 +329,13 @@ def render_frames(scene, cameras, size=(512, 512), client=None, **kwargs):
 def render_tiles(scene, size=(4096, 4096), tile=(512, 512), client=None, **kwargs):
     """Renders one large image in tiles of ``tile = (width, height)``
     pixels (multiples of 16), one task each; the tiles' pixels equal those
-    of a single render. Returns a dask array ``(h, w, 3)`` uint8."""
+    of a single render. Returns a dask array ``(h, w, 3)`` uint8. Keywords
+    as for :func:`render_frames`."""
     width, height = size
     tw, th = tile
     if tw % 16 or th % 16 or tw < 16 or th < 16:
         raise ValueError("tile: width and height must be positive multiples of 16")
+    kwargs.setdefault("threads", 1)
     s = _shipped(scene, client)
     eye, look = kwargs.pop("eye", None), kwargs.pop("look_at", None)
     rows = []

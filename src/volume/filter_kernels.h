@@ -53,8 +53,9 @@ inline const int16_t* sourceRow(const FilterArgs& a, int32_t plane, int32_t row)
 template <class Divide>
 void filterAnyShape(const FilterArgs& a, const Divide& divide)
 {
-    const int32_t taps = a.kw * a.kh * a.kd;
-    const int32_t* lastCoeff = a.kernel + (taps - 1);
+    // In 64 bits: a kernel may hold more than 2^31 coefficients.
+    const int64_t taps = int64_t{a.kw} * a.kh * a.kd;
+    const int32_t* lastCoeff = a.kernel + static_cast<ptrdiff_t>(taps - 1);
     for (int32_t z = 0; z < a.depth; ++z) {
         const int32_t firstPlane = z + a.az - (a.kd - 1);
         for (int32_t y = 0; y < a.height; ++y) {

@@ -28,6 +28,12 @@ VekStatus resize(const Src& src, const Dst& dst, const void* pSrc, const void* p
     const VekStatus checked = checkResizeArguments(pSrc, pDst, pBuffer, srcVolume, srcVoi, dstVoi, s.xFactor,
                                                    s.yFactor, s.zFactor, interpolation);
     if (checked != vekStsOk) return checked;
+    // The buffer was sized by the query for this dstVoi and mode; where the
+    // query has no size to give, no buffer can be trusted to hold the
+    // tables, so nothing is planned or written.
+    int32_t bufferBytes = 0;
+    if (!resizeBufferBytes(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth, ownGetNumThreads(), &bufferBytes))
+        return vekStsNoMemErr;
     ResizeJob<Src, Dst> job{src, dst, srcVolume, VekrResizePlan{}, interpolation};
     const VekStatus planned = planResize(srcVolume, srcVoi, dstVoi, s.xFactor, s.yFactor, s.zFactor, s.xShift,
                                          s.yShift, s.zShift, &job.plan);
@@ -39,7 +45,7 @@ VekStatus resize(const Src& src, const Dst& dst, const void* pSrc, const void* p
         kernel(job, plan.z.begin, plan.depth(), pBuffer);
         return vekStsOk;
     }
-    const uint32_t perThread = resizeBufferBytesPerThread(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth);
+    const uint64_t perThread = resizeBufferBytesPerThread(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth);
     runOverPlaneSlabs(plan.width(), plan.height(), plan.depth(), plan.z.begin, pBuffer, perThread,
                       [&](const PlaneSlab& slab) { kernel(job, slab.firstPlane, slab.planeCount, slab.buffer); });
     return vekStsOk;
@@ -75,9 +81,11 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrResizeGetBufSize(VekrCuboid srcVoi, V
 {
     const VekStatus checked = vekr::volume::checkBufSizeQuery(pSize, srcVoi, dstVoi, nChannel, interpolation);
     if (checked != vekStsOk) return checked;
-    const uint32_t perThread =
-        vekr::volume::resizeBufferBytesPerThread(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth);
-    *pSize = static_cast<int32_t>(perThread * static_cast<uint32_t>(ownGetNumThreads()));
+    int32_t bytes = 0;
+    if (!vekr::volume::resizeBufferBytes(interpolation, dstVoi.width, dstVoi.height, dstVoi.depth,
+                                         ownGetNumThreads(), &bytes))
+        return vekStsNoMemErr;
+    *pSize = bytes;
     return vekStsOk;
 }
 

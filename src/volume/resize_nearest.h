@@ -64,8 +64,10 @@ void copyPlaneRegion(const Dst& dst, const VekrResizePlan& plan, int32_t from, i
     if (dst.rowStep == plan.width()) {
         copy(dst.voxel(plan.x.begin, plan.y.begin, to), dst.voxel(plan.x.begin, plan.y.begin, from), regionBytes);
     } else {
-        for (int32_t y = plan.y.begin; y < plan.y.end; ++y)
+        for (int32_t j = 0; j < plan.height(); ++j) {
+            const int32_t y = plan.y.begin + j;
             copy(dst.voxel(plan.x.begin, y, to), dst.voxel(plan.x.begin, y, from), rowBytes);
+        }
     }
     if (streaming) _mm_sfence();
 }
@@ -195,11 +197,13 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
 
     ScratchArena arena(buffer);
     int32_t* xs = arena.take<int32_t>(w);  // source column per destination column
-    int32_t* ys = arena.take<int32_t>(h);  // source row times the source row step
+    // Source row per destination row. The table holds the row, not the row
+    // times the step: a source plane may span more than 2^31 bytes, and the
+    // product is formed in pointer width where it is used.
+    int32_t* ys = arena.take<int32_t>(h);
     int32_t* zs = arena.take<int32_t>(zCount);
     for (int32_t j = 0; j < w; ++j) xs[j] = nearestSourceIndex(plan.x, plan.x.begin + j, job.srcVolume.width);
-    for (int32_t j = 0; j < h; ++j)
-        ys[j] = nearestSourceIndex(plan.y, plan.y.begin + j, job.srcVolume.height) * static_cast<int32_t>(job.src.rowStep);
+    for (int32_t j = 0; j < h; ++j) ys[j] = nearestSourceIndex(plan.y, plan.y.begin + j, job.srcVolume.height);
     for (int32_t j = 0; j < zCount; ++j) zs[j] = nearestSourceIndex(plan.z, zFirst + j, job.srcVolume.depth);
     const Staircase stairs = findStaircase(xs, w);
     const bool halving = isHalving(xs, w);
@@ -210,17 +214,16 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
             copyPlaneRegion(job.dst, plan, z - 1, z);
             continue;
         }
-        const T* srcPlane = job.src.plane(zs[k]);
         T* previous = nullptr;
         for (int32_t j = 0; j < h; ++j) {
             T* out = job.dst.voxel(plan.x.begin, plan.y.begin + j, z);
             // On reduction every gathered row is a fresh stretch of memory;
             // ask for the next one while this one is gathered.
-            if (j + 1 < h && ys[j + 1] != ys[j]) prefetchSpan(srcPlane + ys[j + 1], xs[0], xs[w - 1]);
+            if (j + 1 < h && ys[j + 1] != ys[j]) prefetchSpan(job.src.row(ys[j + 1], zs[k]), xs[0], xs[w - 1]);
             if (j > 0 && ys[j] == ys[j - 1]) {
                 std::memcpy(out, previous, static_cast<size_t>(w) * sizeof(T));
             } else {
-                const T* in = srcPlane + ys[j];
+                const T* in = job.src.row(ys[j], zs[k]);
                 if (halving) {
                     halveRow(in + xs[0], w, out);
                 } else if (stairs.factor != 0) {

@@ -30,18 +30,27 @@ ResizeAxis planAxis(int32_t srcFirst, int32_t srcTrimmedExtent, int32_t dstFirst
     const double hi = scaledEnd < dstEnd ? scaledEnd : dstEnd;
     ResizeAxis a;
     a.begin = truncToIndex(lo + 0.4999999999);
-    a.end = truncToIndex(hi + 0.5000000001);
+    // hi is at most the destination region's end, which the checks keep at
+    // or below 2^31; only an end below the 32-bit range needs saturating.
+    const double endPosition = hi + 0.5000000001;
+    a.end = endPosition >= 2147483648.0 ? int64_t{2147483648} : int64_t{truncToIndex(endPosition)};
     // A NaN edge (a NaN shift, or 0 times an infinite factor) maps nothing.
-    if (std::isnan(scaledFirst) || std::isnan(scaledEnd)) a.begin = a.end = 0;
+    if (std::isnan(scaledFirst) || std::isnan(scaledEnd)) a.begin = 0, a.end = 0;
     a.invFactor = 1.0 / factor;
     a.offset = (0.0 - shift) / factor;
     return a;
 }
 
-uint32_t ceil16(uint32_t n) { return n / 16u + (n % 16u != 0u); }
-uint32_t a16(uint32_t n) { return (n + 15u) & ~15u; }
-uint32_t a64(uint32_t n) { return (n + 63u) & ~63u; }
-uint32_t f64(uint32_t n) { return n & ~63u; }
+uint64_t ceil16(uint64_t n) { return (n + 15u) / 16u; }
+uint64_t a16(uint64_t n) { return (n + 15u) & ~uint64_t(15); }
+uint64_t a64(uint64_t n) { return (n + 63u) & ~uint64_t(63); }
+uint64_t f64(uint64_t n) { return n & ~uint64_t(63); }
+
+// Every mode needs at least 4 bytes per voxel of each extent (64 bytes per
+// 16 in nearest mode, 4 * A16(n) in the others), so an extent of 2^29 alone
+// takes the size past 2^31. Clamping the extents there keeps the products
+// within 64 bits without changing whether the size fits 32.
+constexpr uint64_t kExtentClamp = uint64_t(1) << 29;
 
 }  // namespace
 
@@ -62,17 +71,28 @@ VekStatus planResize(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, cons
     return vekStsOk;
 }
 
-uint32_t resizeBufferBytesPerThread(int32_t mode, int32_t width, int32_t height, int32_t depth)
+uint64_t resizeBufferBytesPerThread(int32_t mode, int32_t width, int32_t height, int32_t depth)
 {
-    const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height), d = static_cast<uint32_t>(depth);
-    const uint32_t c = 1;  // channels
+    auto clamped = [](int32_t n) { return n < 0 ? 0u : (uint64_t(n) < kExtentClamp ? uint64_t(n) : kExtentClamp); };
+    const uint64_t w = clamped(width), h = clamped(height), d = clamped(depth);
+    const uint64_t c = 1;  // channels
     if (mode == vekInterNearest) return 64u * (ceil16(w) + ceil16(h) + ceil16(d)) + 64u;
-    const uint32_t tables = a16(w) + a16(h) + a16(d) + a64(w) + a64(h) + a64(d);
+    const uint64_t tables = a16(w) + a16(h) + a16(d) + a64(w) + a64(h) + a64(d);
     if (mode == vekInterLinear)
         return 4u * (tables + c * f64(2u * w + 127u) + 2u * h * c * a64(w) + c * f64(8u * (w + h) + 127u)) + 64u;
     return 4u * (tables + c * f64(4u * w + 255u) + 4u * h * c * a64(w) + f64(4u * w + 255u) + f64(4u * h + 255u) +
                  f64(4u * d + 255u) + c * f64(48u * (w + h) + 255u)) +
            64u;
+}
+
+bool resizeBufferBytes(int32_t mode, int32_t width, int32_t height, int32_t depth, int32_t threads, int32_t* bytes)
+{
+    const uint64_t perThread = resizeBufferBytesPerThread(mode, width, height, depth);
+    const uint64_t n = threads < 1 ? 1u : static_cast<uint64_t>(threads);
+    // perThread is checked first so that the product stays below 2^62.
+    if (perThread > uint64_t(INT32_MAX) || perThread * n > uint64_t(INT32_MAX)) return false;
+    *bytes = static_cast<int32_t>(perThread * n);
+    return true;
 }
 
 int32_t nearestSourceIndex(const ResizeAxis& axis, int32_t d, int32_t extent)

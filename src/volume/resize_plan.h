@@ -16,12 +16,14 @@ namespace volume {
 // One axis of the plan: destination indices [begin, end) are written;
 // destination index d samples the source at (d + 0.5) * invFactor + offset
 // (minus 0.5 for the tap-based modes).
+// end is 64-bit because a destination region may end on index 2^31 - 1,
+// making the index one past it 2^31.
 struct ResizeAxis {
     int32_t begin;
-    int32_t end;
+    int64_t end;
     double invFactor;
     double offset;
-    int32_t count() const { return end - begin; }
+    int32_t count() const { return static_cast<int32_t>(end - begin); }
 };
 
 struct VekrResizePlan {
@@ -38,8 +40,14 @@ VekStatus planResize(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, cons
                      VekrResizePlan* plan);
 
 // Bytes one thread needs for a destination region of w x h x d voxels in a
-// (checked) mode, in unsigned 32-bit arithmetic like the query's result.
-uint32_t resizeBufferBytesPerThread(int32_t mode, int32_t w, int32_t h, int32_t d);
+// (checked) mode. Exact while every extent is below 2^29; beyond, the value
+// is only guaranteed to exceed INT32_MAX, which is all that callers ask.
+uint64_t resizeBufferBytesPerThread(int32_t mode, int32_t w, int32_t h, int32_t d);
+
+// The scratch size of the whole buffer, the per-thread need times the thread
+// count, or false when it does not fit a signed 32-bit size: no buffer the
+// caller could be told to provide would then hold it.
+bool resizeBufferBytes(int32_t mode, int32_t w, int32_t h, int32_t d, int32_t threads, int32_t* bytes);
 
 // ---------------------------------------------------------------- tables
 

@@ -6,6 +6,7 @@ namespace volume {
 VekStatus checkVolumeAndRegions(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, const VekrCuboid& dstVoi)
 {
     if (!isValidVolume(srcVolume) || !isValidCuboid(srcVoi) || !isValidCuboid(dstVoi)) return vekStsSizeErr;
+    if (!endsWithinIndexRange(dstVoi)) return vekStsSizeErr;
     return vekStsOk;
 }
 
@@ -56,7 +57,7 @@ VekStatus checkBufSizeQuery(const void* pSize, const VekrCuboid& srcVoi, const V
                             int32_t interpolation)
 {
     if (pSize == nullptr) return vekStsNullPtrErr;
-    if (!isValidCuboid(srcVoi) || !isValidCuboid(dstVoi)) return vekStsSizeErr;
+    if (!isValidCuboid(srcVoi) || !isValidCuboid(dstVoi) || !endsWithinIndexRange(dstVoi)) return vekStsSizeErr;
     if (nChannel != 1) return vekStsNumChannelsErr;
     if (!isSupportedInterpolation(interpolation)) return vekStsInterpolationErr;
     return vekStsOk;

@@ -72,6 +72,15 @@ inline bool isValidCuboid(const VekrCuboid& c)
     return c.x >= 0 && c.width >= 1 && c.y >= 0 && c.height >= 1 && c.z >= 0 && c.depth >= 1;
 }
 
+// A destination region's last voxel must have a 32-bit index on every axis:
+// corner + extent - 1 at most 2^31 - 1. (Source regions are trimmed to their
+// volume instead, so they never reach that far.)
+inline bool endsWithinIndexRange(const VekrCuboid& c)
+{
+    return int64_t{c.x} + c.width - 1 <= INT32_MAX && int64_t{c.y} + c.height - 1 <= INT32_MAX &&
+           int64_t{c.z} + c.depth - 1 <= INT32_MAX;
+}
+
 // The source region must start inside the source volume; its extent may run
 // past the far faces and is trimmed.
 inline bool beginsInside(const VekrVolume& volume, const VekrCuboid& voi)
@@ -105,12 +114,14 @@ struct InclusiveBox {
 
 inline InclusiveBox inclusiveBox(const VekrCuboid& trimmed)
 {
+    // Extent first: a box may end on index 2^31 - 1, where corner + extent
+    // would not fit.
     return InclusiveBox{trimmed.x,
                         trimmed.y,
                         trimmed.z,
-                        trimmed.x + trimmed.width - 1,
-                        trimmed.y + trimmed.height - 1,
-                        trimmed.z + trimmed.depth - 1};
+                        trimmed.x + (trimmed.width - 1),
+                        trimmed.y + (trimmed.height - 1),
+                        trimmed.z + (trimmed.depth - 1)};
 }
 
 // ---------------------------------------------------------------- checks
@@ -121,7 +132,8 @@ inline InclusiveBox inclusiveBox(const VekrCuboid& trimmed)
 // before the whole sequence has passed.
 
 // Step 2 of resize and warp: the source volume, then the source region,
-// then the destination region.
+// then the destination region (which must also end within the 32-bit index
+// range, as its voxels are addressed by 32-bit indices).
 VekStatus checkVolumeAndRegions(const VekrVolume& srcVolume, const VekrCuboid& srcVoi, const VekrCuboid& dstVoi);
 
 // Steps 4 and 5 of resize, warp and remap: the mode, then the source region's

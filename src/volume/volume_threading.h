@@ -43,7 +43,7 @@ inline bool worthForking(int32_t width, int32_t height, int32_t depth)
 // (total * t) / n, so a runtime granting fewer threads only widens slices.
 template <class Body>
 void runOverPlaneSlabs(int32_t width, int32_t height, int32_t depth, int32_t firstPlane, unsigned char* buffer,
-                       uint32_t bufferBytesPerThread, Body&& body)
+                       uint64_t bufferBytesPerThread, Body&& body)
 {
     // The thread count is read twice on purpose: once to decide, once for
     // the request, never cached between calls.
@@ -52,12 +52,15 @@ void runOverPlaneSlabs(int32_t width, int32_t height, int32_t depth, int32_t fir
         return;
     }
     const int32_t requested = ownGetNumThreads();
-    const uint32_t total = bufferBytesPerThread * static_cast<uint32_t>(requested);
+    // The resize front has refused totals beyond 2^31 bytes for the count
+    // it read; with that same count here (the caller's side of the buffer
+    // contract) the 64-bit slice offsets below are exact.
+    const uint64_t total = bufferBytesPerThread * static_cast<uint64_t>(requested);
     runPartitioned(requested, depth, [&](const WorkShare& share) {
         unsigned char* slice = buffer == nullptr
                                    ? nullptr
-                                   : buffer + (static_cast<uint64_t>(total) * static_cast<uint64_t>(share.thread)) /
-                                                  static_cast<uint64_t>(share.threadCount);
+                                   : buffer + static_cast<size_t>((total * static_cast<uint64_t>(share.thread)) /
+                                                                  static_cast<uint64_t>(share.threadCount));
         body(PlaneSlab{share.thread, share.threadCount, firstPlane + share.begin, share.count, slice});
     });
 }

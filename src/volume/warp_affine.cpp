@@ -36,7 +36,7 @@ VekStatus warpAffine(const T* const* pSrc, const VekrVolume& srcVolume, int32_t 
     runOverPlaneSlabs(dstVoi.width, dstVoi.height, dstVoi.depth, dstVoi.z, nullptr, 0, [&](const PlaneSlab& slab) {
         InclusiveBox slabBox = dstBox;
         slabBox.z0 = slab.firstPlane;
-        slabBox.z1 = slab.firstPlane + slab.planeCount - 1;
+        slabBox.z1 = slab.firstPlane + (slab.planeCount - 1);
         kernel(src, dst, srcBox, slabBox, m);
     });
     return vekStsOk;

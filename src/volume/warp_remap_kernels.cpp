@@ -29,12 +29,14 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
     double planeX = m[1] * dstBox.y0 + m[2] * dstBox.z0 + m[3];
     double planeY = m[5] * dstBox.y0 + m[6] * dstBox.z0 + m[7];
     double planeZ = m[9] * dstBox.y0 + m[10] * dstBox.z0 + m[11];
-    for (int32_t z = dstBox.z0; z <= dstBox.z1; ++z) {
+    // The counters are 64-bit: a box may end on index 2^31 - 1, past which
+    // a 32-bit counter could not step to leave the loop.
+    for (int64_t z = dstBox.z0; z <= dstBox.z1; ++z) {
         double rowX = planeX, rowY = planeY, rowZ = planeZ;
-        for (int32_t y = dstBox.y0; y <= dstBox.y1; ++y) {
-            T* out = dst.row(y, z);
+        for (int64_t y = dstBox.y0; y <= dstBox.y1; ++y) {
+            T* out = dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z));
             double sx = startX + rowX, sy = startY + rowY, sz = startZ + rowZ;
-            int32_t x = dstBox.x0;
+            int64_t x = dstBox.x0;
             if constexpr (Sampler::kFourWide) {
                 // Groups of four voxels; a group wholly inside the source box
                 // is sampled together (each voxel as it would be alone).

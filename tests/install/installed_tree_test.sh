@@ -29,5 +29,11 @@ for tool in vekr-render vekr-volume; do
   if [ -x "$prefix/bin/$tool" ]; then
     "$prefix/bin/$tool" --help >/dev/null
     echo "$tool starts from the moved prefix"
+    # Its manual page is installed with it.
+    page=$(find "$prefix" -path "*/man1/$tool.1" | head -n 1)
+    if [ -z "$page" ] || { command -v man >/dev/null && ! MANPAGER=cat man -l "$page" >/dev/null; }; then
+      echo "no readable manual page installed for $tool" >&2
+      exit 1
+    fi
   fi
 done

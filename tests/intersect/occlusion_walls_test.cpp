@@ -331,3 +331,43 @@ TEST(OcclusionWalls, TriangleCutByTheBuildBoxIsFoundFromTheLight)
     const Outcome o1 = expectSameShadows(soup, scene, light, targets, 16, "cut triangle", false);
     EXPECT_GT(o1.blocked, targets.size() / 2);
 }
+
+// The segment tested is open at both ends: a surface through the light
+// (crossed at t = 0 exactly) and one through the targets (t = 1) block
+// nothing; the same surface halfway blocks every ray. The targets' surface
+// is left out on the packet path, whose estimated 1/det may round a
+// crossing at t = 1 to either side.
+TEST(OcclusionWalls, SurfacesAtEitherEndOfTheSegmentDoNotBlock)
+{
+    const float light[3] = {0.25f, 0.5f, 0.0f};
+    const float lo[2] = {-4.0f, -4.0f}, hi[2] = {4.0f, 4.0f};
+    const std::vector<Vec3> targets = targetGrid(2, 2.0f, -1.0f, 1.0f, 4, 4);
+    struct Row {
+        float at;
+        bool blocks, packet;
+        const char* what;
+    } rows[] = {
+        {0.0f, false, true, "surface through the light"},
+        {2.0f, false, false, "surface through the targets"},
+        {1.0f, true, true, "surface halfway"},
+    };
+    for (const Row& row : rows) {
+        TriangleSoup soup;
+        addQuad(soup, 2, row.at, lo, hi);
+        const PreparedScene scene = sahTree(soup, 8, 1.0f);
+        for (Path path : {Path::Scalar, Path::Packet}) {
+            if (path == Path::Packet && !row.packet) continue;
+            RayBlock b(4, 4, path);
+            for (size_t i = 0; i < targets.size(); ++i) {
+                const float d[3] = {targets[i][0] - light[0], targets[i][1] - light[1], targets[i][2] - light[2]};
+                b.setDir(i, d);
+            }
+            ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
+            for (size_t i = 0; i < targets.size(); ++i) {
+                EXPECT_EQ(b.mask[i] < 0, row.blocks) << row.what << (path == Path::Packet ? ", packet" : ", scalar")
+                                                     << " path, ray " << i;
+                EXPECT_EQ(b.tri[i] >= 0, row.blocks) << row.what << ", ray " << i;
+            }
+        }
+    }
+}

@@ -13,9 +13,7 @@
 #include "support/brute_force.h"
 #include "support/random_scene.h"
 
-#ifdef VEKR_HAVE_WORKLOADS
 #include "workloads.h"
-#endif
 
 using namespace vekr_test;
 
@@ -308,7 +306,6 @@ TEST(ReferenceAgreement, OcclusionFromOutsideTheSceneBox)
     }
 }
 
-#if defined(VEKR_HAVE_WORKLOADS) && VEKR_HAVE_BUNNY
 // Camera rays of the bunny on a 24 x 24 grid of the standard image, their
 // shadow rays, and four successive hits: every call on both paths, through
 // a hand-laid tree and two of the library's builds.
@@ -373,4 +370,3 @@ TEST(ReferenceAgreement, BunnyCameraShadowAndSuccessiveRays)
             EXPECT_GT(blocked, 20u);
         }
 }
-#endif

@@ -97,6 +97,7 @@ TEST(KDTreeBuildFront, DescriptorFields)
     for (uint32_t tag : {0u, vekrKDTreeBuildSimple + 1, vekrKDTreeBuildSAH ^ 0x80000000u}) {
         EXPECT_EQ(withParams(tag, 20), vekStsBadArgErr);
         EXPECT_EQ(withParams(tag, 99), vekStsBadArgErr);
+        EXPECT_EQ(withParams(tag, -1), vekStsBadArgErr);  // the tag decides before the depth is read
     }
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (float f : {0.0f, -0.0f, 1.0f, 0.25f, nan})
@@ -144,4 +145,17 @@ TEST(KDTreeSimpleBuild, AllocationFailureWritesNothingAndLeaksNothing)
     EXPECT_EQ(build([](Args&) {}), vekStsNoMemErr);  // build() checks the outputs are untouched
     EXPECT_EQ(failFirst.calls(), 1);
     EXPECT_EQ(failFirst.live(), 0);
+}
+
+// The simple tree of n triangles is 16 + 4n bytes; from n = 536,870,908 on
+// that is 2^31 bytes or more, beyond a 32-bit size and vekMalloc, and is
+// refused without an allocation rather than sized modulo 2^32. The scene
+// arrays are never read.
+TEST(KDTreeSimpleBuild, TreesBeyond2GBAreRefusedBeforeAllocating)
+{
+    for (int32_t n : {536870908, 1 << 30, INT32_MAX}) {
+        vekr_test::CountingAllocator counter;
+        EXPECT_EQ(build([&](Args& a) { a.triangleCount = n; }), vekStsNoMemErr) << n;
+        EXPECT_EQ(counter.calls(), 0) << n;
+    }
 }

@@ -152,16 +152,14 @@ size_t expectSoundTree(const TriangleSoup& s, const Built& b, int32_t depth, con
 }  // namespace
 
 // Random triangles, grid-aligned quads (many fragments flat in candidate
-// planes and cell faces), a few large triangles, and the bunny where it is
-// available, which must come out as a real tree, not a few fat leaves.
+// planes and cell faces), a few large triangles, and the bunny, which must
+// come out as a real tree, not a few fat leaves.
 TEST(SAHBuild, BlocksAreWellFormedAndCoverEveryTriangle)
 {
     std::vector<TriangleSoup> soups = {randomSoup(0x5A4B0001u, 600), gridQuads(0x5A4B0002u, 300),
                                        randomSoup(0x5A4B0003u, 40, 5.0f, 4.0f)};
-#if VEKR_HAVE_BUNNY
     soups.emplace_back();
-    ASSERT_TRUE(loadBunny(soups.back()));
-#endif
+    ASSERT_TRUE(loadBunny(soups.back())) << "cannot read " VEKR_DATA_DIR "/bunny.obj";
     const float box[6] = {-2.5f, -1.0f, -3.0f, 3.0f, 2.0f, 1.5f};
     for (size_t scene = 0; scene < soups.size(); ++scene) {
         const TriangleSoup& s = soups[scene];
@@ -283,6 +281,15 @@ TEST(SAHBuild, WorkedRootSplits)
         squares.addTriangle(p[0], p[2], p[3]);
     }
     corner.addTriangle({1, 0, 0}, {0, 1, 0}, {0, 0, 1});
+    // A ledge: triangle 0 over x in [0, 1], triangle 1 lying in x = 1 and
+    // triangle 2 over [1, 10], all three spanning the unit square in y and
+    // z. At x = 1 the lying triangle costs less in the small left cell
+    // (areas 6 and 38: 6 x 2 + 38 x 1 = 50) than in the right one
+    // (6 x 1 + 38 x 2 = 82), so the left leaf holds {0, 1}.
+    TriangleSoup ledge;
+    ledge.addTriangle({0, 0, 0}, {1, 1, 0}, {0, 1, 1});
+    ledge.addTriangle({1, 0, 0}, {1, 1, 0}, {1, 0, 1});
+    ledge.addTriangle({1, 0, 0}, {10, 1, 0}, {10, 0, 1});
     const float box[6] = {0, 0, 0, 10, 10, 10};
     struct Case {
         const TriangleSoup* soup;
@@ -293,7 +300,8 @@ TEST(SAHBuild, WorkedRootSplits)
         int side;
         std::set<int32_t> leaf;
     };
-    for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}}}) {
+    for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}},
+                          Case{&ledge, 1, nullptr, 0, 1.0f, 0, {0, 1}}}) {
         const Built b = build(*c.soup, c.depth, 1.0f, c.box);
         ASSERT_EQ(b.status, vekStsOk);
         ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
@@ -330,6 +338,55 @@ TEST(SAHBuild, LimitAtTheSetupMinimum)
     const uint32_t minimum = 12u * s.vertexCount() + 84u + 33554676u;
     EXPECT_EQ(buildBytes(s, minimum).status, vekStsMemAllocErr);
     EXPECT_EQ(buildBytes(s, minimum - 1).status, vekStsNoMemErr);
+}
+
+// The setup minimum of scenes whose 84 nT (or 12 nV) passes 2^32: formed in
+// 32 bits it would wrap to a few hundred bytes above 32 MB and let a 4 GB
+// limit through to a build over arrays that do not exist. The refusal
+// comes before the arrays are read, so a few words stand in for them.
+TEST(SAHBuild, SetupMinimumDoesNotWrapForHugeCounts)
+{
+    const std::vector<float> vertices(9, 0.0f);
+    const std::vector<int32_t> triangles(4, 0);
+    const struct {
+        int32_t vertexCount, triangleCount;
+    } scenes[] = {{3, 51130564}, {357913942, 1}, {INT32_MAX, INT32_MAX}};
+    for (const auto& c : scenes) {
+        EXPECT_GT(12ull * uint32_t(c.vertexCount) + 84ull * uint32_t(c.triangleCount) + 33554676u, 0xFFFFFFFFull);
+        Built b;
+        b.status = vekr::buildKDTreeSAH(vertices.data(), triangles.data(), c.vertexCount, c.triangleCount, &b.tree,
+                                        &b.size, 0.5f, 20, 0xFFFFFFFFu, nullptr);
+        EXPECT_EQ(b.status, vekStsNoMemErr) << c.vertexCount << " " << c.triangleCount;
+        EXPECT_TRUE(b.untouched());
+        const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, 20, 0.5f, 4095, nullptr};
+        Built f;
+        f.status = vekrKDTreeBuildAlloc(&f.tree, vertices.data(), triangles.data(), c.vertexCount, c.triangleCount,
+                                        &f.size, &p);
+        EXPECT_EQ(f.status, vekStsNoMemErr);
+        EXPECT_TRUE(f.untouched());
+    }
+}
+
+// A NaN coordinate in a vertex a triangle uses fits neither side of a
+// split: without a build box the build stops with vekStsErr, writes
+// nothing and releases everything. The same cube is a tree when finite.
+TEST(SAHBuild, NonFiniteCoordinatesFailCleanly)
+{
+    TriangleSoup cube;
+    for (int i = 0; i < 8; ++i) cube.addVertex(float(i & 1), float((i >> 1) & 1), float(i >> 2));
+    const int faces[12][3] = {{0, 1, 3}, {0, 3, 2}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                              {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 3, 7}, {1, 7, 5}};
+    for (const auto& f : faces) cube.addTriangle(f[0], f[1], f[2]);
+    ASSERT_EQ(build(cube, 30, 0.5f).status, vekStsOk);
+    CountingAllocator counter;
+    for (int coordinate : {6, 13, 23}) {
+        TriangleSoup broken = cube;
+        broken.vertices[coordinate] = std::numeric_limits<float>::quiet_NaN();
+        const Built b = build(broken, 30, 0.5f);
+        EXPECT_EQ(b.status, vekStsErr) << coordinate;
+        EXPECT_TRUE(b.untouched()) << coordinate;
+    }
+    EXPECT_EQ(counter.live(), 0);
 }
 
 // A scene of this size needs one 16 MB chunk in each of the three pools.

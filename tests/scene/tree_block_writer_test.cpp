@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "scene/kdtree_node.h"
+#include "scene/tree_block_writer.h"
+#include "support/alloc_hook.h"
 #include "support/hand_tree.h"
 
 using vekr_test::HandTree;
@@ -67,5 +69,46 @@ TEST(TreeBlockWriter, LeavesThatDoNotFitBecomeLists)
         EXPECT_EQ(b.root->word1, static_cast<int32_t>(tris.size()));
         EXPECT_EQ(b.size, 16 + 4 * static_cast<int32_t>(tris.size()));
         EXPECT_EQ(leafTriangles(b.root), tris);  // lists keep build order
+    }
+}
+
+namespace {
+
+// A one-leaf tree whose leaf claims `count` triangles without holding them:
+// the writer sizes the block before it reads any list.
+struct CountOnlyLeaf {
+    using Node = int;
+    int32_t count;
+    Node root() const { return 0; }
+    bool isLeaf(Node) const { return true; }
+    int32_t axis(Node) const { return 0; }
+    float split(Node) const { return 0.0f; }
+    Node child(Node, int) const { return 0; }
+    int32_t leafCount(Node) const { return count; }
+    // Never read for the sizes used here; a real address keeps the
+    // compiler's non-null check of the list copy satisfied.
+    const int32_t* leafTriangles(Node) const
+    {
+        static const std::vector<int32_t> none(4, 0);
+        return none.data();
+    }
+};
+
+}  // namespace
+
+// Blocks whose size passes what a 32-bit size (and vekMalloc) can describe
+// are refused with vekStsNoMemErr before any allocation, never sized
+// modulo 2^32: 2^29 list entries make 2^31 + 16 bytes, and the largest
+// count makes 8 GB.
+TEST(TreeBlockWriter, BlocksBeyond2GBAreRefusedBeforeAllocating)
+{
+    for (int32_t count : {1 << 29, (1 << 29) + 1, INT32_MAX}) {
+        vekr_test::CountingAllocator counter;
+        VekrKDTreeNode* block = reinterpret_cast<VekrKDTreeNode*>(0x40);
+        int32_t size = -7;
+        EXPECT_EQ(vekr::writeTreeBlock(CountOnlyLeaf{count}, &block, &size), vekStsNoMemErr) << count;
+        EXPECT_EQ(block, reinterpret_cast<VekrKDTreeNode*>(0x40));
+        EXPECT_EQ(size, -7);
+        EXPECT_EQ(counter.calls(), 0) << count;
     }
 }

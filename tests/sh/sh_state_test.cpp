@@ -46,8 +46,14 @@ TEST(SHState, RefusedArgumentsLeaveEverythingUntouched)
     EXPECT_EQ(vekrSHGetSize_32f(3, -1, &size), vekStsRangeErr);
     // An order whose recurrence tables cannot be sized in 32 bits.
     EXPECT_EQ(vekrSHGetSize_32f(100000, 1, &size), vekStsSizeErr);
+    // 23169 is the first order whose size, 2 x (4 m rounded to 16) + 16 with
+    // m = 23170 x 23171 / 2, passes 2^31 - 1; Init refuses it as well.
+    EXPECT_EQ(vekrSHGetSize_32f(23169, 1, &size), vekStsSizeErr);
+    EXPECT_EQ(vekrSHInit_32f(reinterpret_cast<VekrSHState*>(&size), 23169, 1), vekStsSizeErr);
     EXPECT_EQ(vekrSHGetSize_32f(uint32_t(-1), 1, &size), vekStsSizeErr);
     EXPECT_EQ(size, 12345);
+    ASSERT_EQ(vekrSHGetSize_32f(23168, 1, &size), vekStsOk);
+    EXPECT_EQ(size, 2147302944 + int32_t((sizeof(VekrSHState) + 15) / 16 * 16));  // the two tables, then the record
 
     OffsetArray<unsigned char> buffer(64);
     buffer.fill(0x5A);

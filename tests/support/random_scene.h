@@ -1,5 +1,5 @@
 // Scene arrays for tests: seeded random triangle soups and ray sets, and the
-// bunny of the shared data folder.
+// bunny of the data folder.
 #ifndef VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 #define VEKR_TESTS_SUPPORT_RANDOM_SCENE_H
 
@@ -127,11 +127,11 @@ inline TriangleSoup wellShaped(const TriangleSoup& soup)
     return out;
 }
 
-// The bunny of the shared data folder ("v x y z" and "f a b c" lines,
-// 1-based); false when the file is missing.
+// The bunny of the data folder ("v x y z" and "f a b c" lines, 1-based);
+// false when the file cannot be read.
 inline bool loadBunny(TriangleSoup& s)
 {
-    FILE* f = std::fopen(VEKR_SHARED_DATA_DIR "/bunny.obj", "r");
+    FILE* f = std::fopen(VEKR_DATA_DIR "/bunny.obj", "r");
     if (!f) return false;
     char line[256];
     while (std::fgets(line, sizeof line, f)) {

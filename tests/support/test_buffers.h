@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "aligned_memory.h"
+
 namespace vekr_test {
 
 // A float/int array placed at a chosen byte offset from a 64-byte boundary,
@@ -22,7 +24,7 @@ public:
     OffsetArray(size_t n, size_t byteOffset = 0) : n_(n), offset_(byteOffset)
     {
         const size_t bytes = (n + 2 * kGuard) * sizeof(T) + byteOffset + 64;
-        raw_.reset(static_cast<unsigned char*>(std::aligned_alloc(64, (bytes + 63) / 64 * 64)));
+        raw_.reset(static_cast<unsigned char*>(portable_aligned_alloc(64, bytes)));
         std::memset(raw_.get(), kPattern, (bytes + 63) / 64 * 64);
         data_ = reinterpret_cast<T*>(raw_.get() + 64 + byteOffset);
     }
@@ -50,7 +52,7 @@ public:
 
 private:
     struct Free {
-        void operator()(unsigned char* p) const { std::free(p); }
+        void operator()(unsigned char* p) const { portable_aligned_free(p); }
     };
     static constexpr size_t kGuard = 8;
     static constexpr unsigned char kPattern = 0xA5;

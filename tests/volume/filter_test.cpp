@@ -204,4 +204,18 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
     }
 }
 
+// Coefficients at the edge of what a 16-bit multiply-add can hold: 32767
+// and -32767 fit, 32768 and -32768 do not and need the wide sums, alone or
+// next to another coefficient (magnitudes adding up to at most 65535).
+TEST(Filter, CoefficientsAtTheSixteenBitEdgeMatchBruteForce)
+{
+    const int reach = 2;
+    const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, 77);
+    const Kernel kernels[] = {{1, 1, 1, {32767}},         {1, 1, 1, {32768}},         {1, 1, 1, {-32768}},
+                              {1, 1, 1, {-32767}},        {2, 1, 1, {32768, 32767}},  {2, 1, 1, {-32767, -32768}},
+                              {1, 2, 1, {32768, -32767}}, {2, 1, 1, {65535, 0}},      {3, 1, 1, {1, 32768, 1}}};
+    for (const Kernel& k : kernels)
+        for (int32_t divisor : {32768, 1, -7}) expectMatchesReference(src, k, VekrPoint{0, 0, 0}, divisor);
+}
+
 }  // namespace

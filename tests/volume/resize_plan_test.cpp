@@ -24,6 +24,17 @@ TEST(ResizePlan, RegionEdgesAndReciprocals)
     EXPECT_DOUBLE_EQ(plan.z.offset, -0.5);
     EXPECT_EQ(plan.width(), 12);
 
+    // A region overhanging the volume by less than its corner is trimmed
+    // too: (4, 3, 2) + (8, 9, 10) in a volume of 10 keeps 6, 7 and 8
+    // voxels, so every axis ends at 10 (x scaled by 2: at 20).
+    ASSERT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{4, 3, 2, 8, 9, 10}, VekrCuboid{0, 0, 0, 100, 100, 100}, 2,
+                         1, 1, 0, 0, 0, &plan),
+              vekStsOk);
+    EXPECT_EQ(plan.x.begin, 8);
+    EXPECT_EQ(plan.x.end, 20);
+    EXPECT_EQ(plan.y.end, 10);
+    EXPECT_EQ(plan.z.end, 10);
+
     // A shift that moves the region left of dstVoi empties it.
     EXPECT_EQ(planResize(VekrVolume{10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, VekrCuboid{0, 0, 0, 10, 10, 10}, 1,
                          1, 1, -10, 0, 0, &plan),

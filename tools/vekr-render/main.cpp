@@ -4,13 +4,19 @@
 // per-ray step of the rendering go through the library's exports; this
 // program only loads the scene, lays out buffers, and writes the result.
 #include <omp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +25,7 @@
 #include "mesh.h"
 #include "obj_loader.h"
 #include "options.h"
+#include "output_file.h"
 #include "png_writer.h"
 #include "renderer.h"
 #include "vekr.h"
@@ -29,6 +36,7 @@ namespace {
 
 constexpr int32_t kBuiltinTrianglesSimple = 2000;
 constexpr int32_t kBuiltinTrianglesSah = 100000;
+constexpr int32_t kMaxTreeMemoryMB = 4095;  // the largest --tree-memory
 
 int fail(const std::string& message)
 {
@@ -41,7 +49,7 @@ const char* statusText(VekStatus s)
     switch (s) {
     case vekStsErr: return "internal error of the tree build";
     case vekStsNoMemErr: return "out of memory";
-    case vekStsMemAllocErr: return "the build ran out of its memory budget";
+    case vekStsMemAllocErr: return "the build ran out of its working memory";
     case vekStsBadArgErr: return "unknown build algorithm";
     case vekStsSizeErr: return "size out of range";
     case vekStsNullPtrErr: return "null pointer";
@@ -80,73 +88,161 @@ void drawProgress(int64_t done, int64_t total)
 
 float toSrgb(float linear)
 {
-    const float c = std::min(std::max(linear, 0.0f), 1.0f);
+    if (!(linear > 0.0f)) return 0.0f;  // NaN included: it has no byte value
+    const float c = std::min(linear, 1.0f);
     return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
 }
 
-std::vector<uint8_t> encode(const Image& image)
+// Image row r as 8-bit sRGB; pixels that see no triangle get the background.
+void encodeRow(const Image& image, int32_t r, uint8_t* out)
 {
-    std::vector<uint8_t> out(image.rgb.size());
-    for (int32_t r = 0; r < image.height; ++r) {
-        // Background: a soft vertical gradient, so misses are easy to tell
-        // from dark surfaces.
-        const float s = static_cast<float>(r) / std::max(1, image.height - 1);
-        const float background[3] = {0.30f - 0.18f * s, 0.34f - 0.19f * s, 0.42f - 0.22f * s};
-        for (int32_t c = 0; c < image.width; ++c) {
-            const size_t px = static_cast<size_t>(r) * static_cast<size_t>(image.width) + static_cast<size_t>(c);
-            for (int k = 0; k < 3; ++k) {
-                const float v = image.triangle[px] < 0 ? background[k] : image.rgb[3 * px + k];
-                out[3 * px + k] = static_cast<uint8_t>(std::lround(255.0f * toSrgb(v)));
-            }
+    // Background: a soft vertical gradient, so misses are easy to tell from
+    // dark surfaces.
+    const float s = static_cast<float>(r) / std::max(1, image.height - 1);
+    const float background[3] = {0.30f - 0.18f * s, 0.34f - 0.19f * s, 0.42f - 0.22f * s};
+    const size_t first = static_cast<size_t>(r) * static_cast<size_t>(image.width);
+    for (int32_t c = 0; c < image.width; ++c) {
+        const size_t px = first + static_cast<size_t>(c);
+        for (int k = 0; k < 3; ++k) {
+            const float v = image.triangle[px] < 0 ? background[k] : image.rgb[3 * px + k];
+            out[3 * static_cast<size_t>(c) + k] = static_cast<uint8_t>(std::lround(255.0f * toSrgb(v)));
         }
     }
-    return out;
 }
 
-bool writeTriangleMap(const std::string& path, const Image& image, std::string& error)
+bool writeTriangleMap(OutputFile& file, const Image& image, std::string& error)
 {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    std::fprintf(f, "%d %d\n", image.width, image.height);
-    for (int32_t r = 0; r < image.height; ++r)
-        for (int32_t c = 0; c < image.width; ++c)
-            std::fprintf(f, "%d%c", image.triangle[static_cast<size_t>(r) * image.width + c],
-                         c + 1 == image.width ? '\n' : ' ');
-    if (std::fclose(f) != 0) {
-        error = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    std::FILE* f = file.stream();
+    errno = 0;
+    bool ok = std::fprintf(f, "%d %d\n", image.width, image.height) > 0;
+    for (int32_t r = 0; ok && r < image.height; ++r)
+        for (int32_t c = 0; ok && c < image.width; ++c)
+            ok = std::fprintf(f, "%d%c", image.triangle[static_cast<size_t>(r) * image.width + c],
+                              c + 1 == image.width ? '\n' : ' ') > 0;
+    if (!ok) error = file.writeError(errno);
+    return ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Writes the image and, when asked for, the triangle map. Both files are
+// finished in temporary files first and renamed into place only when both
+// are complete, so a failure leaves neither behind.
+bool writeOutputs(const Options& opt, const Image& image, std::string& error)
 {
-    Options opt;
-    switch (parseOptions(argc, argv, opt)) {
-    case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return 2;
-    case ParseResult::Run: break;
-    }
+    OutputFile png, map;
+    if (!png.open(opt.outputPath, error)) return false;
+    if (!writePng(png, image.width, image.height,
+                  [&image](int32_t r, uint8_t* out) { encodeRow(image, r, out); }, error))
+        return false;
+    if (!opt.triangleMapPath.empty() && (!map.open(opt.triangleMapPath, error) || !writeTriangleMap(map, image, error)))
+        return false;
+    return png.commit(error) && (opt.triangleMapPath.empty() || map.commit(error));
+}
 
+// Bytes this process may still map under its address-space limit
+// (ulimit -v), or UINT64_MAX when it has none.
+uint64_t addressSpaceLeft()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    uint64_t pages = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        unsigned long long size = 0;
+        if (std::fscanf(f, "%llu", &size) == 1) pages = size;
+        std::fclose(f);
+    }
+    const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
+// The least working memory, in bytes, that the SAH build can manage with:
+// its own starting test, or what its set-up takes (context, sort arrays,
+// fragment and vertex arenas, one 16 MB chunk for each of its three pools)
+// if that is more. Figures from the build's documentation in vekr_scene.h.
+int64_t sahLeastBytes(int64_t vertices, int64_t triangles)
+{
+    constexpr int64_t kChunk = int64_t(1) << 24;
+    const int64_t refused = 12 * vertices + 84 * triangles + 0x20000F4;
+    const int64_t setup = 204 + 48 * triangles + (36 * triangles / kChunk * kChunk + kChunk) +
+                          kChunk * (1 + 12 * vertices / (kChunk / 4)) + 3 * (kChunk + 20);
+    return std::max(refused, setup);
+}
+
+// About the smallest --tree-memory, in MB, with which the SAH build of
+// mesh succeeds (within a sixteenth above it), found by building: what a
+// build needs beyond its set-up depends on how the scene splits. `failed`
+// is a limit known to fail. Returns -1 when even the largest limit fails.
+int32_t leastTreeMemoryMB(const Mesh& mesh, VekrKDTreeBuildParams params, int32_t failed, int64_t leastBytes)
+{
+    auto builds = [&](int32_t mb) {
+        params.memoryLimit = mb;
+        VekrKDTreeNode* tree = nullptr;
+        int32_t bytes = 0;
+        const VekStatus s = vekrKDTreeBuildAlloc(&tree, mesh.vertices.data(), mesh.triangles.data(), mesh.vertexCount(),
+                                                 mesh.triangleCount(), &bytes, &params);
+        if (s == vekStsOk) vekrKDTreeFree(tree);
+        return s == vekStsOk;
+    };
+    // Try what the set-up takes (often enough), then double until a build
+    // succeeds, then halve the gap to the last failure. Each try is a whole
+    // build, so the search stops at a sixteenth rather than one megabyte.
+    const int64_t leastMB = (leastBytes + (1 << 20) - 1) >> 20;
+    int32_t lo = failed;
+    int32_t hi = static_cast<int32_t>(std::min<int64_t>(kMaxTreeMemoryMB, std::max<int64_t>(failed + 1, leastMB)));
+    while (!builds(hi)) {
+        if (hi == kMaxTreeMemoryMB) return -1;
+        lo = hi;
+        hi = static_cast<int32_t>(std::min<int64_t>(kMaxTreeMemoryMB, 2 * int64_t(hi)));
+    }
+    while (hi - lo > std::max(1, hi / 16)) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        (builds(mid) ? hi : lo) = mid;
+    }
+    return hi;
+}
+
+std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(std::ceil(bytes / 1048576.0))) + " MB"; }
+
+void freeTree(VekrKDTreeNode* tree) { vekrKDTreeFree(tree); }
+using TreeBlock = std::unique_ptr<VekrKDTreeNode, decltype(&freeTree)>;
+
+// The program after its command line. `step` names what it is doing, for
+// the message main prints should memory run out.
+int run(const Options& opt, const char*& step)
+{
+    std::string error;
+    if (!OutputFile::checkTarget(opt.outputPath, error)) return fail(error);
+    if (!opt.triangleMapPath.empty() && !OutputFile::checkTarget(opt.triangleMapPath, error)) return fail(error);
+
+    // The image and its triangle numbers are the largest allocations;
+    // when they cannot fit under the address-space limit, say so before
+    // anything is loaded or built.
+    const double imageBytes = double(opt.width) * double(opt.height) * (3 * sizeof(float) + sizeof(int32_t));
+    const uint64_t left = addressSpaceLeft();
+    if (left != UINT64_MAX && imageBytes > double(left))
+        return fail("out of memory: a " + std::to_string(opt.width) + " x " + std::to_string(opt.height) +
+                    " image needs " + megabytes(imageBytes) + ", and this process may use only " +
+                    megabytes(double(left)) + " more (ulimit -v)");
+
+    step = "loading the scene";
     Mesh mesh;
+    ObjLoadReport objReport;
     if (opt.scenePath.empty()) {
         const int32_t target = opt.builtinTriangles > 0 ? opt.builtinTriangles
                                : opt.tree == TreeKind::Sah ? kBuiltinTrianglesSah
                                                            : kBuiltinTrianglesSimple;
         mesh = makeBuiltinScene(target);
     } else {
-        std::string error, warnings;
-        if (!loadObj(opt.scenePath, mesh, error, warnings)) return fail(error);
-        if (!warnings.empty() && !opt.quiet) std::fprintf(stderr, "vekr-render: warning: %s\n", warnings.c_str());
+        if (!loadObj(opt.scenePath, mesh, objReport, error)) return fail(error);
+        if (!objReport.warnings.empty() && !opt.quiet)
+            std::fprintf(stderr, "vekr-render: warning: %s\n", objReport.warnings.c_str());
+        if (objReport.polygonsCrossed > 0 && !opt.quiet)
+            std::fprintf(stderr, "vekr-render: warning: %lld self-crossing polygon%s, split as well as the shape allows\n",
+                         static_cast<long long>(objReport.polygonsCrossed), objReport.polygonsCrossed == 1 ? "" : "s");
     }
     const int32_t triangleCount = mesh.triangleCount();
 
     // Scene records.
+    step = "building the scene records";
     float box[6];
     vekrSetBoundBox_32f(mesh.vertices.data(), mesh.vertexCount(), box);
     int32_t recordBytes = 0;
@@ -171,15 +267,32 @@ int main(int argc, char** argv)
         params.algorithm = vekrKDTreeBuildSimple;
         params.maxDepth = 0;
     }
-    VekrKDTreeNode* tree = nullptr;
+    step = "building the kd-tree";
+    VekrKDTreeNode* treeBlock = nullptr;
     int32_t treeBytes = 0;
     const auto buildStart = std::chrono::steady_clock::now();
-    const VekStatus built = vekrKDTreeBuildAlloc(&tree, mesh.vertices.data(), mesh.triangles.data(), mesh.vertexCount(),
-                                                 triangleCount, &treeBytes, &params);
+    const VekStatus built = vekrKDTreeBuildAlloc(&treeBlock, mesh.vertices.data(), mesh.triangles.data(),
+                                                 mesh.vertexCount(), triangleCount, &treeBytes, &params);
+    const TreeBlock tree(built == vekStsOk ? treeBlock : nullptr, freeTree);
     const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
-    if (built != vekStsOk)
-        return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
-                    " (status " + std::to_string(built) + ")");
+    if (built != vekStsOk) {
+        const int64_t lowest = sahLeastBytes(mesh.vertexCount(), triangleCount);
+        const bool budgetTooSmall = opt.tree == TreeKind::Sah &&
+                                    (built == vekStsMemAllocErr ||
+                                     (built == vekStsNoMemErr && int64_t(opt.treeMemoryMB) << 20 < lowest));
+        if (!budgetTooSmall)
+            return fail(std::string("cannot build the ") + treeName(opt.tree) + " kd-tree: " + statusText(built) +
+                        " (status " + std::to_string(built) + ")");
+        step = "finding the kd-tree's working memory";
+        const std::string given = "the kd-tree build needs more working memory than --tree-memory=" +
+                                  std::to_string(opt.treeMemoryMB) + " MB allows";
+        const int32_t needed = leastTreeMemoryMB(mesh, params, opt.treeMemoryMB, lowest);
+        if (needed < 0)
+            return fail(given + ": this scene does not build even with the largest, " +
+                        std::to_string(kMaxTreeMemoryMB) + " MB; use --tree=simple");
+        return fail(given + ": this scene needs about " + std::to_string(needed) + " MB (--tree-memory=" +
+                    std::to_string(needed) + ")");
+    }
 
     // Camera and light.
     CameraPose pose = frameBox(box, opt.fovDegrees, static_cast<double>(opt.width) / opt.height);
@@ -188,7 +301,6 @@ int main(int argc, char** argv)
     std::copy(opt.up, opt.up + 3, pose.up);
     RenderJob job{};
     if (!makeCameraRays(pose, opt.width, opt.height, job.camera)) {
-        vekrKDTreeFree(tree);
         std::fprintf(stderr, "vekr-render: the eye coincides with the look-at point, or up is parallel to the view\n");
         return 2;
     }
@@ -209,7 +321,7 @@ int main(int argc, char** argv)
 
     job.mesh = &mesh;
     job.triangleNormals = triangleNormals.data();
-    job.scene = VekrIntersectContext{box, accel.data(), tree};
+    job.scene = VekrIntersectContext{box, accel.data(), tree.get()};
     job.width = opt.width;
     job.height = opt.height;
     job.smoothNormals = mesh.hasVertexNormals();
@@ -218,23 +330,40 @@ int main(int argc, char** argv)
     job.bounces = opt.bounces;
     job.threads = opt.threads > 0 ? opt.threads : omp_get_max_threads();
 
+    step = "rendering";
     Image image;
-    render(job, image, !opt.quiet && isatty(STDERR_FILENO) ? drawProgress : nullptr);
-    vekrKDTreeFree(tree);
+    const bool showProgress = !opt.quiet && isatty(STDERR_FILENO);
+    if (!render(job, image, showProgress ? drawProgress : nullptr)) {
+        if (showProgress) std::fputc('\n', stderr);
+        return fail("out of memory while rendering");
+    }
 
-    std::string error;
-    if (!writePng(opt.outputPath, image.width, image.height, encode(image), error)) return fail(error);
-    if (!opt.triangleMapPath.empty() && !writeTriangleMap(opt.triangleMapPath, image, error)) return fail(error);
+    step = "writing the image";
+    if (!writeOutputs(opt, image, error)) return fail(error);
 
     if (!opt.quiet) {
         const double rays = static_cast<double>(image.width) * image.height;
         const int64_t hits = std::count_if(image.triangle.begin(), image.triangle.end(), [](int32_t t) { return t >= 0; });
-        std::printf("scene      %s: %d triangles, %d vertices\n",
-                    opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(), triangleCount, mesh.vertexCount());
+        std::printf("scene      %s: %d triangles, %d vertices", opt.scenePath.empty() ? "built-in room" : opt.scenePath.c_str(),
+                    triangleCount, mesh.vertexCount());
+        if (objReport.mirrorTriangles > 0)
+            std::printf(", %lld mirror triangle%s", static_cast<long long>(objReport.mirrorTriangles),
+                        objReport.mirrorTriangles == 1 ? "" : "s");
+        if (objReport.polygonsSplit > 0)
+            std::printf(", %lld polygon%s split into triangles", static_cast<long long>(objReport.polygonsSplit),
+                        objReport.polygonsSplit == 1 ? "" : "s");
+        std::printf("\n");
         std::printf("tree       %s, %d bytes, built in %.3f s\n", treeName(opt.tree), treeBytes, buildSeconds);
-        std::printf("image      %d x %d, %d thread%s, %s normals, %s\n", image.width, image.height, job.threads,
+        std::printf("image      %d x %d, %d thread%s, %s normals, %s", image.width, image.height, job.threads,
                     job.threads == 1 ? "" : "s", job.smoothNormals ? "smooth" : "flat",
                     job.xrayLayers > 0 ? "x-ray" : (job.shadows ? "hard shadows" : "no shadows"));
+        // Say when --bounces had nothing to reflect, so it is not mistaken
+        // for having no effect at all.
+        if (job.xrayLayers == 0 && job.bounces > 0 && mesh.hasMirrors())
+            std::printf(", up to %d mirror bounce%s", job.bounces, job.bounces == 1 ? "" : "s");
+        else if (job.xrayLayers == 0 && job.bounces > 0)
+            std::printf(", no mirrors to bounce off");
+        std::printf("\n");
         std::printf("rays       %.0f primary, %lld hit\n", rays, static_cast<long long>(hits));
         std::printf("time       %.3f s render, %.3f s in intersection (summed over threads)\n", image.seconds,
                     image.intersectSeconds);
@@ -243,4 +372,33 @@ int main(int argc, char** argv)
         std::printf("wrote      %s\n", opt.outputPath.c_str());
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Past a file-size limit the kernel sends SIGXFSZ, whose default action
+    // kills the process before it can remove its temporary file; ignored,
+    // the write fails with EFBIG and is reported like any other failure.
+    signal(SIGXFSZ, SIG_IGN);
+    OutputFile::removeOnInterrupt();
+
+    // No exception leaves the program: running out of memory anywhere (a
+    // huge image or scene) ends with one line that says where.
+    const char* step = "reading the command line";
+    try {
+        Options opt;
+        switch (parseOptions(argc, argv, opt)) {
+        case ParseResult::Exit: return 0;
+        case ParseResult::UsageError: return 2;
+        case ParseResult::Run: break;
+        }
+        step = "starting";
+        return run(opt, step);
+    } catch (const std::bad_alloc&) {
+        return fail(std::string("out of memory while ") + step);
+    } catch (const std::exception& e) {
+        return fail(std::string("failed while ") + step + ": " + e.what());
+    }
 }

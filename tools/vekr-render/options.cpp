@@ -29,7 +29,10 @@ const char kUsage[] =
     "Scene:\n"
     "      --tree=KIND         kd-tree: sah (default) or simple (one leaf holding\n"
     "                          every triangle: each ray tests them all)\n"
-    "      --tree-memory=MB    working memory the sah build may use (default: 1024)\n"
+    "      --tree-memory=MB    working memory the sah build may use, 32 to 4095\n"
+    "                          (default: 1024); a scene needs about 81 MB and\n"
+    "                          more for many triangles: too small a budget is\n"
+    "                          reported with what the scene needs\n"
     "      --triangles=N       approximate size of the built-in scene (default:\n"
     "                          100000 with the sah tree, 2000 with the simple tree)\n"
     "      --smooth            interpolate vertex normals; computed from the faces\n"
@@ -45,7 +48,9 @@ const char kUsage[] =
     "      --no-shadows        light every surface that faces the light (default:\n"
     "                          hard shadows, one any-hit ray per lit point)\n"
     "      --bounces=N         mirror reflections followed per pixel, 0 to 16\n"
-    "                          (default: 2; only surfaces that mirror reflect)\n"
+    "                          (default: 2). Only mirrors reflect: the built-in\n"
+    "                          scene's ball, and in OBJ files the materials with\n"
+    "                          illum 3 to 7, which mirror their Ks colour\n"
     "      --xray=N            x-ray picture: brightness counts the surfaces each\n"
     "                          eye ray passes through, up to N (1 to 64)\n"
     "\n"
@@ -55,8 +60,14 @@ const char kUsage[] =
     "  -h, --help              display this help and exit\n"
     "      --version           output version information and exit\n"
     "\n"
+    "OBJ polygons are split into triangles by ear clipping, so concave ones keep\n"
+    "their shape. Coordinates must be finite numbers within 1e18 in magnitude.\n"
+    "The image and the triangle map appear whole or not at all: they are written\n"
+    "to temporary files beside them and renamed into place when complete.\n"
+    "\n"
     "Exit status: 0 on success, 1 when the scene cannot be loaded, the tree cannot\n"
-    "be built or the image cannot be written, 2 on a command-line error.\n";
+    "be built, memory runs out or an output cannot be written, 2 on a command-line\n"
+    "error.\n";
 
 enum LongOnly {
     kTriangleMap = 256,
@@ -104,10 +115,13 @@ bool parseDouble(const char* text, double& out, char stop = '\0', const char** r
     return true;
 }
 
+// A point or direction: three numbers, each within the coordinate range
+// that scenes are held to (beyond it single-precision distances overflow).
 bool parseTriple(const char* text, double out[3])
 {
     const char* p = text;
-    return parseDouble(p, out[0], ',', &p) && parseDouble(p, out[1], ',', &p) && parseDouble(p, out[2]);
+    return parseDouble(p, out[0], ',', &p) && parseDouble(p, out[1], ',', &p) && parseDouble(p, out[2]) &&
+           std::fabs(out[0]) <= 1e18 && std::fabs(out[1]) <= 1e18 && std::fabs(out[2]) <= 1e18;
 }
 
 bool parseSize(const char* text, int32_t& w, int32_t& h)
@@ -211,14 +225,14 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kEye:
             o.hasEye = parseTriple(optarg, o.eye);
-            if (!o.hasEye) ok = usageError("invalid eye position '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasEye) ok = usageError("invalid eye position '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kLookAt:
             o.hasLookAt = parseTriple(optarg, o.lookAt);
-            if (!o.hasLookAt) ok = usageError("invalid look-at point '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasLookAt) ok = usageError("invalid look-at point '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kUp:
-            if (!parseTriple(optarg, o.up)) ok = usageError("invalid up direction '%s' (expected X,Y,Z)", optarg);
+            if (!parseTriple(optarg, o.up)) ok = usageError("invalid up direction '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case kFov:
             if (!parseDouble(optarg, o.fovDegrees) || !(o.fovDegrees > 0.0 && o.fovDegrees < 180.0))
@@ -226,7 +240,7 @@ ParseResult parseOptions(int argc, char** argv, Options& o)
             break;
         case kLight:
             o.hasLight = parseTriple(optarg, o.light);
-            if (!o.hasLight) ok = usageError("invalid light position '%s' (expected X,Y,Z)", optarg);
+            if (!o.hasLight) ok = usageError("invalid light position '%s' (expected X,Y,Z, each within 1e18)", optarg);
             break;
         case ':':
             ok = usageError("option '%s' requires an argument", argv[optind - 1]);

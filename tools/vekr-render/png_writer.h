@@ -3,15 +3,22 @@
 #define VEKR_RENDER_PNG_WRITER_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
+
+#include "output_file.h"
 
 namespace vekr_render {
 
-// rgb holds 3 bytes per pixel, row-major, row 0 at the top. Returns false
-// with a reason in error when the file cannot be written.
-bool writePng(const std::string& path, int32_t width, int32_t height, const std::vector<uint8_t>& rgb,
-              std::string& error);
+// Fills out with the 3 × width bytes (R, G, B per pixel) of image row r,
+// row 0 at the top. Rows are asked for in order, one at a time, so the
+// encoded image never needs to exist in memory as a whole.
+using PngRowSource = std::function<void(int32_t r, uint8_t* out)>;
+
+// Encodes a width × height image into file, checking every write. Returns
+// false with a one-line reason in error when encoding or writing fails;
+// the caller then discards the file.
+bool writePng(OutputFile& file, int32_t width, int32_t height, const PngRowSource& row, std::string& error);
 
 }  // namespace vekr_render
 

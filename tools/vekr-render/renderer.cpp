@@ -33,6 +33,8 @@
 #include <cstring>
 #include <memory>
 
+#include "aligned_memory.h"
+
 namespace vekr_render {
 
 namespace {
@@ -49,23 +51,25 @@ constexpr float kNoLimit = 1e30f;
 using Clock = std::chrono::steady_clock;
 
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    void operator()(void* p) const { portable_aligned_free(p); }
 };
 
 // All per-ray planes of one thread, carved from one aligned allocation.
 class TileBuffers {
 public:
+    // Allocation failure leaves ok() false instead of throwing: the
+    // buffers are made inside an OpenMP region, which no exception may
+    // leave.
     explicit TileBuffers(int32_t layers)
-        : store_(static_cast<float*>(std::aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
-          layers_(static_cast<float*>(std::aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
+        : store_(static_cast<float*>(portable_aligned_alloc(64, kPlanes * kTileRays * sizeof(float)))),
+          layers_(static_cast<float*>(portable_aligned_alloc(64, 4 * std::max(layers, 1) * kTileRays * sizeof(float))))
     {
-        if (!layers_) throw std::bad_alloc();
+        if (!store_ || !layers_) return;
         const size_t layerEntries = static_cast<size_t>(std::max(layers, 1)) * kTileRays;
         layerDist = layers_.get();
         layerUV[0] = layerDist + layerEntries;
         layerUV[1] = layerUV[0] + layerEntries;
         layerTri = reinterpret_cast<int32_t*>(layerUV[1] + layerEntries);
-        if (!store_) throw std::bad_alloc();
         std::memset(store_.get(), 0, kPlanes * kTileRays * sizeof(float));
         float* p = store_.get();
         auto take = [&p]() {
@@ -90,6 +94,8 @@ public:
         reflecting = reinterpret_cast<int32_t*>(take());
         std::fill(ones, ones + kTileRays, 1.0f);
     }
+
+    bool ok() const { return store_ && layers_; }
 
     float* origin[3];
     float* dir[3];
@@ -271,7 +277,7 @@ void reflect(const RenderJob& job, TileBuffers& b, int32_t w, int32_t h)
 
 }  // namespace
 
-void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, int64_t total))
+bool render(const RenderJob& job, Image& image, void (*progress)(int64_t done, int64_t total))
 {
     image.width = job.width;
     image.height = job.height;
@@ -283,15 +289,20 @@ void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     const int32_t rows = (job.height + kTile - 1) / kTile;
     const int64_t tiles = static_cast<int64_t>(cols) * rows;
     std::atomic<int64_t> done{0};
+    std::atomic<bool> failed{false};
     double intersectSeconds = 0.0;
 
     const auto start = Clock::now();
 #pragma omp parallel num_threads(job.threads) reduction(+ : intersectSeconds)
     {
         TileBuffers buffers(job.xrayLayers);
+        if (!buffers.ok()) failed = true;
         auto lastReport = Clock::now();
+        // A thread without buffers still takes part in the loop (every
+        // thread must), but renders nothing; the caller reports the failure.
 #pragma omp for schedule(dynamic, 1)
         for (int64_t t = 0; t < tiles; ++t) {
+            if (failed) continue;
             intersectSeconds += renderTile(job, buffers, static_cast<int32_t>(t % cols), static_cast<int32_t>(t / cols),
                                            image);
             const int64_t finished = ++done;
@@ -303,7 +314,9 @@ void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, i
     }
     image.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     image.intersectSeconds = intersectSeconds;
+    if (failed) return false;
     if (progress) progress(tiles, tiles);
+    return true;
 }
 
 }  // namespace vekr_render

@@ -47,8 +47,10 @@ struct Image {
 };
 
 // Renders job into image. progress(done, total) is called from the master
-// thread now and then, and once at the end.
-void render(const RenderJob& job, Image& image, void (*progress)(int64_t done, int64_t total));
+// thread now and then, and once at the end. Returns false when a thread
+// could not get its (small) ray buffers; the image is then incomplete.
+// Allocating the image itself may throw std::bad_alloc.
+bool render(const RenderJob& job, Image& image, void (*progress)(int64_t done, int64_t total));
 
 }  // namespace vekr_render
 

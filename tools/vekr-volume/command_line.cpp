@@ -1,12 +1,19 @@
 #include "command_line.h"
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "preview.h"
 
 namespace vekr_tool {
 
@@ -28,13 +35,16 @@ std::string lower(std::string s)
     return s;
 }
 
-double parseNumber(const std::string& text, const std::string& option)
+// A NaN or infinite factor, shift or matrix entry would turn every voxel
+// position into NaN: only --fill may be one (a marker for "no data").
+double parseNumber(const std::string& text, const std::string& option, bool finite = true)
 {
     errno = 0;
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE)
-        throw UsageError("option " + option + ": '" + text + "' is not a number");
+    if (text.empty() || *end != '\0') throw UsageError("option " + option + ": '" + text + "' is not a number");
+    if (errno == ERANGE && std::fabs(v) > 1.0) throw UsageError("option " + option + ": '" + text + "' is out of range");
+    if (finite && !std::isfinite(v)) throw UsageError("option " + option + ": '" + text + "' is not a finite number");
     return v;
 }
 
@@ -97,6 +107,17 @@ std::string readTextFile(const std::string& path)
 }
 
 // WxHxD:TYPE
+VoxelType typeOption(const std::string& text)
+{
+    try {
+        return parseVoxelType(text);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const ToolError& e) {
+        throw UsageError(e.what());
+    }
+}
+
 RawLayout parseRaw(const std::string& text, const std::string& option)
 {
     const size_t colon = text.find(':');
@@ -104,11 +125,19 @@ RawLayout parseRaw(const std::string& text, const std::string& option)
     const std::array<int, 3> s = integerTriple(text.substr(0, colon), option);
     RawLayout r;
     r.width = s[0], r.height = s[1], r.depth = s[2];
-    r.type = parseVoxelType(text.substr(colon + 1));
+    r.type = typeOption(text.substr(colon + 1));
     return r;
 }
 
 }  // namespace
+
+int maxThreads()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(std::min(online, 1L << 20)) : 1;
+}
 
 int parseInterpolation(const std::string& name)
 {
@@ -154,11 +183,18 @@ Options parseCommandLine(int argc, char** argv)
         else if (arg == "-i" || arg == "--interpolation") o.interpolation = parseInterpolation(takeValue());
         else if (arg == "-t" || arg == "--threads") {
             o.threads = parseInteger(takeValue(), arg);
-            if (o.threads < 1) throw UsageError("option --threads takes a count of at least 1");
+            if (o.threads < 1 || o.threads > maxThreads())
+                throw UsageError("option --threads takes 1 to " + std::to_string(maxThreads()) +
+                                 " (the processors available), got " + std::to_string(o.threads));
         } else if (arg == "--raw") o.raw = parseRaw(takeValue(), arg);
-        else if (arg == "--type") o.outputType = parseVoxelType(takeValue());
-        else if (arg == "--fill") o.fill = parseNumber(takeValue(), arg);
+        else if (arg == "--type") o.outputType = typeOption(takeValue());
+        else if (arg == "--fill") o.fill = parseNumber(takeValue(), arg, false);
         else if (arg == "--preview") o.preview = takeValue();
+        else if (arg == "--preview-size") {
+            o.previewSize = parseInteger(takeValue(), arg);
+            if (o.previewSize < 16 || o.previewSize > 16384)
+                throw UsageError("option --preview-size takes 16 to 16384 pixels, got " + std::to_string(o.previewSize));
+        }
         else if (arg == "--factor") o.factors = numberList<3>(takeValue(), arg, true);
         else if (arg == "--shift") o.shift = numberList<3>(takeValue(), arg, false);
         else if (arg == "--size") o.size = integerTriple(takeValue(), arg);
@@ -203,6 +239,8 @@ Options parseCommandLine(int argc, char** argv)
                          " file names");
     o.input = positional[1];
     o.output = positional[2];
+    if (!o.preview.empty() && o.preview == o.output) throw UsageError("--preview names the output file");
+    if (o.previewSize > 0 && o.preview.empty()) throw UsageError("--preview-size needs --preview");
     return o;
 }
 
@@ -212,8 +250,9 @@ void printUsage(const std::string& command)
         std::puts(
             "Usage: vekr-volume resize [OPTIONS] INPUT OUTPUT\n"
             "\n"
-            "Scale the volume by a factor per axis. Output voxel d on an axis stands for\n"
-            "the source position (d + 0.5) / F - SHIFT / F (voxel centres aligned).\n"
+            "Scale the volume by a factor per axis. Output voxel d on an axis samples the\n"
+            "input at voxel position (d + 0.5) / F - 0.5 - SHIFT / F, where input voxel k\n"
+            "is the point k: with no shift the outer faces of both volumes line up.\n"
             "\n"
             "      --factor F | FX,FY,FZ   scale factors (above 1 enlarges)\n"
             "      --size WxHxD            output extent; factors follow from it\n"
@@ -272,25 +311,36 @@ void printUsage(const std::string& command)
             "  remap    sample the volume at positions read from three coordinate maps\n"
             "  filter   convolve the volume with an integer kernel\n"
             "\n"
-            "INPUT and OUTPUT are NIfTI-1 files (.nii, .nii.gz, .hdr). An OUTPUT with any\n"
-            "other name gets the raw voxels; a raw INPUT needs --raw.\n"
+            "INPUT and OUTPUT are NIfTI-1 or NIfTI-2 files (.nii, .nii.gz, .hdr/.img). An\n"
+            "output is NIfTI-2 when an extent exceeds NIfTI-1's 32767 or the input was\n"
+            "NIfTI-2. An OUTPUT with any other name gets the raw voxels (little-endian);\n"
+            "a raw INPUT needs --raw. Outputs appear only once the whole run succeeded.\n"
+            "Exit status: 0 done, 1 failed, 2 mistake in the command line.\n"
             "Run 'vekr-volume COMMAND --help' for the options of one command.");
     }
-    std::puts(
+    std::printf(
         "\n"
         "Options of every command:\n"
         "  -i, --interpolation MODE    nearest, linear, lagrange, bspline, catmull-rom\n"
         "                              or blend-cubic (resize, warp, remap)\n"
-        "  -t, --threads N             threads to use (default: all processors)\n"
-        "      --raw WxHxD:TYPE        read INPUT as raw voxels, TYPE u8, u16, s16 or f32\n"
-        "      --type TYPE             write the result as TYPE (default: the input's),\n"
-        "                              rounded and saturated\n"
+        "  -t, --threads N             threads to use, 1 to the processors available\n"
+        "                              (here %d; default: all of them, or fewer if\n"
+        "                              OMP_NUM_THREADS says so)\n"
+        "      --raw WxHxD:TYPE        read INPUT as raw voxels of TYPE: u8, s8, u16, s16,\n"
+        "                              u32, s32, f32 or f64\n"
+        "      --type TYPE             write the result as TYPE (default: the input's\n"
+        "                              type), rounded and saturated. Resampling works on\n"
+        "                              u8, u16 or f32 voxels (other types go through\n"
+        "                              f32), the filter on s16 voxels\n"
         "      --fill VALUE            value of output voxels no input voxel maps to\n"
-        "                              (warp, remap; default 0)\n"
+        "                              (warp, remap; default 0; nan or inf only for\n"
+        "                              volumes resampled and written as floats)\n"
         "      --preview FILE.png      also write the result's middle slices as a PNG\n"
+        "      --preview-size N        the preview's longer side in pixels (default %d)\n"
         "  -q, --quiet                 no progress bar\n"
         "  -h, --help                  show this help and exit\n"
-        "      --version               show the library version and exit");
+        "      --version               show the library version and exit\n",
+        maxThreads(), kDefaultPreviewSize);
 }
 
 }  // namespace vekr_tool

@@ -27,6 +27,7 @@ struct Options {
     std::optional<VoxelType> outputType;
     double fill = 0.0;
     std::string preview;
+    int previewSize = 0;  // 0: the default
 
     // resize
     std::optional<std::array<double, 3>> factors;
@@ -54,6 +55,11 @@ int parseInterpolation(const std::string& name);
 const char* interpolationName(int mode);
 
 void printUsage(const std::string& command);
+
+// The most threads --threads accepts: the processors this process may run
+// on. More threads than that only wait for each other, and each one costs
+// the resize a scratch area of its own.
+int maxThreads();
 
 }  // namespace vekr_tool
 

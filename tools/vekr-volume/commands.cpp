@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "progress.h"
+#include "vekcore.h"
 #include "vekr.h"
 
 namespace vekr_tool {
@@ -24,6 +25,7 @@ std::string statusText(VekStatus s)
     case vekStsInterpolationErr: return "this interpolation is not supported here";
     case vekStsResizeFactorErr: return "resize factors must be greater than 0";
     case vekStsCoeffErr: return "the transform is degenerate or not invertible";
+    case vekStsNoMemErr: return "the scratch buffer would exceed 2 GiB";
     default: return "library status " + std::to_string(s);
     }
 }
@@ -51,18 +53,47 @@ void inPlaneSlabs(const char* label, int depth, bool quiet, Fn&& run)
 // as float and converted back at the end.
 VoxelType resamplingType(VoxelType t)
 {
-    return t == VoxelType::S16 ? VoxelType::F32 : t;
+    return t == VoxelType::U8 || t == VoxelType::U16 ? t : VoxelType::F32;
 }
 
-Volume asType(const Volume& in, VoxelType t, const char* why)
+// Refuses an output that cannot be held, in the type the command works in
+// and in the type it is written as.
+void checkOutputExtent(const Options& o, double w, double h, double d, VoxelType work, VoxelType input,
+                       bool planeStep)
+{
+    checkExtent("the output", w, h, d, work, planeStep);
+    checkExtent("the output", w, h, d, o.outputType.value_or(input));
+}
+
+// A NaN or infinite fill value only survives in float voxels; in integer
+// voxels it would silently become 0 or the type's limit.
+void checkFill(const Options& o, VoxelType work, VoxelType input)
+{
+    if (std::isfinite(o.fill)) return;
+    const VoxelType out = o.outputType.value_or(input);
+    if (!isFloatType(work) || !isFloatType(out))
+        throw UsageError(std::string("--fill must be finite: this volume is resampled as ") + typeName(work) +
+                         " and written as " + typeName(out));
+}
+
+// Converts a volume for the next step. exact: every changed voxel is worth
+// a note (the input going into a narrower type); otherwise only saturated
+// and NaN voxels are (a result going back to an integer type is rounded as
+// a matter of course).
+Volume asType(const Volume& in, VoxelType t, const char* why, bool exact = true)
 {
     if (in.type == t) return in;
     Volume out;
     out.type = t;
-    const size_t lossy = convertVoxels(in, out);
-    if (lossy > 0)
+    const size_t lossy = convertVoxels(in, out, exact);
+    if (lossy > 0 && exact)
         std::fprintf(stderr, "vekr-volume: note: %zu voxels changed converting %s to %s (%s)\n", lossy,
                      typeName(in.type), typeName(t), why);
+    else if (lossy > 0)
+        std::fprintf(stderr,
+                     "vekr-volume: note: %zu voxels outside the %s range (or NaN) saturated converting %s to %s"
+                     " (%s)\n",
+                     lossy, typeName(t), typeName(in.type), typeName(t), why);
     return out;
 }
 
@@ -72,7 +103,7 @@ Volume filled(int w, int h, int d, VoxelType t, double value, const Volume& like
     one.data<float>()[0] = static_cast<float>(value);
     Volume conv;
     conv.type = t;
-    convertVoxels(one, conv);
+    convertVoxels(one, conv, true);
     Volume v(w, h, d, t);
     const size_t b = voxelBytes(t);
     for (size_t i = 0; i < v.voxelCount(); ++i) std::copy_n(conv.bytes.data(), b, v.bytes.data() + i * b);
@@ -137,7 +168,8 @@ Result finish(const Options& o, Volume&& work, VoxelType inputType)
 {
     Result r;
     const VoxelType target = o.outputType.value_or(inputType);
-    r.volume = target == work.type ? std::move(work) : asType(work, target, "--type");
+    r.volume = target == work.type ? std::move(work)
+                                   : asType(work, target, o.outputType ? "--type" : "back to the input's type", false);
     return r;
 }
 
@@ -256,6 +288,8 @@ Result runWarp(const Options& o, const Volume& input)
     double a[12];
     if (o.matrix) std::copy(o.matrix->begin(), o.matrix->end(), a);
     else similarityMatrix(o, inSize, outSize, a);
+    checkFill(o, resamplingType(input.type), input.type);
+    checkOutputExtent(o, outSize[0], outSize[1], outSize[2], resamplingType(input.type), input.type, false);
 
     const Volume src = asType(input, resamplingType(input.type), "resampling");
     Volume dst = filled(outSize[0], outSize[1], outSize[2], src.type, o.fill, input);
@@ -284,6 +318,8 @@ Result runRemap(const Options& o, const Volume& input)
         if (maps[a].width != maps[0].width || maps[a].height != maps[0].height || maps[a].depth != maps[0].depth)
             throw ToolError("the three maps must have one extent; '" + o.maps[a] + "' differs from '" + o.maps[0] + "'");
     }
+    checkFill(o, resamplingType(input.type), input.type);
+    checkOutputExtent(o, maps[0].width, maps[0].height, maps[0].depth, resamplingType(input.type), input.type, false);
     const Volume src = asType(input, resamplingType(input.type), "resampling");
     Volume dst = filled(maps[0].width, maps[0].height, maps[0].depth, src.type, o.fill, input);
     // The output lies on the maps' grid.
@@ -323,6 +359,9 @@ Result runFilter(const Options& o, const Volume& input)
         if (sum != 0 && sum >= -2147483647LL && sum <= 2147483647LL) divisor = static_cast<int>(sum);
     }
 
+    checkExtent("the input padded for the kernel", input.width + k.w - 1.0, input.height + k.h - 1.0,
+                input.depth + k.d - 1.0, VoxelType::S16);
+    checkOutputExtent(o, input.width, input.height, input.depth, VoxelType::S16, input.type, false);
     const Volume src = asType(input, VoxelType::S16, "the filter works on signed 16-bit voxels");
     // The source, grown by the kernel's reach with its face voxels repeated:
     // output voxel (x, y, z) reads input x + ax - i for i < kw, and so on.
@@ -375,24 +414,72 @@ VekStatus resizeCall(const float* s, VekrVolume sv, int32_t ss, int32_t sps, Vek
     return vekrResize_32f_C1V(s, sv, ss, sps, svoi, d, ds, dps, dvoi, f[0], f[1], f[2], sh[0], sh[1], sh[2], mode, buf);
 }
 
+// The resize's scratch buffer grows with the destination region's plane
+// (a few floats per voxel of it) and with the thread count. Regions are cut
+// into bands of rows small enough to keep it within this budget, which also
+// keeps the library's 32-bit size arithmetic far from wrapping.
+constexpr double kResizeScratchBudget = 256.0 * 1024 * 1024;
+
+// The band height for destination rows of `width` voxels, and the scratch
+// bytes a call on a band of `slabDepth` planes needs on the threads the
+// library will use.
+struct ResizeBands {
+    int rows = 0;
+    int32_t scratchBytes = 0;
+};
+
+ResizeBands resizeBands(const Options& o, const VekrCuboid& srcVoi, int width, int height, int slabDepth)
+{
+    const int threads = ownGetNumThreads();
+    // The per-thread need, asked for one thread so that the library's
+    // product by the thread count cannot wrap; then the count is restored.
+    auto perThread = [&](int rows, int32_t* bytes) {
+        vekSetNumThreads(1);
+        const VekStatus s =
+            vekrResizeGetBufSize(srcVoi, VekrCuboid{0, 0, 0, width, rows, slabDepth}, 1, o.interpolation, bytes);
+        vekSetNumThreads(threads);
+        return s;
+    };
+    ResizeBands b;
+    for (b.rows = height;; b.rows = (b.rows + 1) / 2) {
+        int32_t one = 0;
+        const VekStatus s = perThread(b.rows, &one);
+        if (s != vekStsOk && s != vekStsNoMemErr) check(s, "resize");
+        if (s == vekStsOk && one > 0 && static_cast<double>(one) * threads <= kResizeScratchBudget) break;
+        if (b.rows == 1)
+            throw ToolError("the resize of rows of " + std::to_string(width) + " voxels on " + std::to_string(threads) +
+                            " threads needs more than " + std::to_string(static_cast<int>(kResizeScratchBudget / 1048576)) +
+                            " MiB of scratch memory; use fewer threads (--threads)");
+    }
+    check(vekrResizeGetBufSize(srcVoi, VekrCuboid{0, 0, 0, width, b.rows, slabDepth}, 1, o.interpolation,
+                               &b.scratchBytes),
+          "resize");
+    return b;
+}
+
 Result runResize(const Options& o, const Volume& input)
 {
     const int inSize[3] = {input.width, input.height, input.depth};
-    double factor[3];
-    int outSize[3];
+    double factor[3], extent[3];
     for (int a = 0; a < 3; ++a) {
         if (o.factors) {
             factor[a] = (*o.factors)[a];
             if (!(factor[a] > 0.0)) throw UsageError("--factor must be greater than 0");
-            outSize[a] = o.size ? (*o.size)[a] : static_cast<int>(std::max(1.0, std::floor(inSize[a] * factor[a] + 0.5)));
+            // In double precision, so that a huge factor is refused below
+            // rather than overflowing an int.
+            extent[a] = o.size ? (*o.size)[a] : std::max(1.0, std::floor(inSize[a] * factor[a] + 0.5));
         } else if (o.size) {
-            outSize[a] = (*o.size)[a];
-            factor[a] = static_cast<double>(outSize[a]) / inSize[a];
+            extent[a] = (*o.size)[a];
+            factor[a] = (*o.size)[a] / static_cast<double>(inSize[a]);
         } else {
             throw UsageError("resize needs --factor or --size");
         }
-        if (outSize[a] < 1) throw UsageError("--size must be at least 1 on every axis");
+        if (extent[a] < 1) throw UsageError("--size must be at least 1 on every axis");
     }
+    // The contiguous layout the resize runs on has 32-bit plane steps.
+    checkOutputExtent(o, extent[0], extent[1], extent[2], resamplingType(input.type), input.type, true);
+    checkExtent("the input", input.width, input.height, input.depth, resamplingType(input.type), true);
+    const int outSize[3] = {static_cast<int>(extent[0]), static_cast<int>(extent[1]), static_cast<int>(extent[2])};
     const double* shift = o.shift.data();
 
     const Volume src = asType(input, resamplingType(input.type), "resampling");
@@ -402,19 +489,21 @@ Result runResize(const Options& o, const Volume& input)
     const VekrCuboid srcVoi{0, 0, 0, src.width, src.height, src.depth};
     withResamplingType(src.type, [&](auto tag) {
         using T = decltype(tag);
-        // One scratch buffer, sized for the largest slab.
+        // One scratch buffer, sized for the largest slab and band.
         const int slabDepth = std::min(dst.depth, std::max(32, (dst.depth + 15) / 16));
-        int32_t bytes = 0;
-        check(vekrResizeGetBufSize(srcVoi, VekrCuboid{0, 0, 0, dst.width, dst.height, slabDepth}, 1, o.interpolation,
-                                   &bytes),
-              "resize");
-        std::vector<uint8_t> buffer(static_cast<size_t>(bytes) + 64);
+        const ResizeBands bands = resizeBands(o, srcVoi, dst.width, dst.height, slabDepth);
+        std::vector<uint8_t> buffer(static_cast<size_t>(bands.scratchBytes) + 64);
         inPlaneSlabs("resize", dst.depth, o.quiet, [&](int z0, int n) {
-            const VekStatus s = resizeCall(src.data<T>(), extentOf(src), src.rowStep(), srcPlane, srcVoi, dst.data<T>(),
-                                           dst.rowStep(), dstPlane, VekrCuboid{0, 0, z0, dst.width, dst.height, n},
-                                           factor, shift, o.interpolation, buffer.data());
-            // A slab that no source voxel reaches (a large shift) stays as it is.
-            if (s != vekStsNoVoxelsWarn) check(s, "resize");
+            for (int y0 = 0; y0 < dst.height; y0 += bands.rows) {
+                const int rows = std::min(bands.rows, dst.height - y0);
+                const VekStatus s =
+                    resizeCall(src.data<T>(), extentOf(src), src.rowStep(), srcPlane, srcVoi, dst.data<T>(),
+                               dst.rowStep(), dstPlane, VekrCuboid{0, y0, z0, dst.width, rows, n}, factor, shift,
+                               o.interpolation, buffer.data());
+                // A region that no source voxel reaches (a large shift) stays
+                // as it is.
+                if (s != vekStsNoVoxelsWarn) check(s, "resize");
+            }
         });
     });
     Result r = finish(o, std::move(dst), input.type);

@@ -2,7 +2,9 @@
 #   cmake -DTOOL=<vekr-volume> -DWORK_DIR=<scratch folder> -P end_to_end_test.cmake
 # The 8 x 8 x 8 input is written as raw bytes (letters and digits, so a text
 # write produces it), turned into NIfTI by the tool itself, and every
-# command is run on it.
+# command is run on it. Then real and broken files from make_test_volumes
+# (NIfTI-2, big-endian, int32, float64, NaN voxels, truncated data) and
+# failing writes.
 
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
@@ -12,9 +14,16 @@ function(fail message)
 endfunction()
 
 # run(<expected exit code> <args...>): runs the tool, keeps its output in
-# OUT and ERR in the caller's scope.
+# OUT and ERR in the caller's scope. With LIMIT set (as "ulimit -f 2"), the
+# tool runs after that shell command.
 function(run expected)
-  execute_process(COMMAND "${TOOL}" ${ARGN} WORKING_DIRECTORY "${WORK_DIR}"
+  if(DEFINED LIMIT)
+    # No ';' in the script: it would split the CMake list.
+    set(command sh -c "${LIMIT} && exec \"$0\" \"$@\"" "${TOOL}")
+  else()
+    set(command "${TOOL}")
+  endif()
+  execute_process(COMMAND ${command} ${ARGN} WORKING_DIRECTORY "${WORK_DIR}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL expected)
     fail("'vekr-volume ${ARGN}' exited with ${rc}, expected ${expected}\n${out}\n${err}")
@@ -158,3 +167,166 @@ run(1 warp --matrix 0,1,0,0,0,0,1,0,1,0,0,0 volume.nii out.nii)
 if(NOT ERR MATCHES "degenerate")
   fail("a degenerate transform is not reported as such: ${ERR}")
 endif()
+
+# ---------------------------------------------------------------- real and broken files
+
+# expect_failure(<exit code> <regex> <args...>): the run fails with that
+# code and says so once: one line matching regex (plus the pointer to --help
+# for a command-line mistake), nothing from the libraries beside it, and no
+# file created, changed or left half-written in the folder.
+function(expect_failure code regex)
+  file(GLOB_RECURSE before LIST_DIRECTORIES true "${WORK_DIR}/*")
+  set(stamps "")
+  foreach(f ${before})
+    if(NOT IS_DIRECTORY "${f}")
+      file(SHA256 "${f}" h)
+      list(APPEND stamps "${f}=${h}")
+    endif()
+  endforeach()
+  run(${code} ${ARGN})
+  string(REGEX MATCHALL "\n" breaks "${ERR}")
+  list(LENGTH breaks lines)
+  set(expected_lines 1)
+  if(code EQUAL 2)
+    set(expected_lines 2)
+  endif()
+  if(NOT lines EQUAL expected_lines OR NOT ERR MATCHES "${regex}")
+    fail("'vekr-volume ${ARGN}' should say '${regex}' in ${expected_lines} line(s), said:\n${ERR}")
+  endif()
+  file(GLOB_RECURSE after LIST_DIRECTORIES true "${WORK_DIR}/*")
+  set(stamps_after "")
+  foreach(f ${after})
+    if(NOT IS_DIRECTORY "${f}")
+      file(SHA256 "${f}" h)
+      list(APPEND stamps_after "${f}=${h}")
+    endif()
+  endforeach()
+  if(NOT stamps STREQUAL stamps_after)
+    fail("'vekr-volume ${ARGN}' changed the folder:\nbefore ${stamps}\nafter ${stamps_after}")
+  endif()
+endfunction()
+
+function(expect_same_file a b)
+  file(SHA256 "${WORK_DIR}/${a}" ha)
+  file(SHA256 "${WORK_DIR}/${b}" hb)
+  if(NOT ha STREQUAL hb)
+    hex_of(xa "${a}")
+    hex_of(xb "${b}")
+    fail("${a} differs from ${b}:\n${xa}\n${xb}")
+  endif()
+endfunction()
+
+execute_process(COMMAND "${MAKE_VOLUMES}" "${WORK_DIR}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  fail("make_test_volumes failed")
+endif()
+
+# Readable files of every kind come back voxel for voxel through a nearest
+# resize by 1 (which copies), as raw voxels of the input's own type: NaN and
+# infinities kept, int32 and float64 not narrowed, big-endian voxels
+# swapped, NIfTI-2 read.
+foreach(name specials int32 float64 big_endian nifti2)
+  run(0 resize --factor 1 -i nearest -q ${name}.nii ${name}_copy.raw)
+  expect_same_file(${name}_copy.raw ${name}.raw)
+endforeach()
+run(0 warp --scale 1 -i nearest -q specials.nii specials_warped.raw)
+expect_same_file(specials_warped.raw specials.raw)
+# A NaN fill marks the voxels of a float volume that no input voxel reaches.
+run(0 warp --scale 0.5 --fill nan -i nearest -q specials.nii specials_filled.raw)
+hex_of(filled specials_filled.raw LIMIT 4)
+if(NOT filled STREQUAL "0000c07f")
+  fail("the corner of a shrunk float volume is ${filled}, not the NaN fill")
+endif()
+# NIfTI outputs keep the input's type: int32 (8) and float64 (64).
+run(0 resize --factor 2 -q int32.nii int32_double.nii)
+expect_nifti(int32_double.nii "0300060008000a00" "0800")
+run(0 resize --factor 2 -q float64.nii float64_double.nii)
+expect_nifti(float64_double.nii "0300060008000a00" "4000")
+
+# Extents beyond NIfTI-1's 16-bit dimensions are written as NIfTI-2 and
+# read back; 32767 still fits NIfTI-1.
+run(0 resize --size 32767x1x1 -i nearest -q volume.nii widest1.nii)
+expect_nifti(widest1.nii "0300ff7f01000100" "0200")
+run(0 resize --size 70000x1x1 -i nearest -q volume.nii wide.nii)
+hex_of(head wide.nii LIMIT 12)
+hex_of(dims wide.nii OFFSET 16 LIMIT 32)
+if(NOT head STREQUAL "1c0200006e2b32000d0a1a0a" OR
+   NOT dims STREQUAL "0300000000000000701101000000000001000000000000000100000000000000")
+  fail("a 70000 x 1 x 1 output is not NIfTI-2 with that extent: ${head} ${dims}")
+endif()
+run(0 warp --scale 1 -i nearest -q wide.nii wide.raw)
+file(SIZE "${WORK_DIR}/wide.raw" wide_bytes)
+if(NOT wide_bytes EQUAL 70000)
+  fail("the NIfTI-2 output read back as ${wide_bytes} voxels, not 70000")
+endif()
+
+# Going back to the input's integer type after resampling rounds as a
+# matter of course: no note about it.
+run(0 warp --scale 1 --type s16 -q volume.nii volume16.nii)
+run(0 resize --factor 1.5 -q volume16.nii volume16_larger.nii)
+if(NOT ERR STREQUAL "")
+  fail("a resize of an s16 volume printed: ${ERR}")
+endif()
+
+# The preview has a size of its own, 768 pixels on the longer side unless
+# --preview-size says otherwise.
+function(expect_preview_width path low high)
+  hex_of(w "${path}" OFFSET 16 LIMIT 4)
+  math(EXPR w "0x${w}")
+  if(w LESS low OR w GREATER high)
+    fail("${path} is ${w} pixels wide, expected ${low} to ${high}")
+  endif()
+endfunction()
+run(0 warp --scale 1 --preview preview_default.png -q volume.nii preview_volume.nii)
+expect_preview_width(preview_default.png 760 768)
+run(0 warp --scale 1 --preview preview_small.png --preview-size 100 -q volume.nii preview_volume.nii)
+expect_preview_width(preview_small.png 92 100)
+
+# Help that says what the code does.
+run(0 resize --help)
+if(NOT OUT MATCHES "\\(d \\+ 0\\.5\\) / F - 0\\.5 - SHIFT / F")
+  fail("resize --help gives the wrong source position:\n${OUT}")
+endif()
+if(NOT OUT MATCHES "1 to the processors available")
+  fail("--help does not give the thread limit")
+endif()
+
+# A thread count from the environment beyond the processors is held to
+# them, as --threads is (65535 made the resize's scratch size wrap).
+set(LIMIT "export OMP_NUM_THREADS=65535")
+run(0 resize --factor 4 -i catmull-rom -q volume.nii many_threads.nii)
+unset(LIMIT)
+
+# Failures, one message each, nothing left behind.
+expect_failure(2 "--threads takes 1 to" -t 100000 resize --factor 2 volume.nii out.nii)
+expect_failure(2 "--threads takes 1 to" -t 0 resize --factor 2 volume.nii out.nii)
+expect_failure(1 "too large" resize --factor 1e6 volume.nii out.nii)
+expect_failure(1 "too large|memory" resize --size 70000x70000x70000 volume.nii out.nii)
+expect_failure(1 "too large|memory" warp --size 2000000000x2000000000x1 volume.nii out.nii)
+expect_failure(1 "truncated" resize --factor 1 truncated.nii out.nii)
+expect_failure(1 "truncated" resize --factor 1 truncated.nii.gz out.nii)
+expect_failure(1 "not a NIfTI" resize --factor 1 not_a_volume.nii out.nii)
+expect_failure(1 "needs 576" warp --raw 9x8x8:u8 input.raw out.nii)
+expect_failure(2 "finite" resize --factor nan volume.nii out.nii)
+expect_failure(2 "finite" resize --factor 2 --shift 0,inf,0 volume.nii out.nii)
+expect_failure(2 "finite" warp --matrix 1,0,0,nan,0,1,0,0,0,0,1,0 volume.nii out.nii)
+expect_failure(2 "finite" warp --scale inf volume.nii out.nii)
+expect_failure(2 "finite" warp --fill nan volume.nii out.nii)
+expect_failure(2 "unknown voxel type" resize --factor 2 --type foo volume.nii out.nii)
+expect_failure(2 "unknown voxel type" warp --raw 8x8x8:q7 input.raw out.nii)
+expect_failure(1 "No such file" resize --factor 2 volume.nii no_such_folder/out.nii)
+expect_failure(1 "No space left" resize --factor 2 --preview /dev/full volume.nii out.nii)
+expect_failure(1 "No space left" resize --factor 2 volume.nii /dev/full)
+file(WRITE "${WORK_DIR}/existing.nii" "an older file that a failed run must leave alone\n")
+set(LIMIT "ulimit -f 2")
+expect_failure(1 "File too large" resize --factor 4 volume.nii existing.nii)
+expect_failure(1 "File too large" resize --factor 4 volume.nii out.nii)
+expect_failure(1 "File too large" resize --factor 4 volume.nii out.nii.gz)
+expect_failure(1 "File too large" resize --factor 4 volume.nii out.hdr)
+expect_failure(1 "File too large" warp --scale 1 --preview big_preview.png volume.nii out.raw)
+if(NOT SANITIZED)
+  # Address-space limits and the sanitizers' shadow memory do not mix.
+  set(LIMIT "ulimit -v 400000")
+  expect_failure(1 "out of memory" resize --size 800x800x800 volume.nii out.nii)
+endif()
+unset(LIMIT)
