@@ -4,6 +4,14 @@
  * codes, the version record and the ray-block size.
  *
  * Plain C99; include <vekr.h> rather than this file.
+ *
+ * Instruction sets: the library runs on any processor with SSE3. Its hot
+ * kernels (volume resize, warp, remap and filter, the recurrence basis)
+ * also exist in AVX2 form; the first call that needs one picks AVX2 when
+ * the processor and operating system support it. Both forms give
+ * bit-identical results. The environment variable VEKR_ISA=sse3, read once
+ * per process, holds the library to the SSE3 kernels: it is the only
+ * environment variable the library reads.
  */
 #ifndef VEKR_BASE_H
 #define VEKR_BASE_H

@@ -4,6 +4,7 @@
 #include "sh/sh_basis.h"
 
 #include "sh/sh_basis_direct.h"
+#include "core/kernel_table.h"
 #include "sh/sh_basis_recurrence.h"
 #include "sh/sh_state.h"
 
@@ -21,7 +22,7 @@ void evaluateBasis(const VekrSHState& state, uint32_t order, const float* x, con
     if (state.kind == kSHDirect)
         evaluateDirect(x, y, z, count, order, dst);
     else
-        evaluateRecurrence(x, y, z, count, order, state.pTableA, state.pTableB, dst);
+        kernels().sh.evaluateRecurrence(x, y, z, count, order, state.pTableA, state.pTableB, dst);
 }
 
 }  // namespace vekr

@@ -70,6 +70,17 @@ inline float tableWeight(const VekrCubicKernelTable& table, float t)
     return table.weight[k] + (table.weight[k + 1] - table.weight[k]) * r;
 }
 
+// A cubic table with each entry followed by the step to the next one, so
+// that one 8-byte load fetches both values a lookup interpolates between.
+// The steps are the same single-precision differences T[k + 1] - T[k] that
+// a lookup forms, so weights come out bit for bit as tableWeight() gives.
+struct CubicPairTable {
+    alignas(16) float pair[2 * VEKR_CUBIC_TABLE_SIZE];
+};
+
+// Built once from the constant tables on first use, read-only afterwards.
+const CubicPairTable& cubicPairTable(int32_t mode);
+
 }  // namespace volume
 }  // namespace vekr
 

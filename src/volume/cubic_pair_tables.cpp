@@ -1,4 +1,4 @@
-#include "volume/sampling_kernels.h"
+#include "volume/cubic_kernels.h"
 
 namespace vekr {
 namespace volume {

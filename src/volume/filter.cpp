@@ -2,52 +2,13 @@
 // checks, then one kernel chosen by kernel shape and divisor class.
 
 #include "vekr.h"
-#include "volume/filter_kernels.h"
-#include "volume/filter_rounding.h"
+#include "core/kernel_table.h"
+#include "volume/filter_args.h"
 #include "volume/volume_frame.h"
 
 namespace {
 
 using namespace vekr::volume;
-
-using FilterKernel = void (*)(const FilterArgs&, int32_t divisor);
-
-template <class Divide>
-void runAnyShape(const FilterArgs& a, int32_t divisor)
-{
-    filterAnyShape(a, Divide(divisor));
-}
-
-template <int N, class Divide>
-void runCube(const FilterArgs& a, int32_t divisor)
-{
-    filterCube<N>(a, Divide(divisor));
-}
-
-template <class Shape, class Divide>
-void runNarrow(const FilterArgs& a, int32_t divisor)
-{
-    filterNarrow<Shape>(a, Divide(divisor));
-}
-
-// [path][shape][divisor class]. Paths: wide 64-bit sums, narrow 32-bit
-// lanes. Shapes: any, 3 x 3 x 3, 5 x 5 x 5. Divisor classes in the order of
-// DivisorClass.
-constexpr FilterKernel kFilterKernels[2][3][3] = {
-    {
-        {runAnyShape<NoDivision>, runAnyShape<PowerOfTwoDivision>, runAnyShape<GeneralDivision>},
-        {runCube<3, NoDivision>, runCube<3, PowerOfTwoDivision>, runCube<3, GeneralDivision>},
-        {runCube<5, NoDivision>, runCube<5, PowerOfTwoDivision>, runCube<5, GeneralDivision>},
-    },
-    {
-        {runNarrow<AnyShape, NoDivision>, runNarrow<AnyShape, PowerOfTwoDivision>,
-         runNarrow<AnyShape, GeneralDivision>},
-        {runNarrow<CubeShape<3>, NoDivision>, runNarrow<CubeShape<3>, PowerOfTwoDivision>,
-         runNarrow<CubeShape<3>, GeneralDivision>},
-        {runNarrow<CubeShape<5>, NoDivision>, runNarrow<CubeShape<5>, PowerOfTwoDivision>,
-         runNarrow<CubeShape<5>, GeneralDivision>},
-    },
-};
 
 int shapeIndex(const VekrVolume& k)
 {
@@ -92,6 +53,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrFilter_16s_C1PV(const int16_t* const 
                           anchor.y,
                           anchor.z};
     const int path = fitsNarrowPath(args) ? 1 : 0;
-    kFilterKernels[path][shapeIndex(kernelVolume)][static_cast<int>(classifyDivisor(divisor))](args, divisor);
+    vekr::kernels().filter.byPath[path][shapeIndex(kernelVolume)][static_cast<int>(classifyDivisor(divisor))](args,
+                                                                                                      divisor);
     return vekStsOk;
 }

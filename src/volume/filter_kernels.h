@@ -16,30 +16,25 @@
 // one for kernels whose coefficients are small enough that no product wraps
 // and no partial sum of any voxel leaves 32 bits (the common smoothing and
 // edge kernels). There integer addition gives the very same sum in any
-// order, so eight voxels are summed at once with 16-bit multiply-adds into
-// 32-bit lanes; results are identical to the wide path.
+// order, so eight voxels (sixteen in the AVX2 build) are summed at once
+// with 16-bit multiply-adds into 32-bit lanes; results are identical to the
+// wide path.
 #ifndef VEKR_VOLUME_FILTER_KERNELS_H
 #define VEKR_VOLUME_FILTER_KERNELS_H
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>
 
-namespace vekr::volume {
+#include "core/isa_namespace.h"
+#include "volume/filter_args.h"
+#include "volume/filter_rounding.h"
 
-struct FilterArgs {
-    const int16_t* const* src;  // plane array, indexed from az - (kd - 1)
-    ptrdiff_t srcStep;          // elements between source rows
-    int16_t* const* dst;
-    ptrdiff_t dstStep;          // elements between destination rows
-    int32_t width, height, depth;
-    const int32_t* kernel;
-    int32_t kw, kh, kd;
-    int32_t ax, ay, az;
-};
+namespace vekr::volume::VEKR_ISA_NS {
+
 
 // The product is formed in 32 bits and wraps on overflow, as a plain int32
 // multiply does; unsigned arithmetic keeps that well defined.
@@ -117,28 +112,6 @@ void filterCube(const FilterArgs& a, const Divide& divide)
 
 // ---------------------------------------------------------------- narrow path
 
-// Stack room of the narrow path: window rows per voxel and coefficient pairs.
-constexpr int32_t kMaxNarrowRows = 256;
-constexpr int32_t kMaxNarrowPairs = 1024;
-
-// A sum of 16-bit voxels times coefficients whose magnitudes add up to at
-// most 65535 stays below 32768 * 65535 < 2^31 at every step, and so does
-// each pair of products of a 16-bit multiply-add (no coefficient may be
-// -32768 there, which the magnitude bound of 32767 excludes).
-inline bool fitsNarrowPath(const FilterArgs& a)
-{
-    const int64_t rows = int64_t{a.kh} * a.kd;
-    if (rows > kMaxNarrowRows || rows * ((a.kw + 1) / 2) > kMaxNarrowPairs) return false;
-    const int64_t taps = rows * a.kw;
-    int64_t magnitude = 0;
-    for (int64_t i = 0; i < taps; ++i) {
-        const int64_t k = std::llabs(static_cast<long long>(a.kernel[i]));
-        if (k > 32767) return false;
-        magnitude += k;
-    }
-    return magnitude <= 65535;
-}
-
 // Kernel extents known at compile time (cubes) or read from the call.
 template <int N>
 struct CubeShape {
@@ -165,26 +138,99 @@ inline int64_t windowSum(const int16_t* const* rows, int32_t rowCount, int32_t k
     return sum;
 }
 
-// Writes eight rounded voxels from two vectors of exact 32-bit sums.
-template <class Divide>
-inline void storeEight(int16_t* out, __m128i low, __m128i high, const Divide& divide)
-{
-    if constexpr (Divide::kHasLanes) {
-        // The pack saturates to the 16-bit range.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(divide.lanes(low), divide.lanes(high)));
-    } else {
-        alignas(16) int32_t sums[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums), low);
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), high);
-        for (int i = 0; i < 8; ++i) out[i] = divide(sums[i]);
+// Voxels summed at once by the narrow path: eight in a 128-bit vector, and
+// sixteen in a 256-bit one in the AVX2 build. The sums are exact integers,
+// so every grouping gives the same results. A vector of pairs (voxels at x
+// and x + 1 interleaved) is multiplied and added in two halves: "low"
+// holds the sums of the first four voxels of each 128-bit lane, "high" the
+// last four.
+struct Lanes8 {
+    using V = __m128i;
+    static constexpr int32_t kCount = 8;
+    static V zero() { return _mm_setzero_si128(); }
+    static V load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
+    static V broadcast(int32_t k) { return _mm_set1_epi32(k); }
+    static V maddLow(V a, V b, V k) { return _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k); }
+    static V maddHigh(V a, V b, V k) { return _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k); }
+    static V add(V a, V b) { return _mm_add_epi32(a, b); }
+    // The pack saturates to the 16-bit range and restores voxel order.
+    static void storePacked(int16_t* out, V low, V high)
+    {
+        _mm_storeu_si128(reinterpret_cast<V*>(out), _mm_packs_epi32(low, high));
     }
-}
+    // The sums in voxel order.
+    static void storeSums(int32_t* sums, V low, V high)
+    {
+        _mm_storeu_si128(reinterpret_cast<V*>(sums), low);
+        _mm_storeu_si128(reinterpret_cast<V*>(sums + 4), high);
+    }
+};
+
+#if defined(__AVX2__)
+struct Lanes16 {
+    using V = __m256i;
+    static constexpr int32_t kCount = 16;
+    static V zero() { return _mm256_setzero_si256(); }
+    static V load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
+    static V broadcast(int32_t k) { return _mm256_set1_epi32(k); }
+    // Unpacking works within each 128-bit lane: low holds voxels 0-3 and
+    // 8-11, high voxels 4-7 and 12-15.
+    static V maddLow(V a, V b, V k) { return _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), k); }
+    static V maddHigh(V a, V b, V k) { return _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), k); }
+    static V add(V a, V b) { return _mm256_add_epi32(a, b); }
+    // The pack works within 128-bit lanes too, which puts 0-3, 4-7 | 8-11,
+    // 12-15 back in order.
+    static void storePacked(int16_t* out, V low, V high)
+    {
+        _mm256_storeu_si256(reinterpret_cast<V*>(out), _mm256_packs_epi32(low, high));
+    }
+    static void storeSums(int32_t* sums, V low, V high)
+    {
+        _mm256_storeu_si256(reinterpret_cast<V*>(sums), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<V*>(sums + 8), _mm256_permute2x128_si256(low, high, 0x31));
+    }
+};
+#endif
 
 // Window tap t of row r meets coefficient lastCoeff[-(t + kw r)]. Taps are
 // taken in pairs (t, t + 1): interleaving the voxels at x + t and x + t + 1
 // lets one multiply-add form both products of four voxels; an odd last tap
 // pairs with a zero coefficient and a zero vector, so no voxel past the
-// window is read.
+// window is read. Runs of L::kCount voxels from x while they fit the row;
+// returns the first voxel left over.
+template <class L, class Shape, class Divide>
+inline int32_t filterNarrowRun(const Shape& shape, const int16_t* const* rows, const int32_t* packed, int32_t x,
+                               int32_t width, const Divide& divide, int16_t* out)
+{
+    using V = typename L::V;
+    const int32_t kw = shape.width(), rowCount = shape.rows(), pairs = (kw + 1) / 2;
+    const V zero = L::zero();
+    for (; x + L::kCount <= width; x += L::kCount) {
+        V low = zero, high = zero;
+#pragma GCC unroll 32
+        for (int32_t r = 0; r < rowCount; ++r) {
+            const int16_t* s = rows[r] + x;
+#pragma GCC unroll 8
+            for (int32_t p = 0; p < pairs; ++p) {
+                const int32_t t = 2 * p;
+                const V v0 = L::load(s + t);
+                const V v1 = t + 1 < kw ? L::load(s + t + 1) : zero;
+                const V k = L::broadcast(packed[r * pairs + p]);
+                low = L::add(low, L::maddLow(v0, v1, k));
+                high = L::add(high, L::maddHigh(v0, v1, k));
+            }
+        }
+        if constexpr (Divide::kHasLanes) {
+            L::storePacked(out + x, divide.lanes(low), divide.lanes(high));
+        } else {
+            int32_t sums[L::kCount];
+            L::storeSums(sums, low, high);
+            for (int32_t i = 0; i < L::kCount; ++i) out[x + i] = divide(sums[i]);
+        }
+    }
+    return x;
+}
+
 template <class Shape, class Divide>
 void filterNarrow(const FilterArgs& a, const Divide& divide)
 {
@@ -202,7 +248,6 @@ void filterNarrow(const FilterArgs& a, const Divide& divide)
         }
 
     const int16_t* rows[kMaxNarrowRows];
-    const __m128i zero = _mm_setzero_si128();
     for (int32_t z = 0; z < a.depth; ++z) {
         const int32_t firstPlane = z + a.az - (a.kd - 1);
         for (int32_t y = 0; y < a.height; ++y) {
@@ -211,29 +256,15 @@ void filterNarrow(const FilterArgs& a, const Divide& divide)
                 rows[r] = sourceRow(a, firstPlane + r / a.kh, firstRow + r % a.kh) + (a.ax - (kw - 1));
             int16_t* out = a.dst[z] + static_cast<ptrdiff_t>(y) * a.dstStep;
             int32_t x = 0;
-            for (; x + 8 <= a.width; x += 8) {
-                __m128i low = zero, high = zero;
-#pragma GCC unroll 32
-                for (int32_t r = 0; r < rowCount; ++r) {
-                    const int16_t* s = rows[r] + x;
-#pragma GCC unroll 8
-                    for (int32_t p = 0; p < pairs; ++p) {
-                        const int32_t t = 2 * p;
-                        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + t));
-                        const __m128i v1 =
-                            t + 1 < kw ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + t + 1)) : zero;
-                        const __m128i k = _mm_set1_epi32(packed[r * pairs + p]);
-                        low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), k));
-                        high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), k));
-                    }
-                }
-                storeEight(out + x, low, high, divide);
-            }
+#if defined(__AVX2__)
+            x = filterNarrowRun<Lanes16>(shape, rows, packed, x, a.width, divide, out);
+#endif
+            x = filterNarrowRun<Lanes8>(shape, rows, packed, x, a.width, divide, out);
             for (; x < a.width; ++x) out[x] = divide(windowSum(rows, rowCount, kw, x, lastCoeff));
         }
     }
 }
 
-}  // namespace vekr::volume
+}  // namespace vekr::volume::VEKR_ISA_NS
 
 #endif

@@ -7,29 +7,20 @@
 #ifndef VEKR_VOLUME_FILTER_ROUNDING_H
 #define VEKR_VOLUME_FILTER_ROUNDING_H
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cmath>
 #include <cstdint>
 
-namespace vekr::volume {
+#include "core/isa_namespace.h"
+
+namespace vekr::volume::VEKR_ISA_NS {
 
 inline int16_t saturateToInt16(int64_t v)
 {
     if (v > 32767) return 32767;
     if (v < -32768) return -32768;
     return static_cast<int16_t>(v);
-}
-
-enum class DivisorClass { One, PowerOfTwo, General };
-
-// -2^31 passes the usual power-of-two bit test but has no shift count, so
-// only positive powers of two from 2 to 2^30 take the shifting path.
-inline DivisorClass classifyDivisor(int32_t divisor)
-{
-    if (divisor == 1) return DivisorClass::One;
-    if (divisor > 1 && (divisor & (divisor - 1)) == 0) return DivisorClass::PowerOfTwo;
-    return DivisorClass::General;
 }
 
 // The divisions of 1 and of powers of two also come in a 4-lane form for
@@ -39,6 +30,9 @@ struct NoDivision {
     explicit NoDivision(int32_t) {}
     int16_t operator()(int64_t sum) const { return saturateToInt16(sum); }
     __m128i lanes(__m128i sum) const { return sum; }
+#if defined(__AVX2__)
+    __m256i lanes(__m256i sum) const { return sum; }
+#endif
 };
 
 // d = 2^s. t is floor(sum / d) and rem the non-negative remainder; one is
@@ -62,6 +56,19 @@ struct PowerOfTwoDivision {
         const __m128i bias = _mm_add_epi32(_mm_add_epi32(rem, odd), _mm_set1_epi32(static_cast<int32_t>(d / 2 - 1)));
         return _mm_add_epi32(t, _mm_sra_epi32(bias, count));
     }
+#if defined(__AVX2__)
+    // The same steps in eight lanes.
+    __m256i lanes(__m256i sum) const
+    {
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        const __m256i t = _mm256_sra_epi32(sum, count);
+        const __m256i rem = _mm256_and_si256(sum, _mm256_set1_epi32(static_cast<int32_t>(d - 1)));
+        const __m256i odd = _mm256_and_si256(t, _mm256_set1_epi32(1));
+        const __m256i bias =
+            _mm256_add_epi32(_mm256_add_epi32(rem, odd), _mm256_set1_epi32(static_cast<int32_t>(d / 2 - 1)));
+        return _mm256_add_epi32(t, _mm256_sra_epi32(bias, count));
+    }
+#endif
     int16_t operator()(int64_t sum) const
     {
         const int64_t t = sum >> shift;  // arithmetic: floor for negative sums
@@ -102,6 +109,6 @@ struct GeneralDivision {
     double divisor;
 };
 
-}  // namespace vekr::volume
+}  // namespace vekr::volume::VEKR_ISA_NS
 
 #endif

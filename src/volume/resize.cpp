@@ -1,12 +1,10 @@
 // The resize exports: checks, plan, then one kernel chosen by mode from the
-// table of the voxel type and layout. Only the 32f contiguous form splits
+// table of the voxel type and layout (of the instruction set in use). Only the 32f contiguous form splits
 // its destination planes over threads.
 #include <cstdint>
 
 #include "vekr_volume.h"
-#include "volume/resize_cubic.h"
-#include "volume/resize_linear.h"
-#include "volume/resize_nearest.h"
+#include "core/kernel_table.h"
 #include "volume/resize_plan.h"
 #include "volume/volume_frame.h"
 #include "volume/volume_threading.h"
@@ -14,20 +12,6 @@
 namespace vekr {
 namespace volume {
 namespace {
-
-template <class Src, class Dst>
-struct ResizeKernels {
-    using Kernel = void (*)(const ResizeJob<Src, Dst>&, int32_t, int32_t, unsigned char*);
-    // Indexed by the (checked) mode; 0 and 3 are not modes.
-    static constexpr Kernel byMode[8] = {nullptr,
-                                         resizeNearest<Src, Dst>,
-                                         resizeLinear<Src, Dst>,
-                                         nullptr,
-                                         resizeCubic<Src, Dst>,
-                                         resizeCubic<Src, Dst>,
-                                         resizeCubic<Src, Dst>,
-                                         resizeCubic<Src, Dst>};
-};
 
 struct ResizeScale {
     double xFactor, yFactor, zFactor;
@@ -55,7 +39,7 @@ VekStatus resize(const Src& src, const Dst& dst, const void* pSrc, const void* p
                                          s.yShift, s.zShift, &job.plan);
     if (planned != vekStsOk) return planned;
 
-    const auto kernel = ResizeKernels<Src, Dst>::byMode[interpolation];
+    const auto kernel = kernels().resize.of(dst).byMode[interpolation];
     const VekrResizePlan& plan = job.plan;
     if (threading == Threading::Serial) {
         kernel(job, plan.z.begin, plan.depth(), pBuffer);

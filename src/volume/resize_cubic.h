@@ -13,17 +13,19 @@
 #ifndef VEKR_VOLUME_RESIZE_CUBIC_H
 #define VEKR_VOLUME_RESIZE_CUBIC_H
 
-#include <pmmintrin.h>
+#include <immintrin.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+#include "core/isa_namespace.h"
 #include "volume/cubic_kernels.h"
-#include "volume/resize_job.h"
+#include "volume/resize_caching.h"
 
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // One destination index of an axis: the floor of its source position, the
 // four taps after the border rule and their four weights.
@@ -66,6 +68,9 @@ struct CubicOutput<float> {
     }
     // 4-wide interior: stores v as computed.
     static void interior4(float* out, __m128 v) { _mm_storeu_ps(out, v); }
+#if defined(__AVX2__)
+    static void interior8(float* out, __m256 v) { _mm256_storeu_ps(out, v); }
+#endif
 };
 
 template <class T, int Max>
@@ -97,6 +102,18 @@ struct CubicOutput<uint16_t> : CubicIntegerOutput<uint16_t, 65535> {
         const __m128i p = _mm_add_epi16(_mm_packs_epi32(i, i), _mm_set1_epi16(static_cast<short>(0x8000)));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), p);
     }
+#if defined(__AVX2__)
+    // The same rounding and clamp in eight lanes; the clamped values pack
+    // exactly with the unsigned pack.
+    static void interior8(uint16_t* out, __m256 v)
+    {
+        v = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(v, _mm256_set1_ps(interiorRoundingBias())), _mm256_setzero_ps()),
+                          _mm256_set1_ps(65535.0f));
+        const __m256i i = _mm256_cvttps_epi32(v);
+        const __m256i p = _mm256_permute4x64_epi64(_mm256_packus_epi32(i, i), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(p));
+    }
+#endif
 };
 
 template <>
@@ -110,6 +127,18 @@ struct CubicOutput<uint8_t> : CubicIntegerOutput<uint8_t, 255> {
         const int32_t four = _mm_cvtsi128_si32(b);
         std::memcpy(out, &four, 4);
     }
+#if defined(__AVX2__)
+    static void interior8(uint8_t* out, __m256 v)
+    {
+        v = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(v, _mm256_set1_ps(interiorRoundingBias())), _mm256_setzero_ps()),
+                          _mm256_set1_ps(255.0f));
+        const __m256i i = _mm256_cvttps_epi32(v);
+        const __m256i b = _mm256_packus_epi16(_mm256_packs_epi32(i, i), _mm256_setzero_si256());
+        // Bytes 0-3 sit in dword 0 of each 128-bit lane.
+        const __m256i eight = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(0, 4, 1, 1, 1, 1, 1, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(eight));
+    }
+#endif
 };
 
 // (w0 a + w1 b) + (w2 c + w3 d) over n columns, 4-wide where possible; the
@@ -118,6 +147,19 @@ inline void combineFour(const float* const* r, const float* w, int32_t n, float*
 {
     const __m128 w0 = _mm_set1_ps(w[0]), w1 = _mm_set1_ps(w[1]), w2 = _mm_set1_ps(w[2]), w3 = _mm_set1_ps(w[3]);
     int32_t j = 0;
+#if defined(__AVX2__)
+    {
+        const __m256 v0 = _mm256_set1_ps(w[0]), v1 = _mm256_set1_ps(w[1]);
+        const __m256 v2 = _mm256_set1_ps(w[2]), v3 = _mm256_set1_ps(w[3]);
+        for (; j + 8 <= n; j += 8) {
+            const __m256 a = _mm256_add_ps(_mm256_mul_ps(v0, _mm256_loadu_ps(r[0] + j)),
+                                           _mm256_mul_ps(v1, _mm256_loadu_ps(r[1] + j)));
+            const __m256 b = _mm256_add_ps(_mm256_mul_ps(v2, _mm256_loadu_ps(r[2] + j)),
+                                           _mm256_mul_ps(v3, _mm256_loadu_ps(r[3] + j)));
+            _mm256_storeu_ps(out + j, _mm256_add_ps(a, b));
+        }
+    }
+#endif
     for (; j + 4 <= n; j += 4) {
         const __m128 a = _mm_add_ps(_mm_mul_ps(w0, _mm_loadu_ps(r[0] + j)), _mm_mul_ps(w1, _mm_loadu_ps(r[1] + j)));
         const __m128 b = _mm_add_ps(_mm_mul_ps(w2, _mm_loadu_ps(r[2] + j)), _mm_mul_ps(w3, _mm_loadu_ps(r[3] + j)));
@@ -180,6 +222,19 @@ private:
         for (int32_t j = 0; j < inner.begin; ++j) out[j] = Output::face(w, q, j);
         const __m128 w0 = _mm_set1_ps(w[0]), w1 = _mm_set1_ps(w[1]), w2 = _mm_set1_ps(w[2]), w3 = _mm_set1_ps(w[3]);
         int32_t j = inner.begin;
+#if defined(__AVX2__)
+        {
+            const __m256 v0 = _mm256_set1_ps(w[0]), v1 = _mm256_set1_ps(w[1]);
+            const __m256 v2 = _mm256_set1_ps(w[2]), v3 = _mm256_set1_ps(w[3]);
+            for (; j + 8 <= inner.end; j += 8) {
+                const __m256 a = _mm256_add_ps(_mm256_mul_ps(v0, _mm256_loadu_ps(q[0] + j)),
+                                               _mm256_mul_ps(v1, _mm256_loadu_ps(q[1] + j)));
+                const __m256 b = _mm256_add_ps(_mm256_mul_ps(v2, _mm256_loadu_ps(q[2] + j)),
+                                               _mm256_mul_ps(v3, _mm256_loadu_ps(q[3] + j)));
+                Output::interior8(out + j, _mm256_add_ps(a, b));
+            }
+        }
+#endif
         for (; j + 4 <= inner.end; j += 4) {
             const __m128 a = _mm_add_ps(_mm_mul_ps(w0, _mm_loadu_ps(q[0] + j)), _mm_mul_ps(w1, _mm_loadu_ps(q[1] + j)));
             const __m128 b = _mm_add_ps(_mm_mul_ps(w2, _mm_loadu_ps(q[2] + j)), _mm_mul_ps(w3, _mm_loadu_ps(q[3] + j)));
@@ -248,6 +303,7 @@ void resizeCubic(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount,
     CubicResize<Src, Dst>(job, zFirst, zCount, buffer).run();
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 

@@ -15,11 +15,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "volume/resize_job.h"
+#include "core/isa_namespace.h"
+#include "volume/resize_caching.h"
 #include "volume/resize_simd.h"
 
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // One destination index of the x or y axis.
 struct LinearTap {
@@ -331,6 +333,7 @@ void resizeLinear(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCount
     LinearResize<Src, Dst>(job, zFirst, zCount, buffer).run();
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 

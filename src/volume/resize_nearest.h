@@ -11,10 +11,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "volume/resize_job.h"
+#include "core/isa_namespace.h"
+#include "volume/resize_caching.h"
 
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // Regions above this size leave the cache anyway; their plane copies bypass
 // it so that they do not evict the source.
@@ -236,6 +238,7 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
     }
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 

@@ -19,11 +19,13 @@
 #include <cstring>
 #include <type_traits>
 
+#include "core/isa_namespace.h"
 #include "volume/cubic_kernels.h"
 #include "volume/volume_frame.h"
 
 namespace vekr {
 namespace volume {
+namespace VEKR_ISA_NS {
 
 // ---------------------------------------------------------------- voxels
 
@@ -313,17 +315,6 @@ struct LinearSampler {
 
 // ---------------------------------------------------------------- cubic
 
-// A cubic table with each entry followed by the step to the next one, so
-// that one 8-byte load fetches both values a lookup interpolates between.
-// The steps are the same single-precision differences T[k + 1] - T[k] that
-// a lookup forms, so weights come out bit for bit as tableWeight() gives.
-struct CubicPairTable {
-    alignas(16) float pair[2 * VEKR_CUBIC_TABLE_SIZE];
-};
-
-// Built once from the constant tables on first use, read-only afterwards.
-const CubicPairTable& cubicPairTable(int32_t mode);
-
 // The four weights of a fraction f (given in every lane): the kernel at
 // distances |-f - 1|, |-f|, |1 - f|, |2 - f| looked up in the mode's table,
 // the four lookups in one vector with the same single-precision steps as
@@ -557,6 +548,7 @@ auto makeSampler(const SampledSource<T>& s)
     else return CubicSampler<T>(s, Mode);
 }
 
+}  // namespace VEKR_ISA_NS
 }  // namespace volume
 }  // namespace vekr
 

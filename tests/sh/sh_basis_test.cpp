@@ -115,7 +115,7 @@ TEST(SHBasis, FourWideRecurrenceEqualsScalarLoop)
             ASSERT_EQ(vekrSH_32f(x.data(), y.data(), z.data(), count, out.data(), order, state.get()), vekStsOk);
             std::vector<float> one(n);
             for (int32_t i = 0; i < count; ++i) {
-                vekr::evaluateRecurrenceOne(x[i], y[i], z[i], order, s->pTableA, s->pTableB, one.data());
+                vekr::sse3::evaluateRecurrenceOne(x[i], y[i], z[i], order, s->pTableA, s->pTableB, one.data());
                 for (uint32_t k = 0; k < n; ++k)
                     ASSERT_EQ(vekr_test::floatBits(out[i * n + k]), vekr_test::floatBits(one[k]))
                         << order << " " << count << " " << i << " " << k;

@@ -6,10 +6,13 @@
 #include <cmath>
 
 #include "volume/cubic_kernels.h"
+// The SSE3 build of the sampling helpers (every build computes the same bits).
+#define VEKR_ISA_NS sse3
 #include "volume/sampling_kernels.h"
 #include "volume_support.h"
 
 using namespace vekr::volume;
+using vekr::volume::sse3::cubicWeights4;
 using vekr_test::referenceKernel;
 
 namespace {

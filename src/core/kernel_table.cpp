@@ -1,0 +1,21 @@
+#include "core/kernel_table.h"
+
+namespace vekr {
+
+// Assembled at first use; the pieces are constant tables of function
+// addresses, so they are ready before any call can get here.
+const KernelTable& sse3KernelTable()
+{
+    static const KernelTable table{Isa::Sse3, volume::sse3::resizeKernels, volume::sse3::samplingKernels,
+                                   volume::sse3::filterKernels, sse3::shKernels};
+    return table;
+}
+
+const KernelTable& avx2KernelTable()
+{
+    static const KernelTable table{Isa::Avx2, volume::avx2::resizeKernels, volume::avx2::samplingKernels,
+                                   volume::avx2::filterKernels, avx2::shKernels};
+    return table;
+}
+
+}  // namespace vekr
