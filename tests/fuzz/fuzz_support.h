@@ -204,12 +204,13 @@ struct Planes {
 // Which of an export's checked pointers are passed as null: usually none,
 // sometimes one or several. nulled(k) says whether pointer k (in the
 // export's check order) is null; any() whether the call must fail with
-// vekStsNullPtrErr.
+// vekStsNullPtrErr. A plan over no pointers is empty; a forced one nulls
+// at least one.
 class NullPlan {
 public:
-    NullPlan(Input& in, int pointers)
+    NullPlan(Input& in, int pointers, bool force = false)
     {
-        if (in.chance(4)) {
+        if (pointers > 0 && (force || in.chance(4))) {
             mask_ = in.u8() & ((1u << pointers) - 1u);
             if (mask_ == 0) mask_ = 1u << (in.u8() % pointers);
         }
