@@ -153,9 +153,19 @@ public:
     {
         return std::memcmp(saved_.data(), store_.data(), store_.size() * sizeof(T)) == 0;
     }
+    // Bit for bit, except that any two NaNs match: which NaN a product of
+    // two NaNs gives depends on the operand order the compiler chose, and no
+    // caller can rely on a NaN's sign or payload.
     bool sameBits(const Array& o) const
     {
-        return n_ == o.n_ && (n_ == 0 || std::memcmp(data_, o.data_, n_ * sizeof(T)) == 0);
+        if (n_ != o.n_) return false;
+        for (size_t i = 0; i < n_; ++i) {
+            if (std::memcmp(&data_[i], &o.data_[i], sizeof(T)) == 0) continue;
+            if constexpr (std::is_floating_point_v<T>)
+                if (std::isnan(data_[i]) && std::isnan(o.data_[i])) continue;
+            return false;
+        }
+        return true;
     }
 
 private:
