@@ -66,7 +66,8 @@ public:
 
     // A count for arrays of at most cap elements: usually 0 .. cap (often
     // small, or a multiple of 4 for the 4-wide paths); sometimes a negative
-    // value. hostile() adds sizes no caller could back with memory.
+    // value. hugeCount() gives sizes no caller could back with memory, for
+    // calls that must fail before touching one.
     int32_t count(int32_t cap)
     {
         switch (u8() % 8) {
@@ -76,7 +77,6 @@ public:
         default: return range(0, cap);
         }
     }
-    static bool hostileCount(int32_t n, int32_t cap) { return n > cap; }
     int32_t hugeCount() { return pick<int32_t>({INT32_MAX, 1 << 30, 0x7FFFFFFC, 536870912}); }
 
     // A float: edge values (zeros, NaN, infinities, denormals, extremes),
@@ -113,7 +113,7 @@ public:
         default: return static_cast<double>(i32() % 40001) / 10000.0;  // -4 .. 4
         }
     }
-    // Three floats, with each of them drawn as above.
+    // n floats, each drawn as above.
     void fill(float* v, size_t n)
     {
         for (size_t i = 0; i < n; ++i) v[i] = real();
