@@ -139,14 +139,6 @@ TEST(KDTreeSimpleBuild, OneListLeafInAscendingOrder)
     EXPECT_EQ(vekrKDTreeFree(nullptr), vekStsOk);
 }
 
-TEST(KDTreeSimpleBuild, AllocationFailureWritesNothingAndLeaksNothing)
-{
-    vekr_test::CountingAllocator failFirst(1);
-    EXPECT_EQ(build([](Args&) {}), vekStsNoMemErr);  // build() checks the outputs are untouched
-    EXPECT_EQ(failFirst.calls(), 1);
-    EXPECT_EQ(failFirst.live(), 0);
-}
-
 // The simple tree of n triangles is 16 + 4n bytes; from n = 536,870,908 on
 // that is 2^31 bytes or more, beyond a 32-bit size and vekMalloc, and is
 // refused without an allocation rather than sized modulo 2^32. The scene

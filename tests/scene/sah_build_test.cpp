@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -413,28 +414,128 @@ TEST(SAHBuild, BudgetChargesExactConstantsAndReleasesEverything)
     }
 }
 
-// Every vekMalloc of a build refused in turn: a refused tree block or
-// working block is vekStsNoMemErr; nothing is written and nothing leaks.
-TEST(SAHBuild, EachRefusedAllocationFailsCleanly)
+// Every vekMalloc of a build refused in turn, for both builders, a small
+// scene (no threaded split search) and a medium one (threaded searches
+// before the later refusals), with and without a build box: a refused tree
+// block or working block is vekStsNoMemErr, nothing is written and nothing
+// stays allocated (LeakSanitizer also checks the C heap in the asan build).
+TEST(TreeBuildAllocation, EachRefusedAllocationFailsCleanly)
 {
-    const TriangleSoup s = randomSoup(0x5A4B0060u, 400);
+    const TriangleSoup small = randomSoup(0x5A4B0060u, 20), medium = randomSoup(0x5A4B0061u, 3000);
     const float box[6] = {-3, -3, -3, 3, 3, 3};
-    for (const float* b : {static_cast<const float*>(nullptr), box}) {
+    struct Case {
+        const char* name;
+        uint32_t algorithm;
+        const TriangleSoup* scene;
+        const float* box;
+        long minimumCalls;  // context, 12 scratch arrays, 2 arenas, 3 chunks, block
+    } cases[] = {
+        {"simple small", vekrKDTreeBuildSimple, &small, nullptr, 1},
+        {"simple medium", vekrKDTreeBuildSimple, &medium, nullptr, 1},
+        {"SAH small", vekrKDTreeBuildSAH, &small, nullptr, 19},
+        {"SAH small boxed", vekrKDTreeBuildSAH, &small, box, 19},
+        {"SAH medium", vekrKDTreeBuildSAH, &medium, nullptr, 19},
+        {"SAH medium boxed", vekrKDTreeBuildSAH, &medium, box, 19},
+    };
+    for (const Case& c : cases) {
+        const VekrKDTreeBuildParams p{c.algorithm, 30, 0.5f, kRoomyLimitMB, c.box};
+        const auto run = [&](Built& b) {
+            b.status = vekrKDTreeBuildAlloc(&b.tree, c.scene->vertices.data(), c.scene->triangles.data(),
+                                            c.scene->vertexCount(), c.scene->triangleCount(), &b.size, &p);
+        };
         long calls = 0;
         {
             CountingAllocator counter;
-            const Built ok = build(s, 30, 0.5f, b);
-            ASSERT_EQ(ok.status, vekStsOk);
+            Built ok;
+            run(ok);
+            ASSERT_EQ(ok.status, vekStsOk) << c.name;
             calls = counter.calls();
         }
-        ASSERT_GE(calls, 18);  // context, 12 scratch arrays, 2 arenas, 3 chunks, block
+        ASSERT_GE(calls, c.minimumCalls) << c.name;
         for (long failAt = 1; failAt <= calls; ++failAt) {
             CountingAllocator counter(failAt);
-            const Built f = build(s, 30, 0.5f, b);
-            EXPECT_EQ(f.status, vekStsNoMemErr) << failAt;
-            EXPECT_TRUE(f.untouched()) << failAt;
-            EXPECT_EQ(counter.live(), 0) << failAt;
+            {
+                Built f;
+                run(f);
+                EXPECT_EQ(f.status, vekStsNoMemErr) << c.name << ", refused call " << failAt;
+                EXPECT_TRUE(f.untouched()) << c.name << ", refused call " << failAt;
+            }
+            EXPECT_EQ(counter.live(), 0) << c.name << ", refused call " << failAt;
         }
+    }
+}
+
+namespace {
+
+// Refuses the failAt-th allocation of the application thread that marked
+// itself the victim; every other thread's allocations succeed. Counts live
+// blocks over all threads.
+struct VictimAllocator {
+    static thread_local bool victim;
+    static thread_local long calls;
+    std::atomic<long> live{0};
+    long failAt = 0;
+    static void* alloc(size_t n, void* user)
+    {
+        auto* self = static_cast<VictimAllocator*>(user);
+        if (victim && ++calls == self->failAt) return nullptr;
+        void* p = std::malloc(n);
+        if (p) ++self->live;
+        return p;
+    }
+    static void release(void* p, void* user)
+    {
+        --static_cast<VictimAllocator*>(user)->live;
+        std::free(p);
+    }
+};
+thread_local bool VictimAllocator::victim = false;
+thread_local long VictimAllocator::calls = 0;
+
+}  // namespace
+
+// Builds running on the threads of an application's own OpenMP region (the
+// split search then nests inside it), one thread's build refused at each of
+// its allocations in turn: that build fails cleanly, the others return the
+// block a build alone returns, and no block is left behind.
+TEST(TreeBuildAllocation, RefusalsInsideAnApplicationsParallelRegion)
+{
+    const TriangleSoup s = randomSoup(0x5A4B0062u, 600);
+    const Built reference = build(s, 30, 0.5f);
+    ASSERT_EQ(reference.status, vekStsOk);
+    const std::vector<char> expected = reference.bytes();
+    constexpr int kThreads = 3;
+    for (long failAt = 1; failAt <= 19; ++failAt) {
+        VictimAllocator heap;
+        heap.failAt = failAt;
+        vekSetAllocator(&VictimAllocator::alloc, &VictimAllocator::release, &heap);
+        VekStatus status[kThreads];
+        bool untouched[kThreads], same[kThreads];
+        int team = 0;
+#pragma omp parallel num_threads(kThreads)
+        {
+            const int t = omp_get_thread_num();
+#pragma omp single
+            team = omp_get_num_threads();
+            VictimAllocator::victim = t == 1;
+            VictimAllocator::calls = 0;
+            Built b = build(s, 30, 0.5f);
+            status[t] = b.status;
+            untouched[t] = b.untouched();
+            same[t] = b.status == vekStsOk && b.bytes() == expected;
+            VictimAllocator::victim = false;
+        }
+        vekSetAllocator(nullptr, nullptr, nullptr);
+        ASSERT_EQ(team, kThreads) << "the runtime declined to fork";
+        for (int t = 0; t < kThreads; ++t) {
+            if (t == 1) {
+                EXPECT_EQ(status[t], vekStsNoMemErr) << "refused call " << failAt;
+                EXPECT_TRUE(untouched[t]) << "refused call " << failAt;
+            } else {
+                EXPECT_TRUE(same[t]) << "thread " << t << ", status " << status[t] << ", refused call " << failAt;
+            }
+        }
+        EXPECT_EQ(heap.live.load(), 0) << "refused call " << failAt;
     }
 }
 
