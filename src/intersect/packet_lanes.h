@@ -8,8 +8,9 @@
 // work lane by lane (add, sub, mul, min, max, compare, bit logic and the
 // refined reciprocal), so every ray gets the same bits at any width and
 // from either copy. Operand order is kept as written (min and max return
-// their second operand for a NaN, add and mul the first operand's NaN), so
-// no operation may be rewritten with its operands swapped.
+// their second operand where either is NaN, add and mul the first one's
+// NaN where both are), so no operation may be rewritten with its operands
+// swapped.
 #ifndef VEKR_INTERSECT_PACKET_LANES_H
 #define VEKR_INTERSECT_PACKET_LANES_H
 
