@@ -7,14 +7,16 @@ namespace vekr {
 const KernelTable& sse3KernelTable()
 {
     static const KernelTable table{Isa::Sse3, volume::sse3::resizeKernels, volume::sse3::samplingKernels,
-                                   volume::sse3::filterKernels, sse3::shKernels};
+                                   volume::sse3::filterKernels, sse3::shKernels,
+                                   isect::sse3::packetKernels};
     return table;
 }
 
 const KernelTable& avx2KernelTable()
 {
     static const KernelTable table{Isa::Avx2, volume::avx2::resizeKernels, volume::avx2::samplingKernels,
-                                   volume::avx2::filterKernels, avx2::shKernels};
+                                   volume::avx2::filterKernels, avx2::shKernels,
+                                   isect::avx2::packetKernels};
     return table;
 }
 

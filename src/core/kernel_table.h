@@ -6,6 +6,7 @@
 #define VEKR_CORE_KERNEL_TABLE_H
 
 #include "core/isa.h"
+#include "intersect/packet_path.h"
 #include "sh/sh_basis_recurrence.h"
 #include "volume/filter_args.h"
 #include "volume/resize_kernel_table.h"
@@ -19,6 +20,7 @@ struct KernelTable {
     volume::SamplingKernelTable sampling;
     volume::FilterKernelTable filter;
     ShKernelTable sh;
+    isect::PacketKernelTable packet;
 };
 
 // The table of the instruction set this process runs.
@@ -39,6 +41,11 @@ const KernelTable& avx2KernelTable();
     }                                                           \
     namespace NS {                                              \
     extern const ShKernelTable shKernels;                       \
+    }                                                           \
+    namespace isect {                                           \
+    namespace NS {                                              \
+    extern const PacketKernelTable packetKernels;               \
+    }                                                           \
     }
 VEKR_DECLARE_KERNEL_PIECES(sse3)
 VEKR_DECLARE_KERNEL_PIECES(avx2)

@@ -1,6 +1,6 @@
 // vekrIntersectMO_32f: closest hit for a block of rays with an origin each.
+#include "core/kernel_table.h"
 #include "intersect/intersect_path.h"
-#include "intersect/packet_path.h"
 #include "intersect/ray_block.h"
 #include "intersect/scalar_intersect_mo.h"
 #include "vekr.h"
@@ -20,7 +20,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectMO_32f(const float* const pO
                                  blockSize.width,
                                  blockSize.height};
     if (vekr::takesPacketPathMO(block))
-        vekr::isect::packetClosestMO(block, vekr::sceneOf(*pContext));
+        vekr::kernels().packet.closestMO(block, vekr::sceneOf(*pContext));
     else
         vekr::intersectScalarMO(block, vekr::sceneOf(*pContext));
     return vekStsOk;

@@ -1,8 +1,8 @@
 // The intersection calls whose rays share one origin: closest hit,
 // successive hits and occlusion. Each checks nothing (they sit in a
 // renderer's innermost loop), picks its path once and returns vekStsOk.
+#include "core/kernel_table.h"
 #include "intersect/intersect_path.h"
-#include "intersect/packet_path.h"
 #include "intersect/ray_block_so.h"
 #include "intersect/scalar_shared_origin.h"
 #include "vekr.h"
@@ -21,7 +21,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectEyeSO_32f(const float* pOrig
                                  blockSize.height};
     const vekr::SceneView scene = vekr::sceneOf(*pContext);
     if (vekr::takesPacketPathSO(block))
-        vekr::isect::packetClosestSO(block, scene);
+        vekr::kernels().packet.closestSO(block, scene);
     else
         vekr::intersectScalarSO(block, scene);
     return vekStsOk;
@@ -43,7 +43,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectMultipleSO_32f(const float* 
                                       hitCount};
     const vekr::SceneView scene = vekr::sceneOf(*pContext);
     if (vekr::takesPacketPathSuccessive(block))
-        vekr::isect::packetSuccessiveHits(block, scene);
+        vekr::kernels().packet.successiveHits(block, scene);
     else
         vekr::successiveHitsScalar(block, scene);
     return vekStsOk;
@@ -63,7 +63,7 @@ extern "C" VEKR_API VekStatus VEK_CALL vekrIntersectAnySO_32f(const float* pOrig
     // The segments are fixed to [0, 1]: the box is never read.
     const vekr::SceneView scene{nullptr, pContext->pAccel, pContext->pRootNode};
     if (vekr::takesPacketPathOcclusion(block))
-        vekr::isect::packetOcclusion(block, scene);
+        vekr::kernels().packet.occlusion(block, scene);
     else
         vekr::occlusionScalar(block, scene);
     return vekStsOk;

@@ -7,13 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/simd.h"
-#include "intersect/packet_path.h"
+#include "intersect/packet_kernels.h"
 #include "intersect/packet_tiles.h"
 #include "intersect/packet_traversal.h"
 #include "intersect/scalar_shared_origin.h"
 
-namespace vekr::isect {
+namespace vekr::isect::VEKR_ISA_NS {
 namespace {
 
 struct OcclusionPlanes {
@@ -21,20 +20,21 @@ struct OcclusionPlanes {
     int32_t* mask;
 };
 
+// Lanes of a row whose mask entry is not negative.
 inline __m128 notNegative(const int32_t* mask)
 {
-    return _mm_andnot_ps(inactiveLanes(_mm_load_si128(reinterpret_cast<const __m128i*>(mask))),
-                         _mm_castsi128_ps(_mm_set1_epi32(-1)));
+    return _mm_castsi128_ps(
+        _mm_cmpgt_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(mask)), _mm_set1_epi32(-1)));
 }
 
-// Marks the lanes of blocked (number >= 0) as blocked by that triangle.
-inline void markBlocked(const OcclusionPlanes& out, size_t at, __m128i blocker)
+// Marks the lanes of blocker that hold a number (>= 0) as blocked by that
+// triangle, in the W rows from at.
+template <int W>
+inline void markBlocked(const OcclusionPlanes& out, size_t at, size_t stride, const IntLanes<W>& blocker)
 {
-    const __m128 blocked = _mm_castsi128_ps(_mm_cmpgt_epi32(blocker, _mm_set1_epi32(-1)));
-    __m128i* t = reinterpret_cast<__m128i*>(out.tri + at);
-    __m128i* m = reinterpret_cast<__m128i*>(out.mask + at);
-    _mm_store_si128(t, select(blocked, blocker, _mm_load_si128(t)));
-    _mm_store_si128(m, select(blocked, _mm_set1_epi32(-1), _mm_load_si128(m)));
+    const Lanes<W> blocked = greater(blocker, splatInt<W>(-1));
+    storeRowsMasked<W>(out.tri + at, stride, blocked, blocker);
+    storeRowsMasked<W>(out.mask + at, stride, blocked, splatInt<W>(-1));
 }
 
 // One packet over [0, 1.0001] from the light, with no box clip: the walk
@@ -52,12 +52,11 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
     r.computeInverse();
     PacketSegment<W> s;
     Lanes<W> searching = lanes;
-    s.tnear = splat<W>(0.0f);
+    s.tnear = zeros<W>();
     s.tfar = splat<W>(PacketConst::anyHitExit());
     s.active = searching;
-    IntLanes<W> blocker;
-    for (int j = 0; j < W; ++j) blocker[j] = _mm_set1_epi32(-1);
-    const __m128 one = _mm_set1_ps(1.0f);
+    IntLanes<W> blocker = splatInt<W>(-1);
+    const Lanes<W> one = splat<W>(1.0f);
     const VekrTriangleAccel* accel = scene.accel;
 
     auto testLeaf = [&](const VekrKDTreeNode* leaf) {
@@ -77,13 +76,10 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
             if (R.axes == 0) continue;
             TriangleLanes<W> h;
             if (!intersectTriangle(R, r, h)) continue;
-            const __m128i number = _mm_set1_epi32(n);
-            for (int j = 0; j < W; ++j) {
-                __m128 hit = _mm_and_ps(h.inside[j], inWindow(h.t[j], one));
-                if (W == 1) hit = _mm_and_ps(hit, searching[j]);
-                blocker[j] = select(hit, number, blocker[j]);
-                searching[j] = _mm_andnot_ps(hit, searching[j]);
-            }
+            Lanes<W> hit = h.inside & inWindow(h.t, one);
+            if constexpr (W == 1) hit = hit & searching;
+            blocker = select(hit, splatInt<W>(n), blocker);
+            searching = andNot(hit, searching);
         }
         return !anyLane(searching);
     };
@@ -93,7 +89,7 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
     };
     traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
 
-    for (int j = 0; j < W; ++j) markBlocked(out, base + j * stride, blocker[j]);
+    markBlocked<W>(out, base, stride, blocker);
 }
 
 // Tries one triangle on every ray of a tile that is still unblocked.
@@ -101,21 +97,20 @@ void anyHitKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>&
 bool testCachedOccluder(const RayBlockView& in, size_t base, int32_t n, const VekrTriangleAccel& R,
                         const OcclusionPlanes& out)
 {
-    const __m128i number = _mm_set1_epi32(n);
-    const __m128 one = _mm_set1_ps(1.0f);
+    const Lanes<1> one = splat<1>(1.0f);
     int open = 0;
     for (int row = 0; row < 4; ++row) {
         const size_t at = base + row * static_cast<size_t>(in.width);
-        const __m128 live = notNegative(out.mask + at);
-        if (!_mm_movemask_ps(live)) continue;
+        const Lanes<1> live{notNegative(out.mask + at)};
+        if (!anyLane(live)) continue;
         const PacketRays<1> r = loadPacketRays<1>(in, at);
         TriangleLanes<1> h;
         if (intersectTriangle(R, r, h)) {
-            const __m128 hit = _mm_and_ps(live, _mm_and_ps(h.inside[0], inWindow(h.t[0], one)));
-            markBlocked(out, at, select(hit, number, _mm_set1_epi32(-1)));
-            open |= _mm_movemask_ps(_mm_andnot_ps(hit, live));
+            const Lanes<1> hit = live & (h.inside & inWindow(h.t, one));
+            markBlocked<1>(out, at, 0, select(hit, splatInt<1>(n), splatInt<1>(-1)));
+            open |= anyLane(andNot(hit, live));
         } else {
-            open |= _mm_movemask_ps(live);
+            open |= anyLane(live);
         }
     }
     return open == 0;
@@ -173,11 +168,9 @@ void packetOcclusion(const OcclusionBlock& b, const SceneView& scene)
             return;
         }
         forEachCodeRow(tc, [&](int row, int code, __m128 lanes) {
-            Lanes<1> l;
-            l[0] = lanes;
-            anyHitKernel<1>(in, base + row * stride, code, l, scene, out);
+            anyHitKernel<1>(in, base + row * stride, code, Lanes<1>{lanes}, scene, out);
         });
     });
 }
 
-}  // namespace vekr::isect
+}  // namespace vekr::isect::VEKR_ISA_NS

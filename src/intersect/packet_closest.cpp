@@ -2,11 +2,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "intersect/packet_path.h"
+#include "intersect/packet_kernels.h"
 #include "intersect/packet_tiles.h"
 #include "intersect/packet_traversal.h"
 
-namespace vekr::isect {
+namespace vekr::isect::VEKR_ISA_NS {
 namespace {
 
 struct ClosestOutputs {
@@ -20,17 +20,14 @@ struct ClosestOutputs {
 // row restricted to laneMask. Lanes outside the mask search with a present
 // distance of 0, so they can never be hit, and are not written.
 template <int W, class MailboxT>
-void closestKernel(const RayBlockView& in, size_t base, int code, __m128 laneMask, const SceneView& scene,
+void closestKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>& laneMask, const SceneView& scene,
                    const ClosestOutputs& out)
 {
     const size_t stride = static_cast<size_t>(in.width);
     PacketRays<W> r = loadPacketRays<W>(in, base);
     r.computeInverse();
-    Lanes<W> dist;
-    for (int j = 0; j < W; ++j) {
-        dist[j] = _mm_load_ps(out.dist + base + j * stride);
-        if (W == 1) dist[j] = _mm_and_ps(dist[j], laneMask);
-    }
+    Lanes<W> dist = loadRows<W>(out.dist + base, stride);
+    if constexpr (W == 1) dist = dist & laneMask;
     PacketSegment<W> s;
     s.tfar = dist;
     if (!clipToBox(r, scene.box, s)) return;
@@ -39,22 +36,18 @@ void closestKernel(const RayBlockView& in, size_t base, int code, __m128 laneMas
     NearestLanes<W> hit(dist);
     searchNearest<W, MailboxT>(scene, code, r, s, hit);
 
-    for (int j = 0; j < W; ++j) {
-        const size_t at = base + j * stride;
-        if (W == 2) {
-            _mm_store_ps(out.dist + at, hit.dist[j]);
-            _mm_store_ps(out.u + at, hit.u[j]);
-            _mm_store_ps(out.v + at, hit.v[j]);
-            _mm_store_si128(reinterpret_cast<__m128i*>(out.tri + at), hit.tri[j]);
-        } else {
-            // Masked lanes: the distance is unchanged unless hit, u and v
-            // read 0 without a hit; the other lanes keep what they had.
-            _mm_store_ps(out.dist + at, select(laneMask, hit.dist[j], _mm_load_ps(out.dist + at)));
-            _mm_store_ps(out.u + at, select(laneMask, hit.u[j], _mm_load_ps(out.u + at)));
-            _mm_store_ps(out.v + at, select(laneMask, hit.v[j], _mm_load_ps(out.v + at)));
-            __m128i* t = reinterpret_cast<__m128i*>(out.tri + at);
-            _mm_store_si128(t, select(laneMask, hit.tri[j], _mm_load_si128(t)));
-        }
+    if constexpr (W == 2) {
+        storeRows<W>(out.dist + base, stride, hit.dist);
+        storeRows<W>(out.u + base, stride, hit.u);
+        storeRows<W>(out.v + base, stride, hit.v);
+        storeRows<W>(out.tri + base, stride, hit.tri);
+    } else {
+        // Masked lanes: the distance is unchanged unless hit, u and v read
+        // 0 without a hit; the other lanes keep what they had.
+        storeRowsMasked<W>(out.dist + base, stride, laneMask, hit.dist);
+        storeRowsMasked<W>(out.u + base, stride, laneMask, hit.u);
+        storeRowsMasked<W>(out.v + base, stride, laneMask, hit.v);
+        storeRowsMasked<W>(out.tri + base, stride, laneMask, hit.tri);
     }
 }
 
@@ -62,12 +55,11 @@ void closestTiles(const RayBlockView& in, const ClosestOutputs& out, const Scene
                   int32_t height, bool eightRay)
 {
     fillMinusOne(out.tri, blockEntries(in.width, height));
-    const __m128 allLanes = _mm_castsi128_ps(_mm_set1_epi32(-1));
     runDistanceTiles(
         in, out.dist, height, eightRay,
-        [&](size_t base, int code) { closestKernel<2, Mailbox>(in, base, code, allLanes, scene, out); },
+        [&](size_t base, int code) { closestKernel<2, Mailbox>(in, base, code, allLanes<2>(), scene, out); },
         [&](size_t base, int code, __m128 lanes) {
-            closestKernel<1, NoMailbox>(in, base, code, lanes, scene, out);
+            closestKernel<1, NoMailbox>(in, base, code, Lanes<1>{lanes}, scene, out);
         });
 }
 
@@ -85,4 +77,4 @@ void packetClosestSO(const RayBlockSO& b, const SceneView& scene)
     closestTiles(in, ClosestOutputs{b.hit.dist, b.hit.u, b.hit.v, b.hit.tri}, scene, b.height, false);
 }
 
-}  // namespace vekr::isect
+}  // namespace vekr::isect::VEKR_ISA_NS

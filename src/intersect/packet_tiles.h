@@ -13,7 +13,7 @@
 #include "intersect/packet_lanes.h"
 #include "intersect/packet_traversal.h"
 
-namespace vekr::isect {
+namespace vekr::isect::VEKR_ISA_NS {
 
 // Where the rays of a block are read from. Planes are 16-byte aligned on
 // the packet path; row r of a tile is `width` entries after row r - 1.
@@ -22,24 +22,17 @@ struct RayBlockView {
     const float* sharedOrigin;  // the common origin when origin[] is null
     const float* dir[3];
     int32_t width;
-
-    __m128 loadOrigin(int a, size_t at) const
-    {
-        return origin[a] ? _mm_load_ps(origin[a] + at) : _mm_set1_ps(sharedOrigin[a]);
-    }
 };
 
 // Rays of W consecutive rows starting at base (inverse not yet computed).
 template <int W>
 inline PacketRays<W> loadPacketRays(const RayBlockView& in, size_t base)
 {
+    const size_t stride = static_cast<size_t>(in.width);
     PacketRays<W> r;
-    for (int j = 0; j < W; ++j) {
-        const size_t at = base + static_cast<size_t>(j) * static_cast<size_t>(in.width);
-        for (int a = 0; a < 3; ++a) {
-            r.o[a][j] = in.loadOrigin(a, at);
-            r.d[a][j] = _mm_load_ps(in.dir[a] + at);
-        }
+    for (int a = 0; a < 3; ++a) {
+        r.o[a] = in.origin[a] ? loadRows<W>(in.origin[a] + base, stride) : splat<W>(in.sharedOrigin[a]);
+        r.d[a] = loadRows<W>(in.dir[a] + base, stride);
     }
     return r;
 }
@@ -144,6 +137,6 @@ inline size_t blockEntries(int32_t width, int32_t height)
     return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
 }
 
-}  // namespace vekr::isect
+}  // namespace vekr::isect::VEKR_ISA_NS
 
 #endif

@@ -10,13 +10,26 @@
 
 #include <cstdint>
 
-#include "intersect/ray_block.h"
 #include "intersect/packet_lanes.h"
-#include "intersect/triangle_test.h"
-#include "scene/kdtree_node.h"
+#include "intersect/ray_block.h"
 #include "vekr_scene.h"
 
-namespace vekr::isect {
+// The node accessors and the record's axis fields are shared with code that
+// is built for SSE3 only. An out-of-line copy of them (a debug build makes
+// one) is merged with that code's copy at link time, and either may be
+// kept, so the AVX2 build of this header compiles them without AVX: the
+// kept copy then runs on every processor, and inlined calls cost nothing.
+#if defined(__AVX__)
+#pragma GCC push_options
+#pragma GCC target("no-ssse3")
+#endif
+#include "intersect/triangle_test.h"
+#include "scene/kdtree_node.h"
+#if defined(__AVX__)
+#pragma GCC pop_options
+#endif
+
+namespace vekr::isect::VEKR_ISA_NS {
 
 // The stack holds one entry per inner level; trees are at most 50 deep.
 constexpr int kPacketStackDepth = 50;
@@ -30,8 +43,7 @@ struct PacketRays {
 
     void computeInverse()
     {
-        for (int a = 0; a < 3; ++a)
-            for (int j = 0; j < W; ++j) inv[a][j] = packetInverse(d[a][j]);
+        for (int a = 0; a < 3; ++a) inv[a] = packetInverse(d[a]);
     }
 };
 
@@ -48,14 +60,10 @@ template <int W>
 inline void narrowToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
 {
     for (int a = 0; a < 3; ++a) {
-        const __m128 lo = _mm_set1_ps(box[a]);
-        const __m128 hi = _mm_set1_ps(box[a + 3]);
-        for (int j = 0; j < W; ++j) {
-            const __m128 t0 = _mm_mul_ps(_mm_sub_ps(lo, r.o[a][j]), r.inv[a][j]);
-            const __m128 t1 = _mm_mul_ps(_mm_sub_ps(hi, r.o[a][j]), r.inv[a][j]);
-            s.tfar[j] = _mm_min_ps(s.tfar[j], _mm_max_ps(t0, t1));
-            s.tnear[j] = _mm_max_ps(s.tnear[j], _mm_min_ps(t0, t1));
-        }
+        const Lanes<W> t0 = (splat<W>(box[a]) - r.o[a]) * r.inv[a];
+        const Lanes<W> t1 = (splat<W>(box[a + 3]) - r.o[a]) * r.inv[a];
+        s.tfar = min(s.tfar, max(t0, t1));
+        s.tnear = max(s.tnear, min(t0, t1));
     }
 }
 
@@ -65,17 +73,16 @@ inline void narrowToBox(const PacketRays<W>& r, const float* box, PacketSegment<
 template <int W>
 inline bool clipToBox(const PacketRays<W>& r, const float* box, PacketSegment<W>& s)
 {
-    for (int j = 0; j < W; ++j) s.tnear[j] = _mm_setzero_ps();
+    s.tnear = zeros<W>();
     narrowToBox(r, box, s);
-    for (int j = 0; j < W; ++j) s.active[j] = _mm_cmplt_ps(s.tnear[j], s.tfar[j]);
+    s.active = lt(s.tnear, s.tfar);
     return anyLane(s.active) != 0;
 }
 
 template <int W>
 inline void addExitMargin(PacketSegment<W>& s)
 {
-    const __m128 m = _mm_set1_ps(PacketConst::exitMargin());
-    for (int j = 0; j < W; ++j) s.tfar[j] = _mm_add_ps(s.tfar[j], m);
+    s.tfar = s.tfar + splat<W>(PacketConst::exitMargin());
 }
 
 // Walks the tree from the root with every lane of the packet.
@@ -98,17 +105,11 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
     for (;;) {
         while (!kd::isLeaf(*node)) {
             const int a = kd::splitAxis(*node);
-            const __m128 split = _mm_set1_ps(kd::splitPosition(*node));
             const VekrKDTreeNode* pair = kd::child(node, 0);
             const int nearSide = (code >> a) & 1;
-            Lanes<W> ts;
-            __m128 nearLanes = _mm_setzero_ps(), farLanes = _mm_setzero_ps();
-            for (int j = 0; j < W; ++j) {
-                ts[j] = _mm_mul_ps(_mm_sub_ps(split, r.o[a][j]), r.inv[a][j]);
-                nearLanes = _mm_or_ps(nearLanes, _mm_and_ps(s.active[j], _mm_cmple_ps(s.tnear[j], ts[j])));
-                farLanes = _mm_or_ps(farLanes, _mm_and_ps(s.active[j], _mm_cmple_ps(ts[j], s.tfar[j])));
-            }
-            const int needNear = _mm_movemask_ps(nearLanes), needFar = _mm_movemask_ps(farLanes);
+            const Lanes<W> ts = (splat<W>(kd::splitPosition(*node)) - r.o[a]) * r.inv[a];
+            const int needNear = anyLane(s.active & le(s.tnear, ts));
+            const int needFar = anyLane(s.active & le(ts, s.tfar));
             if (!needNear) {
                 node = pair + (nearSide ^ 1);
                 continue;
@@ -123,11 +124,9 @@ inline void traversePacket(const VekrKDTreeNode* root, int code, const PacketRay
             // The far cell is taken up only after the near one, which leaves
             // time to bring in what it points at.
             __builtin_prefetch(kd::nextReadOf(pair + (nearSide ^ 1)));
-            for (int j = 0; j < W; ++j) {
-                const __m128 cut = _mm_min_ps(s.tfar[j], ts[j]);
-                s.active[j] = _mm_and_ps(s.active[j], _mm_cmple_ps(s.tnear[j], cut));
-                s.tfar[j] = _mm_max_ps(cut, s.tnear[j]);
-            }
+            const Lanes<W> cut = min(s.tfar, ts);
+            s.active = s.active & le(s.tnear, cut);
+            s.tfar = max(cut, s.tnear);
             node = pair + nearSide;
         }
         if (testLeaf(node) || top == 0) return;
@@ -154,46 +153,33 @@ template <int W>
 inline bool intersectTriangle(const VekrTriangleAccel& R, const PacketRays<W>& r, TriangleLanes<W>& out)
 {
     const int k = recordAxisK(R.axes), ua = recordAxisU(R.axes), va = recordAxisV(R.axes);
-    const __m128 nu = _mm_set1_ps(R.nu), nv = _mm_set1_ps(R.nv);
-    const __m128 pk = _mm_set1_ps(R.pk), pu = _mm_set1_ps(R.pu), pv = _mm_set1_ps(R.pv);
-    const __m128 e2u = _mm_set1_ps(R.e2u), e2v = _mm_set1_ps(R.e2v);
-    const __m128 e1u = _mm_set1_ps(R.e1u), e1v = _mm_set1_ps(R.e1v);
-    const __m128 zero = _mm_setzero_ps();
-    Lanes<W> det, tn;
-    int anyInside = 0;
-    for (int j = 0; j < W; ++j) {
-        const __m128 du = r.d[ua][j], dv = r.d[va][j];
-        det[j] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nu, du), _mm_mul_ps(nv, dv)), r.d[k][j]);
-        const __m128 pu1 = _mm_sub_ps(pu, r.o[ua][j]);
-        const __m128 pv1 = _mm_sub_ps(pv, r.o[va][j]);
-        tn[j] = _mm_sub_ps(_mm_add_ps(_mm_add_ps(pk, _mm_mul_ps(nu, pu1)), _mm_mul_ps(nv, pv1)), r.o[k][j]);
-        const __m128 A = _mm_sub_ps(_mm_mul_ps(du, tn[j]), _mm_mul_ps(pu1, det[j]));
-        const __m128 B = _mm_sub_ps(_mm_mul_ps(dv, tn[j]), _mm_mul_ps(pv1, det[j]));
-        const __m128 l1 = _mm_sub_ps(_mm_mul_ps(e2v, A), _mm_mul_ps(e2u, B));
-        const __m128 l2 = _mm_sub_ps(_mm_mul_ps(e1u, B), _mm_mul_ps(e1v, A));
-        const __m128 l0 = _mm_sub_ps(_mm_sub_ps(det[j], l1), l2);
-        // "not less than" keeps NaN products inside.
-        out.inside[j] = _mm_and_ps(_mm_and_ps(_mm_cmpnlt_ps(_mm_mul_ps(l0, l1), zero),
-                                              _mm_cmpnlt_ps(_mm_mul_ps(l1, l2), zero)),
-                                   _mm_cmpnlt_ps(_mm_mul_ps(l0, l2), zero));
-        anyInside |= _mm_movemask_ps(out.inside[j]);
-        out.u[j] = l1;
-        out.v[j] = l2;
-    }
-    if (!anyInside) return false;
-    for (int j = 0; j < W; ++j) {
-        const __m128 rc = _mm_and_ps(rcpRefined(det[j]), out.inside[j]);
-        out.t[j] = _mm_mul_ps(tn[j], rc);
-        out.u[j] = _mm_mul_ps(out.u[j], rc);
-        out.v[j] = _mm_mul_ps(out.v[j], rc);
-    }
+    const Lanes<W> nu = splat<W>(R.nu), nv = splat<W>(R.nv);
+    const Lanes<W> du = r.d[ua], dv = r.d[va];
+    const Lanes<W> det = (nu * du + nv * dv) + r.d[k];
+    const Lanes<W> pu1 = splat<W>(R.pu) - r.o[ua];
+    const Lanes<W> pv1 = splat<W>(R.pv) - r.o[va];
+    const Lanes<W> tn = ((splat<W>(R.pk) + nu * pu1) + nv * pv1) - r.o[k];
+    const Lanes<W> A = du * tn - pu1 * det;
+    const Lanes<W> B = dv * tn - pv1 * det;
+    const Lanes<W> l1 = splat<W>(R.e2v) * A - splat<W>(R.e2u) * B;
+    const Lanes<W> l2 = splat<W>(R.e1u) * B - splat<W>(R.e1v) * A;
+    const Lanes<W> l0 = (det - l1) - l2;
+    // "not less than" keeps NaN products inside.
+    const Lanes<W> zero = zeros<W>();
+    out.inside = (nlt(l0 * l1, zero) & nlt(l1 * l2, zero)) & nlt(l0 * l2, zero);
+    if (!anyLane(out.inside)) return false;
+    const Lanes<W> rc = rcpRefined(det) & out.inside;
+    out.t = tn * rc;
+    out.u = l1 * rc;
+    out.v = l2 * rc;
     return true;
 }
 
 // Lanes whose crossing lies strictly inside (0, limit).
-inline __m128 inWindow(__m128 t, __m128 limit)
+template <int W>
+inline Lanes<W> inWindow(const Lanes<W>& t, const Lanes<W>& limit)
 {
-    return _mm_and_ps(_mm_cmplt_ps(t, limit), _mm_cmpgt_ps(t, _mm_setzero_ps()));
+    return lt(t, limit) & gt(t, zeros<W>());
 }
 
 // Four most recently tested triangle numbers of a packet, so a triangle
@@ -223,20 +209,24 @@ struct NearestLanes {
     Lanes<W> dist, u, v;
     IntLanes<W> tri;
 
-    explicit NearestLanes(const Lanes<W>& limit) : dist(limit), u(splat<W>(0.0f)), v(splat<W>(0.0f))
+    explicit NearestLanes(const Lanes<W>& limit)
+        : dist(limit), u(zeros<W>()), v(zeros<W>()), tri(splatInt<W>(-1))
     {
-        for (int j = 0; j < W; ++j) tri[j] = _mm_set1_epi32(-1);
     }
 };
 
 // Never rejects a candidate.
 struct AcceptAll {
-    __m128 operator()(int, __m128i) const { return _mm_setzero_ps(); }
+    template <int W>
+    Lanes<W> operator()(const IntLanes<W>&) const
+    {
+        return zeros<W>();
+    }
 };
 
 // Closest-hit search of one packet from the root: every triangle of a
 // visited leaf is tried on all lanes, a lane takes a candidate strictly
-// inside (0, its present distance) unless rejected(j, number) flags it, and
+// inside (0, its present distance) unless rejected(number) flags it, and
 // after a leaf only lanes whose hit lies beyond the leaf keep the walk going.
 template <int W, class MailboxT, class Reject = AcceptAll>
 inline void searchNearest(const SceneView& scene, int code, const PacketRays<W>& r, PacketSegment<W>& s,
@@ -252,26 +242,23 @@ inline void searchNearest(const SceneView& scene, int code, const PacketRays<W>&
             if (R.axes == 0 || mailbox.seen(n)) continue;
             TriangleLanes<W> h;
             if (!intersectTriangle(R, r, h)) continue;
-            const __m128i number = _mm_set1_epi32(n);
-            for (int j = 0; j < W; ++j) {
-                const __m128 take =
-                    _mm_andnot_ps(rejected(j, number), _mm_and_ps(h.inside[j], inWindow(h.t[j], hit.dist[j])));
-                hit.dist[j] = select(take, h.t[j], hit.dist[j]);
-                hit.u[j] = select(take, h.u[j], hit.u[j]);
-                hit.v[j] = select(take, h.v[j], hit.v[j]);
-                hit.tri[j] = select(take, number, hit.tri[j]);
-            }
+            const IntLanes<W> number = splatInt<W>(n);
+            const Lanes<W> take = andNot(rejected(number), h.inside & inWindow(h.t, hit.dist));
+            hit.dist = select(take, h.t, hit.dist);
+            hit.u = select(take, h.u, hit.u);
+            hit.v = select(take, h.v, hit.v);
+            hit.tri = select(take, number, hit.tri);
         }
         return false;
     };
     // Lanes whose hit lies before the region still on the stack are done.
     auto resume = [&](PacketSegment<W>& seg) {
-        for (int j = 0; j < W; ++j) seg.active[j] = _mm_cmplt_ps(seg.tnear[j], hit.dist[j]);
+        seg.active = lt(seg.tnear, hit.dist);
         return anyLane(seg.active) != 0;
     };
     traversePacket<W>(scene.root, code, r, s, testLeaf, resume);
 }
 
-}  // namespace vekr::isect
+}  // namespace vekr::isect::VEKR_ISA_NS
 
 #endif

@@ -14,54 +14,12 @@
 #include <vector>
 
 #include "intersect/ray_blocks.h"
+#include "intersect/wall_scenes.h"
 #include "support/random_scene.h"
 
 using namespace vekr_test;
 
 namespace {
-
-// Quad on the plane x[axis] = at spanning [lo, hi] on the two other axes
-// (in increasing axis order), as two triangles sharing a diagonal.
-void addQuad(TriangleSoup& s, int axis, float at, const float lo[2], const float hi[2])
-{
-    const int u = (axis + 1) % 3 < (axis + 2) % 3 ? (axis + 1) % 3 : (axis + 2) % 3;
-    const int v = 3 - axis - u;
-    auto corner = [&](float cu, float cv) {
-        Vec3 p{};
-        p[axis] = at;
-        p[u] = cu;
-        p[v] = cv;
-        return p;
-    };
-    const Vec3 a = corner(lo[0], lo[1]), b = corner(hi[0], lo[1]), c = corner(hi[0], hi[1]), d = corner(lo[0], hi[1]);
-    s.addTriangle(a, b, c);
-    s.addTriangle(a, c, d);
-}
-
-// The six walls of the box [lo, hi]^3, each cut into n x n quads.
-void addRoom(TriangleSoup& s, float lo, float hi, int n)
-{
-    const float step = (hi - lo) / static_cast<float>(n);
-    for (int axis = 0; axis < 3; ++axis)
-        for (float at : {lo, hi})
-            for (int i = 0; i < n; ++i)
-                for (int j = 0; j < n; ++j) {
-                    const float a[2] = {lo + step * static_cast<float>(i), lo + step * static_cast<float>(j)};
-                    const float b[2] = {a[0] + step, a[1] + step};
-                    addQuad(s, axis, at, a, b);
-                }
-}
-
-// An SAH tree over the soup, optionally confined to a build box.
-PreparedScene sahTree(const TriangleSoup& soup, int32_t depth, float factor, const float* buildBox = nullptr)
-{
-    PreparedScene s = prepareRecords(soup, nullptr);
-    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, 256, buildBox};
-    EXPECT_EQ(vekrKDTreeBuildAlloc(&s.tree->root, soup.vertices.data(), soup.triangles.data(), soup.vertexCount(),
-                                   soup.triangleCount(), &s.tree->size, &p),
-              vekStsOk);
-    return s;
-}
 
 struct Outcome {
     size_t blocked = 0, lit = 0, close = 0, wrong = 0;
@@ -123,23 +81,6 @@ Outcome expectSameShadows(const TriangleSoup& soup, const PreparedScene& scene, 
         (packetBlocked ? out.blocked : out.lit) += 1;
     }
     return out;
-}
-
-// A w x h grid of targets on the plane x[axis] = at, spanning [lo, hi] on
-// the other two axes.
-std::vector<Vec3> targetGrid(int axis, float at, float lo, float hi, int32_t w, int32_t h)
-{
-    std::vector<Vec3> t;
-    const int u = (axis + 1) % 3, v = (axis + 2) % 3;
-    for (int32_t r = 0; r < h; ++r)
-        for (int32_t c = 0; c < w; ++c) {
-            Vec3 p{};
-            p[axis] = at;
-            p[u] = lo + (hi - lo) * (static_cast<float>(c) + 0.5f) / static_cast<float>(w);
-            p[v] = lo + (hi - lo) * (static_cast<float>(r) + 0.5f) / static_cast<float>(h);
-            t.push_back(p);
-        }
-    return t;
 }
 
 }  // namespace
