@@ -53,7 +53,7 @@ def parse_args(description, bench_name, peers):
                    help="leave this peer out (its column says 'off'); repeatable; one of: " +
                         ", ".join(key for key, _ in peers))
     p.add_argument("--json", metavar="FILE",
-                   help="also write every figure (Mvoxels/s per workload and library) to FILE, for bench/compare")
+                   help="also write every figure (Mvoxels/s per workload and library) to FILE, for bench/compare.py")
     args = p.parse_args()
     if args.bench and not os.access(args.bench, os.X_OK):
         p.error("%s is not an executable benchmark program" % args.bench)

@@ -14,7 +14,7 @@ the ratio), with the instruction sets each side ran. The same figures go to
 OUT/compare.md, OUT/compare.json and a bar chart of the ratios,
 OUT/compare.png (matplotlib), which the README shows.
 
-    bench/compare [--build build/release] [--out build/compare]
+    bench/compare.py [--build build/release] [--out build/compare]
                   [--only rays|volumes] [--repetitions N]
 
 Every peer is expected (scripts/setup-deps --peers installs them): a peer
