@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Every standard workload against every peer, in one sitting: one table, one chart.
 
 Runs, one after the other on the same machine:
@@ -12,9 +12,10 @@ Runs, one after the other on the same machine:
 and prints one Markdown table (vekr, the best peer and the setting it used,
 the ratio), with the instruction sets each side ran. The same figures go to
 OUT/compare.md, OUT/compare.json and a bar chart of the ratios,
-OUT/compare.png (matplotlib), which the README shows.
+OUT/compare.png (matplotlib), which the README shows. Run it with Debian's
+Python, which has the peers' modules:
 
-    bench/compare.py [--build build/release] [--out build/compare]
+    /usr/bin/python3 bench/compare.py [--build build/release] [--out build/compare]
                   [--only rays|volumes] [--repetitions N]
 
 Every peer is expected (scripts/setup-deps --peers installs them): a peer
@@ -109,20 +110,22 @@ def ray_rows(build, repetitions):
             setting = "vekr %s %s" % (parts[1], parts[2])
         rates.setdefault((workload, SCENES[scene]), {})[setting] = b["Mrays/s"]
 
-    # What each workload compares: the packet path on W1 and W2 against
-    # Embree's best width, and on W3 the ray-by-ray path against single rays
-    # and the best of vekr against the best of Embree.
-    plan = [("W1", "vekr EyeSO packet", None), ("W2", "vekr AnySO packet", None),
-            ("W3", "vekr MO scalar", "rtcIntersect1"), ("W3", None, None)]
+    # What each workload compares: vekr's fastest packet-path call on W1 and
+    # W2 against Embree's best width, and on W3 the ray-by-ray path against
+    # single rays and the best of vekr against the best of Embree.
+    plan = [("W1", "packet", None), ("W2", "packet", None), ("W3", "scalar", "rtcIntersect1"), ("W3", None, None)]
     rows = []
     for workload, vekr_setting, peer_call in plan:
         for scene in ("bunny", "spheres"):
             r = rates.get((workload, scene), {})
-            vekr = {k: v for k, v in r.items() if k.startswith("vekr")}
-            peer = {k: v for k, v in r.items() if k.startswith("embree") and (not peer_call or peer_call in k)}
+            # Settings read "vekr <call> <path>" and "embree <call>, <quality> BVH".
+            vekr = {k: v for k, v in r.items()
+                    if k.startswith("vekr") and (not vekr_setting or k.split()[2] == vekr_setting)}
+            peer = {k: v for k, v in r.items()
+                    if k.startswith("embree") and (not peer_call or k.split()[1].rstrip(",") == peer_call)}
             if not vekr or not peer:
                 fail("ray workloads: no figures for %s %s" % (workload, scene))
-            vs = vekr_setting or max(vekr, key=vekr.get)
+            vs = max(vekr, key=vekr.get)
             ps = max(peer, key=peer.get)
             label = "%s %s" % (workload, scene)
             if workload == "W3":
