@@ -19,6 +19,8 @@
 #ifdef VEKR_HAVE_EMBREE
 #include <embree3/rtcore.h>
 
+#include "support/embree_scene.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -42,23 +44,8 @@ const PeerScene& peerScene(int which, int quality)
     const SceneSet& s = sceneSet(which);
     if (!s.ok) return p;
     p.device = rtcNewDevice(std::getenv("VEKR_BENCH_EMBREE_CONFIG"));
-    RTCGeometry g = rtcNewGeometry(p.device, RTC_GEOMETRY_TYPE_TRIANGLE);
-    auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
-                                                          3 * sizeof(float), static_cast<size_t>(s.vertexCount)));
-    std::memcpy(v, s.vertices.data(), s.vertices.size() * sizeof(float));
-    auto* t = static_cast<uint32_t*>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
-                                                             3 * sizeof(uint32_t),
-                                                             static_cast<size_t>(s.triangleCount)));
-    for (int32_t i = 0; i < s.triangleCount; ++i)
-        for (int k = 0; k < 3; ++k) t[3 * i + k] = static_cast<uint32_t>(s.triangles[4 * static_cast<size_t>(i) + k]);
     const RTCBuildQuality q = quality == kHigh ? RTC_BUILD_QUALITY_HIGH : RTC_BUILD_QUALITY_MEDIUM;
-    rtcSetGeometryBuildQuality(g, q);
-    rtcCommitGeometry(g);
-    p.scene = rtcNewScene(p.device);
-    rtcSetSceneBuildQuality(p.scene, q);
-    rtcAttachGeometry(p.scene, g);
-    rtcReleaseGeometry(g);
-    rtcCommitScene(p.scene);
+    p.scene = newEmbreeScene(p.device, s.vertices.data(), s.vertexCount, s.triangles.data(), s.triangleCount, q);
     return p;
 }
 

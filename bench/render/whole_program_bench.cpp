@@ -28,6 +28,8 @@
 
 #ifdef VEKR_HAVE_EMBREE
 #include <embree3/rtcore.h>
+
+#include "support/embree_scene.h"
 #endif
 
 namespace {
@@ -114,21 +116,8 @@ bool prepare(int which, Scene& s)
 
 #ifdef VEKR_HAVE_EMBREE
     s.device = rtcNewDevice(std::getenv("VEKR_BENCH_EMBREE_CONFIG"));
-    RTCGeometry g = rtcNewGeometry(s.device, RTC_GEOMETRY_TYPE_TRIANGLE);
-    auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
-                                                          3 * sizeof(float), static_cast<size_t>(m.vertexCount())));
-    std::memcpy(v, m.vertices.data(), m.vertices.size() * sizeof(float));
-    auto* t = static_cast<uint32_t*>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
-                                                             3 * sizeof(uint32_t), static_cast<size_t>(nt)));
-    for (int32_t i = 0; i < nt; ++i)
-        for (int k = 0; k < 3; ++k) t[3 * i + k] = static_cast<uint32_t>(m.triangles[4 * static_cast<size_t>(i) + k]);
-    rtcSetGeometryBuildQuality(g, RTC_BUILD_QUALITY_HIGH);
-    rtcCommitGeometry(g);
-    s.embree = rtcNewScene(s.device);
-    rtcSetSceneBuildQuality(s.embree, RTC_BUILD_QUALITY_HIGH);
-    rtcAttachGeometry(s.embree, g);
-    rtcReleaseGeometry(g);
-    rtcCommitScene(s.embree);
+    s.embree = vekr_bench::newEmbreeScene(s.device, m.vertices.data(), m.vertexCount(), m.triangles.data(), nt,
+                                          RTC_BUILD_QUALITY_HIGH);
 #endif
     s.ok = true;
     return true;
