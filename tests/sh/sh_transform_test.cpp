@@ -215,6 +215,52 @@ TEST(SHTransform, ChecksInOrderAndNothingWrittenOnRefusal)
     EXPECT_EQ(vekrSHTInv_32f_P3(coeffIn, 1, x, y, z, nullPlane, 0, two.get()), vekStsNullPtrErr);
     EXPECT_EQ(vekrSHTInv_32f_P3C3(nullIn, 1, x, y, z, v0.data(), 0, two.get()), vekStsNullPtrErr);
 
+    // A null in any one pointer position, plane arrays included, of a call
+    // that would otherwise do work: -8 and nothing written.
+    auto null = [](bool isNull, auto* p) { return isNull ? nullptr : p; };
+    auto planes = [&](int k, int first, auto* const* p3, auto* store) {
+        for (int i = 0; i < 3; ++i) store[i] = k == first + i ? nullptr : p3[i];
+        return store;
+    };
+    using NullCall = std::function<VekStatus(int)>;
+    const std::pair<int, NullCall> nullCalls[] = {
+        {6, [&](int k) {
+             return vekrSHTFwd_32f_C1I(null(k == 0, x), null(k == 1, y), null(k == 2, z), null(k == 3, src.data()), 4,
+                                       null(k == 4, c0.data()), 2, null(k == 5, two.get()));
+         }},
+        {9, [&](int k) {
+             float* c[3];
+             return vekrSHTFwd_32f_C3P3I(null(k == 0, x), null(k == 1, y), null(k == 2, z), null(k == 3, src.data()),
+                                         4, null(k == 4, planes(k, 6, coeffP3, c)), 2, null(k == 5, two.get()));
+         }},
+        {12, [&](int k) {
+             float* c[3];
+             const float* v[3];
+             return vekrSHTFwd_32f_P3I(null(k == 0, x), null(k == 1, y), null(k == 2, z),
+                                       null(k == 3, planes(k, 9, srcP3, v)), 4, null(k == 4, planes(k, 6, coeffP3, c)),
+                                       2, null(k == 5, two.get()));
+         }},
+        {6, [&](int k) {
+             return vekrSHTInv_32f_C1(null(k == 0, c0.data()), 2, null(k == 1, x), null(k == 2, y), null(k == 3, z),
+                                      null(k == 4, v0.data()), 4, null(k == 5, two.get()));
+         }},
+        {12, [&](int k) {
+             const float* c[3];
+             float* v[3];
+             return vekrSHTInv_32f_P3(null(k == 0, planes(k, 6, coeffIn, c)), 2, null(k == 1, x), null(k == 2, y),
+                                      null(k == 3, z), null(k == 4, planes(k, 9, valueP3, v)), 4,
+                                      null(k == 5, two.get()));
+         }},
+        {9, [&](int k) {
+             const float* c[3];
+             return vekrSHTInv_32f_P3C3(null(k == 0, planes(k, 6, coeffIn, c)), 2, null(k == 1, x), null(k == 2, y),
+                                        null(k == 3, z), null(k == 4, v0.data()), 4, null(k == 5, two.get()));
+         }},
+    };
+    for (size_t e = 0; e < std::size(nullCalls); ++e)
+        for (int k = 0; k < nullCalls[e].first; ++k)
+            EXPECT_EQ(nullCalls[e].second(k), vekStsNullPtrErr) << "export " << e << ", null at " << k;
+
     for (const auto* v : {&c0, &c1, &c2, &v0, &v1, &v2})
         for (float f : *v) ASSERT_EQ(f, 9.0f);
 }

@@ -79,9 +79,13 @@ Kernel randomKernel(int kw, int kh, int kd, int32_t lo, int32_t hi, uint32_t see
     return k;
 }
 
+// Destination rows long enough for a 16-voxel run, an 8-voxel run and a
+// scalar tail.
+constexpr int kWidth = 16 + 8 + 5;
+
 void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, bool bottomUp = false)
 {
-    Vol16 dst(11, 7, 6, 1, bottomUp);
+    Vol16 dst(kWidth, 7, 6, 1, bottomUp);
     dst.fill(0x5A5A);
     ASSERT_EQ(runFilter(src, dst, k, a, divisor), vekStsOk);
     // Every voxel as the brute force has it, and nothing outside the
@@ -182,7 +186,10 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
     struct Shape {
         int kw, kh, kd;
     };
-    const Shape shapes[] = {{3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {1, 5, 1}, {4, 4, 4}, {3, 3, 5}};
+    // The cubes, and shapes one side away from a cube, which must not take
+    // the cube's unrolled code.
+    const Shape shapes[] = {{3, 3, 3}, {5, 5, 5}, {2, 3, 4}, {1, 5, 1}, {4, 4, 4}, {3, 3, 5},
+                            {5, 3, 3}, {3, 5, 3}, {3, 5, 5}, {5, 3, 5}, {5, 5, 3}};
     uint32_t seed = 1;
     for (const Shape& s : shapes) {
         // Variants: small coefficients, once into a bottom-up destination;
@@ -191,7 +198,7 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
         const int taps = s.kw * s.kh * s.kd;
         for (int variant = 0; variant < 4; ++variant) {
             const int reach = 5;
-            const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++, -32768, 32767,
+            const Vol16 src = randomSource(kWidth + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, seed++, -32768, 32767,
                                            variant == 3);
             const int32_t bound = variant == 3 ? 65535 / taps : 300;
             const Kernel k = variant == 2 ? randomKernel(s.kw, s.kh, s.kd, INT32_MIN, INT32_MAX, seed++)
@@ -210,7 +217,7 @@ TEST(Filter, MatchesBruteForceForUnrolledAndGeneralShapes)
 TEST(Filter, CoefficientsAtTheSixteenBitEdgeMatchBruteForce)
 {
     const int reach = 2;
-    const Vol16 src = randomSource(11 + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, 77);
+    const Vol16 src = randomSource(kWidth + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, 77);
     const Kernel kernels[] = {{1, 1, 1, {32767}},         {1, 1, 1, {32768}},         {1, 1, 1, {-32768}},
                               {1, 1, 1, {-32767}},        {2, 1, 1, {32768, 32767}},  {2, 1, 1, {-32767, -32768}},
                               {1, 2, 1, {32768, -32767}}, {2, 1, 1, {65535, 0}},      {3, 1, 1, {1, 32768, 1}}};
