@@ -166,58 +166,93 @@ TEST(ReferenceAgreement, ClosestHitSharedOriginBothPaths)
     }
 }
 
+// Every successive hit of a shared-origin block on both paths against the
+// reference's ordered crossings; the caller's limit bounds the first hit
+// only. Returns the number of crossings compared.
+size_t expectSuccessiveAgree(const TriangleSoup& soup, const PreparedScene& scene, const float origin[3],
+                             const std::vector<std::array<float, 3>>& d, int32_t width, int32_t hitCount)
+{
+    size_t crossingsSeen = 0;
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock b(width, static_cast<int32_t>(d.size()) / width, path, hitCount);
+        for (size_t i = 0; i < b.count(); ++i) {
+            b.setDir(i, d[i].data());
+            b.dist[i] = i % 5 == 2 ? 3.0f : 1e30f;
+        }
+        EXPECT_EQ(b.multiple(scene.context(), origin), vekStsOk);
+        EXPECT_TRUE(b.guardsIntact());
+        size_t close = 0;
+        const double o[3] = {origin[0], origin[1], origin[2]};
+        for (size_t i = 0; i < b.count(); ++i) {
+            const double dd[3] = {d[i][0], d[i][1], d[i][2]};
+            const Crossings ref = crossingsReference(soup.view(), o, dd);
+            if (ref.closeCall) {
+                ++close;
+                continue;
+            }
+            const float limit = i % 5 == 2 ? 3.0f : 1e30f;
+            const bool first = !ref.hits.empty() && ref.hits[0].t < limit;
+            for (int32_t k = 0; k < hitCount; ++k) {
+                const size_t at = static_cast<size_t>(k) * b.count() + i;
+                const bool expected = first && static_cast<size_t>(k) < ref.hits.size();
+                EXPECT_EQ(b.tri[at], expected ? ref.hits[k].tri : -1) << name(path) << " ray " << i << " hit " << k;
+                if (b.tri[at] != (expected ? ref.hits[k].tri : -1)) return crossingsSeen;
+                if (!expected) {
+                    // A search that found nothing leaves the prepared
+                    // plane; planes after it are untouched.
+                    const bool searched = first ? static_cast<size_t>(k) == ref.hits.size() : k == 0;
+                    const float kept = k == 0 ? limit : (searched ? 3.4028235e38f : 1e30f);
+                    EXPECT_EQ(b.dist[at], kept) << name(path) << " ray " << i << " hit " << k;
+                    if (k > 0 && !searched) {
+                        EXPECT_EQ(b.u[at], -7.0f) << name(path) << " ray " << i << " hit " << k;
+                    }
+                    continue;
+                }
+                ++crossingsSeen;
+                EXPECT_NEAR(b.dist[at], ref.hits[k].t, 1e-4 * (1.0 + ref.hits[k].t)) << "ray " << i;
+                EXPECT_NEAR(b.u[at], ref.hits[k].u, 1e-3) << "ray " << i;
+                EXPECT_NEAR(b.v[at], ref.hits[k].v, 1e-3) << "ray " << i;
+            }
+        }
+        EXPECT_LT(close, b.count() / 10);
+    }
+    return crossingsSeen;
+}
+
 TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
 {
     const TriangleSoup soup = randomSoup(0xBADC0DE6u, 300);
     const PreparedScene scene = prepareMidpoint(soup, 12, 3);
-    const int32_t width = 16, height = 16, hitCount = 4;
     const float origin[3] = {0.25f, 0.5f, -0.75f};
     for (int octant : {-1, 3}) {
-        const auto d = directions(0xBADC0DE7u + octant, static_cast<size_t>(width * height), octant);
-        for (Path path : {Path::Packet, Path::Scalar}) {
-            RayBlock b(width, height, path, hitCount);
-            for (size_t i = 0; i < b.count(); ++i) {
-                b.setDir(i, d[i].data());
-                b.dist[i] = i % 5 == 2 ? 3.0f : 1e30f;
-            }
-            ASSERT_EQ(b.multiple(scene.context(), origin), vekStsOk);
-            EXPECT_TRUE(b.guardsIntact());
-            size_t close = 0, crossingsSeen = 0;
-            const double o[3] = {origin[0], origin[1], origin[2]};
-            for (size_t i = 0; i < b.count(); ++i) {
-                const double dd[3] = {d[i][0], d[i][1], d[i][2]};
-                const Crossings ref = crossingsReference(soup.view(), o, dd);
-                if (ref.closeCall) {
-                    ++close;
-                    continue;
-                }
-                // The caller's limit only bounds the first hit.
-                const float limit = i % 5 == 2 ? 3.0f : 1e30f;
-                const bool first = !ref.hits.empty() && ref.hits[0].t < limit;
-                for (int32_t k = 0; k < hitCount; ++k) {
-                    const size_t at = static_cast<size_t>(k) * b.count() + i;
-                    const bool expected = first && static_cast<size_t>(k) < ref.hits.size();
-                    ASSERT_EQ(b.tri[at], expected ? ref.hits[k].tri : -1) << name(path) << " ray " << i << " hit " << k;
-                    if (!expected) {
-                        // A search that found nothing leaves the prepared
-                        // plane; planes after it are untouched.
-                        const bool searched = first ? static_cast<size_t>(k) == ref.hits.size() : k == 0;
-                        const float kept = k == 0 ? limit : (searched ? 3.4028235e38f : 1e30f);
-                        EXPECT_EQ(b.dist[at], kept) << name(path) << " ray " << i << " hit " << k;
-                        if (k > 0 && !searched) {
-                            EXPECT_EQ(b.u[at], -7.0f) << name(path) << " ray " << i << " hit " << k;
-                        }
-                        continue;
-                    }
-                    ++crossingsSeen;
-                    EXPECT_NEAR(b.dist[at], ref.hits[k].t, 1e-4 * (1.0 + ref.hits[k].t)) << "ray " << i;
-                    EXPECT_NEAR(b.u[at], ref.hits[k].u, 1e-3) << "ray " << i;
-                    EXPECT_NEAR(b.v[at], ref.hits[k].v, 1e-3) << "ray " << i;
-                }
-            }
-            EXPECT_LT(close, b.count() / 10);
-            EXPECT_GT(crossingsSeen, b.count());
-        }
+        const auto d = directions(0xBADC0DE7u + octant, 16 * 16, octant);
+        EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 16, 4), 2u * d.size());
+    }
+}
+
+// A stack of twelve square sheets crossed by every ray, from below (nearest
+// first in triangle order, so triangle 0 is the first hit) and from above:
+// more searches than the eight remembered hits, each finding the next sheet.
+TEST(ReferenceAgreement, SuccessiveHitsThroughMoreSheetsThanRememberedHits)
+{
+    TriangleSoup soup;
+    const int sheets = 12;
+    for (int s = 0; s < sheets; ++s) {
+        const float z = 1.0f + 0.75f * static_cast<float>(s);
+        const int32_t a = soup.addVertex(-4, -4, z), b = soup.addVertex(4, -4, z), c = soup.addVertex(4, 4, z),
+                      e = soup.addVertex(-4, 4, z);
+        soup.addTriangle(a, b, c);
+        soup.addTriangle(a, c, e);
+    }
+    const PreparedScene scene = prepareMidpoint(soup, 12, 3);
+    std::mt19937 rng(0x5EE7);
+    std::uniform_real_distribution<float> lean(-0.3f, 0.3f);
+    for (float side : {1.0f, -1.0f}) {
+        const float origin[3] = {0.1f, -0.2f, side > 0 ? -1.5f : 12.0f};
+        std::vector<std::array<float, 3>> d(8 * 4);
+        for (auto& v : d) v = {lean(rng), lean(rng), side};
+        EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 8, sheets + 1), 2u * sheets * (d.size() - 3))
+            << "from " << (side > 0 ? "below" : "above");
     }
 }
 
