@@ -233,12 +233,14 @@ TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
 // A stack of twelve square sheets crossed by every ray, from below (nearest
 // first in triangle order, so triangle 0 is the first hit) and from above:
 // more searches than the eight remembered hits, each finding the next sheet.
+// The stack lies below z = 0, so each search restarts from a hit point on the
+// negative side of the face the rays from below leave by.
 TEST(ReferenceAgreement, SuccessiveHitsThroughMoreSheetsThanRememberedHits)
 {
     TriangleSoup soup;
     const int sheets = 12;
     for (int s = 0; s < sheets; ++s) {
-        const float z = 1.0f + 0.75f * static_cast<float>(s);
+        const float z = -10.0f + 0.75f * static_cast<float>(s);
         const int32_t a = soup.addVertex(-4, -4, z), b = soup.addVertex(4, -4, z), c = soup.addVertex(4, 4, z),
                       e = soup.addVertex(-4, 4, z);
         soup.addTriangle(a, b, c);
@@ -248,7 +250,7 @@ TEST(ReferenceAgreement, SuccessiveHitsThroughMoreSheetsThanRememberedHits)
     std::mt19937 rng(0x5EE7);
     std::uniform_real_distribution<float> lean(-0.3f, 0.3f);
     for (float side : {1.0f, -1.0f}) {
-        const float origin[3] = {0.1f, -0.2f, side > 0 ? -1.5f : 12.0f};
+        const float origin[3] = {0.1f, -0.2f, side > 0 ? -12.5f : 0.5f};
         std::vector<std::array<float, 3>> d(8 * 4);
         for (auto& v : d) v = {lean(rng), lean(rng), side};
         EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 8, sheets + 1), 2u * sheets * (d.size() - 3))
