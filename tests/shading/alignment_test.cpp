@@ -1,0 +1,171 @@
+// The 4-wide paths load with aligned instructions only when every array the
+// call touches is 16-byte aligned; otherwise a call takes its unaligned
+// 4-wide variant or its scalar loop. Each call runs once with every array 4
+// bytes off a 16-byte boundary, and then once per array with that array alone
+// off the boundary: each must give the same bits as the first run, and an
+// array the path check forgot would fault or take the aligned path's bits.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shading/ray_packets.h"
+#include "vekr.h"
+
+using namespace vekr_test;
+
+namespace {
+
+constexpr size_t kCount = 64;
+constexpr int kAll = -1;
+
+// The arrays of one call, numbered in the order the call asks for them;
+// array `odd` is placed off the boundary, or every array when odd is kAll.
+class Arrays {
+public:
+    explicit Arrays(int odd, Rng& rng) : odd_(odd), rng_(rng) {}
+
+    // Random floats in [lo, hi].
+    float* floats(float lo = -2.0f, float hi = 2.0f)
+    {
+        const std::vector<float> v = randomValues(rng_, kCount, lo, hi);
+        return place(v.data());
+    }
+    // Three planes.
+    float** planes(float lo = -2.0f, float hi = 2.0f)
+    {
+        for (float*& p : three_.emplace_back()) p = floats(lo, hi);
+        return three_.back().data();
+    }
+    // A mask: a quarter of the elements inactive, one whole group of four.
+    int32_t* mask()
+    {
+        std::vector<int32_t> m(kCount);
+        for (size_t i = 0; i < kCount; ++i) m[i] = (i % 4 == 1 || (i >= 8 && i < 12)) ? -1 - int32_t(i % 3) : int32_t(i % 10);
+        return reinterpret_cast<int32_t*>(place(m.data()));
+    }
+    int count() const { return static_cast<int>(arrays_.size()); }
+    // Every array's bits after the call, in order.
+    std::vector<uint32_t> bits() const
+    {
+        std::vector<uint32_t> all;
+        for (const OffsetArray<uint32_t>& a : arrays_) {
+            EXPECT_TRUE(a.guardsIntact());
+            const std::vector<uint32_t> v = a.copy();
+            all.insert(all.end(), v.begin(), v.end());
+        }
+        return all;
+    }
+
+private:
+    template <class T>
+    float* place(const T* values)
+    {
+        static_assert(sizeof(T) == 4, "four-byte elements");
+        const size_t offset = (odd_ == kAll || count() == odd_) ? kMisaligned : kAligned;
+        OffsetArray<uint32_t>& a = arrays_.emplace_back(kCount, offset);
+        std::memcpy(a.data(), values, kCount * 4);
+        return reinterpret_cast<float*>(a.data());
+    }
+
+    int odd_;
+    Rng& rng_;
+    std::deque<OffsetArray<uint32_t>> arrays_;
+    std::deque<std::array<float*, 3>> three_;
+};
+
+using Call = std::function<VekStatus(Arrays&)>;
+constexpr int32_t n = static_cast<int32_t>(kCount);
+
+const float kPoint[3] = {0.5f, 3.0f, -1.0f};
+
+const std::pair<const char*, Call> kCalls[] = {
+    {"CastReflectionRay", [](Arrays& a) {
+         float** in = a.planes();
+         int32_t* m = a.mask();
+         float** nrm = a.planes();
+         return vekrCastReflectionRay_32f(in, m, nrm, a.planes(), n);
+     }},
+    {"CastShadowSO", [](Arrays& a) {
+         float* side = a.floats();
+         float** nrm = a.planes();
+         float** hit = a.planes();
+         int32_t* m = a.mask();
+         float* dot = a.floats();
+         return vekrCastShadowSO_32f(kPoint, side, nrm, hit, m, dot, a.planes(), n);
+     }},
+    {"HitPoint3DEpsS0", [](Arrays& a) {
+         float** dir = a.planes();
+         float* dist = a.floats(0.5f, 4.0f);
+         int32_t* tri = a.mask();
+         return vekrHitPoint3DEpsS0_32f_M(kPoint, dir, dist, tri, a.planes(), n, 0.999f);
+     }},
+    {"HitPoint3DEpsM0", [](Arrays& a) {
+         float** org = a.planes();
+         float** dir = a.planes();
+         float* dist = a.floats(0.5f, 4.0f);
+         int32_t* tri = a.mask();
+         return vekrHitPoint3DEpsM0_32f_M(org, dir, dist, tri, a.planes(), n, 0.999f);
+     }},
+    {"Dot", [](Arrays& a) {
+         float** s1 = a.planes();
+         float** s2 = a.planes();
+         int32_t* m = a.mask();
+         return vekrDot_32f_P3C1M(s1, s2, m, a.floats(), n);
+     }},
+    {"DotChangeNorm", [](Arrays& a) {
+         float** v = a.planes();
+         int32_t* m = a.mask();
+         float** nrm = a.planes();
+         return vekrDotChangeNorm_32f_IM(v, m, nrm, a.floats(), n);
+     }},
+    {"Mul", [](Arrays& a) {
+         float* s = a.floats();
+         int32_t* m = a.mask();
+         return vekrMul_32f_C1IM(s, m, a.floats(), n);
+     }},
+    {"MulP3", [](Arrays& a) {
+         float* s = a.floats();
+         int32_t* m = a.mask();
+         return vekrMul_32f_C1P3IM(s, m, a.planes(), n);
+     }},
+    {"Div", [](Arrays& a) {
+         float* s = a.floats(0.5f, 2.0f);
+         int32_t* m = a.mask();
+         return vekrDiv_32f_C1IM(s, m, a.floats(), n);
+     }},
+    {"AddMulMul", [](Arrays& a) {
+         const float val[3] = {0.25f, -1.5f, 3.0f};
+         float* s1 = a.floats();
+         float** s2 = a.planes();
+         int32_t* m = a.mask();
+         return vekrAddMulMul_32f_AC1P3IM(val, s1, s2, m, a.planes(), n);
+     }},
+    {"DistAttenuationSO", [](Arrays& a) {
+         float** s = a.planes();
+         int32_t* m = a.mask();
+         return vekrDistAttenuationSO_32f_M(kPoint, s, m, a.floats(), n);
+     }},
+};
+
+}  // namespace
+
+TEST(FourWidePath, OneMisalignedArrayGivesTheSameBits)
+{
+    for (const auto& [what, call] : kCalls) {
+        Rng first(7);
+        Arrays reference(kAll, first);
+        ASSERT_EQ(call(reference), vekStsOk) << what;
+        const std::vector<uint32_t> expected = reference.bits();
+        for (int odd = 0; odd < reference.count(); ++odd) {
+            Rng rng(7);
+            Arrays arrays(odd, rng);
+            ASSERT_EQ(call(arrays), vekStsOk) << what;
+            EXPECT_EQ(arrays.bits(), expected) << what << ": array " << odd << " misaligned";
+        }
+    }
+}
