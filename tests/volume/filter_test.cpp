@@ -225,4 +225,17 @@ TEST(Filter, CoefficientsAtTheSixteenBitEdgeMatchBruteForce)
         for (int32_t divisor : {32768, 1, -7}) expectMatchesReference(src, k, VekrPoint{0, 0, 0}, divisor);
 }
 
+// Kernels just past the narrow path's room: 9 x 16 x 16 has 256 window rows
+// of 5 coefficient pairs, more pairs than it keeps; 9 x 16 x 17 has more
+// rows. Small coefficients, so only the room rules the path out.
+TEST(Filter, KernelsBeyondTheNarrowPathsRoomMatchBruteForce)
+{
+    const int reach = 17;
+    const Vol16 src = randomSource(kWidth + 2 * reach, 7 + 2 * reach, 6 + 2 * reach, reach, 91);
+    for (int kd : {16, 17}) {
+        const Kernel k = randomKernel(9, 16, kd, -14, 14, 92 + kd);
+        for (int32_t divisor : {64, 9}) expectMatchesReference(src, k, VekrPoint{4, 8, 8}, divisor);
+    }
+}
+
 }  // namespace

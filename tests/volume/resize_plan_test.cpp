@@ -4,6 +4,13 @@
 
 #include "volume/resize_plan.h"
 
+#include <cstring>
+#include <new>
+
+#define VEKR_ISA_NS sse3
+#include "volume/resize_caching.h"
+#undef VEKR_ISA_NS
+
 using namespace vekr::volume;
 
 TEST(ResizePlan, RegionEdgesAndReciprocals)
@@ -71,4 +78,29 @@ TEST(ResizePlan, FaceRuleKeepsEveryTapInside)
     EXPECT_EQ(splitPosition(-2.25).i, -3);
     EXPECT_EQ(splitPosition(-2.25).fraction, 0.75);
     EXPECT_EQ(linearFixedWeight(0.0), 0);
+}
+
+// The row and plane caches: a new cache holds nothing, even in memory that
+// held keys before; a claimed slot is found again; a claim never takes a
+// slot whose key is still needed, and takes the first free one.
+TEST(ResizeCaching, SlotCacheStartsEmptyAndKeepsNeededKeys)
+{
+    using Cache = vekr::volume::sse3::SlotCache<4>;
+    alignas(Cache) unsigned char memory[sizeof(Cache)];
+    std::memset(memory, 0, sizeof memory);  // as if keys 0 were there
+    Cache* cache = new (memory) Cache();
+    for (int64_t key : {0, 1, 5}) EXPECT_EQ(cache->find(key), -1) << key;
+
+    // Each new row claimed while the rows before it are still needed.
+    const int64_t rows[4] = {10, 11, 12, 13};
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(cache->claim(rows[k], rows, k), k);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(cache->find(rows[k]), k);
+    // Rows 10 and 12 still needed: the first free slot is 1 (row 11's).
+    const int64_t needed[2] = {10, 12};
+    EXPECT_EQ(cache->claim(20, needed, 2), 1);
+    EXPECT_EQ(cache->find(11), -1);
+    EXPECT_EQ(cache->find(20), 1);
+    const int64_t allButLast[3] = {10, 20, 12};
+    EXPECT_EQ(cache->claim(21, allButLast, 3), 3);
+    cache->~Cache();
 }
