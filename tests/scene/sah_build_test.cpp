@@ -205,6 +205,29 @@ TEST(SAHBuild, SameBlockWhateverTheThreads)
         }
 }
 
+// A cut's cost depends on the shape of the cells, not on where they lie: the
+// grid scene moved by whole numbers (every coordinate, extent and clipped
+// fragment stays exact) gives the same leaves with their boxes moved.
+TEST(SAHBuild, MovedSceneGivesTheSameLeavesMoved)
+{
+    const TriangleSoup s = gridQuads(0x5A4B0020u, 300);
+    TriangleSoup moved = s;
+    const float shift[3] = {64.0f, -32.0f, 16.0f};
+    for (size_t i = 0; i < moved.vertices.size(); ++i) moved.vertices[i] += shift[i % 3];
+    const Built a = build(s, 20, 0.7f), b = build(moved, 20, 0.7f);
+    ASSERT_EQ(a.status, vekStsOk);
+    ASSERT_EQ(b.status, vekStsOk);
+    const WalkedTree wa = walkTree(a.tree, a.size, s.triangleCount(), vertexBounds(s).data());
+    const WalkedTree wb = walkTree(b.tree, b.size, moved.triangleCount(), vertexBounds(moved).data());
+    ASSERT_EQ(wa.error + wb.error, "");
+    ASSERT_GT(wa.leaves.size(), 20u);
+    ASSERT_EQ(wa.leaves.size(), wb.leaves.size());
+    for (size_t l = 0; l < wa.leaves.size(); ++l) {
+        EXPECT_EQ(wa.leaves[l].triangles, wb.leaves[l].triangles) << "leaf " << l;
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(wa.leaves[l].box[k] + shift[k % 3], wb.leaves[l].box[k]) << "leaf " << l;
+    }
+}
+
 // Builds that stop at the root. At depth 0 one to three triangles go
 // inline and more into the root's list; no triangles, none inside the build
 // box, a NaN split factor, and a cell thin in two directions (however many
