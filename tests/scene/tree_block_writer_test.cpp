@@ -37,6 +37,11 @@ TEST(TreeBlockWriter, InlineLeavesPackAndReadBack)
         {{3, 8}, {8, 3}, 0x80000008u, 0x8000000Eu},               // a fits the shifted word: reads b, a
         {{1 << 29, 8}, {1 << 29, 8}, 0xA0000000u, 0x80000022u},   // a too large: a stays first
         {{5, 9, 7}, {5, 7, 9}, 0x80020002u, 0x8000001Fu},
+        // Triangle 0 is a number like any other, in every position.
+        {{0}, {0}, 0x80000000u, 0x80000001u},
+        {{0, 8}, {8, 0}, 0x80000008u, 0x80000002u},
+        {{9, 0, 4}, {0, 4, 9}, 0x80040005u, 0x80000013u},
+        {{4, 9, 0}, {0, 4, 9}, 0x80040005u, 0x80000013u},
     };
     for (const Case& c : cases) {
         HandTree t;
