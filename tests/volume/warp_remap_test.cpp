@@ -88,6 +88,10 @@ TEST(WarpAffine, ChecksArgumentsInOrder)
     EXPECT_EQ(warp(src.cplanes(), dst.planes(), vol, {0, 8, 0, 1, 1, 1}, voi, nearlySingular, 1),
               vekStsVoiOutsideWarn);
     EXPECT_EQ(warp(src.cplanes(), dst.planes(), vol, voi, voi, nearlySingular, 1), vekStsCoeffErr);
+    // A diagonal of magnitudes up to 1e-100, that bound included, is
+    // degenerate whatever the minors say, and is found before the region.
+    const double tinyDiagonal[12] = {1e-100, 0, 0, 0, 0, -1e-100, 1, 0, 0, 1, 0, 0};
+    EXPECT_EQ(warp(src.cplanes(), dst.planes(), vol, {0, 8, 0, 1, 1, 1}, voi, tinyDiagonal, 1), vekStsCoeffErr);
     for (T v : dst.raw()) ASSERT_EQ(v, 9);
 
     int32_t size = -1;
