@@ -181,15 +181,10 @@ TEST(OcclusionWalls, AxisAlignedQuadScenesAgreeOnEveryRay)
 {
     for (uint32_t seed = 1; seed <= 6; ++seed) {
         std::mt19937 rng(seed * 7919u);
-        std::uniform_int_distribution<int> grid(-16, 16), axisOf(0, 2), span(1, 8);
+        std::uniform_int_distribution<int> grid(-16, 16), span(1, 8);
         auto g = [](int k) { return static_cast<float>(k) * 0.125f; };
         TriangleSoup soup;
-        for (int q = 0; q < 60; ++q) {
-            const int axis = axisOf(rng);
-            const int u0 = grid(rng), v0 = grid(rng);
-            const float lo[2] = {g(u0), g(v0)}, hi[2] = {g(u0 + span(rng)), g(v0 + span(rng))};
-            addQuad(soup, axis, g(grid(rng)), lo, hi);
-        }
+        addGridQuads(soup, rng, 60);
         for (int b = 0; b < 4; ++b) {
             const int x = grid(rng), y = grid(rng), z = grid(rng), w = span(rng);
             const int c[3] = {x, y, z};

@@ -302,15 +302,10 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
     }
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         std::mt19937 rng(seed * 7919u);
-        std::uniform_int_distribution<int> grid(-16, 16), axisOf(0, 2), span(1, 8);
+        std::uniform_int_distribution<int> grid(-16, 16);
         auto g = [](int k) { return static_cast<float>(k) * 0.125f; };
         TriangleSoup soup;
-        for (int q = 0; q < 60; ++q) {
-            const int axis = axisOf(rng);
-            const int u0 = grid(rng), v0 = grid(rng);
-            const float lo[2] = {g(u0), g(v0)}, hi[2] = {g(u0 + span(rng)), g(v0 + span(rng))};
-            addQuad(soup, axis, g(grid(rng)), lo, hi);
-        }
+        addGridQuads(soup, rng, 60);
         const PreparedScene scene = sahTree(soup, seed % 2 ? 50 : 10, 1.0f);
         const float light[3] = {-12.0f, 0.3f, 0.7f};
         const std::string what = "quads " + std::to_string(seed);

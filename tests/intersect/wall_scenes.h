@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "intersect/ray_blocks.h"
@@ -31,6 +32,21 @@ inline void addQuad(TriangleSoup& s, int axis, float at, const float lo[2], cons
     const Vec3 a = corner(lo[0], lo[1]), b = corner(hi[0], lo[1]), c = corner(hi[0], hi[1]), d = corner(lo[0], hi[1]);
     s.addTriangle(a, b, c);
     s.addTriangle(a, c, d);
+}
+
+// Quads on random planes of a 1/8 grid (coordinates -2 to 2 and spans up to
+// 1): many share a plane, edges meet and split candidates coincide with
+// faces. Draws from rng, which the caller may go on using.
+inline void addGridQuads(TriangleSoup& s, std::mt19937& rng, int count)
+{
+    std::uniform_int_distribution<int> grid(-16, 16), axisOf(0, 2), span(1, 8);
+    auto g = [](int k) { return static_cast<float>(k) * 0.125f; };
+    for (int q = 0; q < count; ++q) {
+        const int axis = axisOf(rng);
+        const int u0 = grid(rng), v0 = grid(rng);
+        const float lo[2] = {g(u0), g(v0)}, hi[2] = {g(u0 + span(rng)), g(v0 + span(rng))};
+        addQuad(s, axis, g(grid(rng)), lo, hi);
+    }
 }
 
 // The six walls of the box [lo, hi]^3, each cut into n x n quads.
