@@ -39,3 +39,37 @@ TEST(IntersectPath, BlockSidesAndEveryPlaneDecide)
     bind();
     EXPECT_TRUE(vekr::takesPacketPathMO(b));
 }
+
+// The same rule for the shared-origin, successive and occlusion blocks:
+// each of their planes, off by a float alone, sends the block down the
+// scalar path. The origin point is never tested.
+TEST(IntersectPath, EveryPlaneOfTheSharedOriginBlocksDecides)
+{
+    alignas(16) static float store[8 * 8];
+    const float origin[3] = {0, 0, 0};
+    auto check = [&](const char* what, int planeCount, auto bind, auto takesPackets) {
+        float* planes[8];
+        for (int i = 0; i < planeCount; ++i) planes[i] = store + 8 * i;
+        EXPECT_TRUE(takesPackets(bind(planes))) << what;
+        for (int i = 0; i < planeCount; ++i) {
+            planes[i] += 1;
+            EXPECT_FALSE(takesPackets(bind(planes))) << what << " plane " << i;
+            planes[i] -= 1;
+        }
+    };
+    auto hits = [](float* const* p) {
+        return vekr::HitPlanes{p[3], p[4], p[5], reinterpret_cast<int32_t*>(p[6])};
+    };
+    check("shared origin", 7,
+          [&](float* const* p) { return vekr::RayBlockSO{origin + 1, {p[0], p[1], p[2]}, hits(p), 8, 4}; },
+          [](const vekr::RayBlockSO& b) { return vekr::takesPacketPathSO(b); });
+    check("successive", 7,
+          [&](float* const* p) { return vekr::SuccessiveBlock{origin + 1, {p[0], p[1], p[2]}, hits(p), 8, 4, 3}; },
+          [](const vekr::SuccessiveBlock& b) { return vekr::takesPacketPathSuccessive(b); });
+    check("occlusion", 5,
+          [&](float* const* p) {
+              return vekr::OcclusionBlock{origin + 1, {p[0], p[1], p[2]}, reinterpret_cast<int32_t*>(p[3]),
+                                          reinterpret_cast<int32_t*>(p[4]), 8, 4};
+          },
+          [](const vekr::OcclusionBlock& b) { return vekr::takesPacketPathOcclusion(b); });
+}

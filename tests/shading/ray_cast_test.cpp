@@ -49,6 +49,8 @@ TEST(CastEye, ElementPositionsAndBlockOffsetsOnEveryPath)
 {
     const Camera dyadic = {{0.5f, -1.0f, 2.0f}, {0.25f, 0.0f, 1.0f}, {0.0f, -0.5f, 0.125f}};
     expectEye(dyadic, 0, 0, 6, 2, kAligned, 0.0);  // scalar
+    expectEye(dyadic, 1, 2, 1, 3, kAligned, 0.0);  // one column
+    expectEye(dyadic, 1, 2, 5, 1, kAligned, 0.0);  // one row
     for (size_t offset : {kAligned, kMisaligned}) {
         expectEye(dyadic, 2, 3, 16, 8, offset, 0.0);  // both 4-wide variants
         expectEye(dyadic, 2, 3, 7, 8, offset, 0.0);

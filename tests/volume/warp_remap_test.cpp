@@ -90,7 +90,7 @@ TEST(WarpAffine, ChecksArgumentsInOrder)
     EXPECT_EQ(warp(src.cplanes(), dst.planes(), vol, voi, voi, nearlySingular, 1), vekStsCoeffErr);
     // A diagonal of magnitudes up to 1e-100, that bound included, is
     // degenerate whatever the minors say, and is found before the region.
-    const double tinyDiagonal[12] = {1e-100, 0, 0, 0, 0, -1e-100, 1, 0, 0, 1, 0, 0};
+    const double tinyDiagonal[12] = {1e-100, 0, 0, 0, 0, -1e-100, 1, 0, 0, 1, 1e-100, 0};
     EXPECT_EQ(warp(src.cplanes(), dst.planes(), vol, {0, 8, 0, 1, 1, 1}, voi, tinyDiagonal, 1), vekStsCoeffErr);
     for (T v : dst.raw()) ASSERT_EQ(v, 9);
 
@@ -141,6 +141,25 @@ TEST(WarpAffine, AxisSwapPassesTheDegenerateTest)
     const double swap[12] = {0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0};
     ASSERT_EQ(warpThrough(src, {0, 0, 0, 6, 5, 4}, swap, dst, {0, 0, 0, 5, 6, 4}, vekInterLinear), vekStsOk);
     dst.forEach([&](int x, int y, int z) { ASSERT_EQ(dst.at(x, y, z), src.at(y, x, z)); });
+}
+
+// A source one voxel thick along an axis: there the linear weights put all
+// of the voxel on its one plane, row or column, and nothing past the volume
+// is read (its margin holds NaN, which any weight would carry).
+TEST(WarpAffine, OneVoxelThickSourcesAreCopiedWithoutReadingPastThem)
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        int e[3] = {5, 4, 3};
+        e[axis] = 1;
+        TestVolume<float> src(e[0], e[1], e[2], 2);
+        src.fill(std::numeric_limits<float>::quiet_NaN());
+        float next = 1.0f;
+        src.fillVoxels([&] { return next += 0.5f; });
+        TestVolume<float> dst = filledWith<float>(e[0], e[1], e[2], -1.0f);
+        const VekrCuboid all{0, 0, 0, e[0], e[1], e[2]};
+        ASSERT_EQ(warpThrough(src, all, kIdentity, dst, all, vekInterLinear), vekStsOk);
+        dst.forEach([&](int x, int y, int z) { ASSERT_EQ(dst.at(x, y, z), src.at(x, y, z)) << "axis " << axis; });
+    }
 }
 
 // With the identity every position is an integer: interpolating modes copy
