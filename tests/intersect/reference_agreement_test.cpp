@@ -227,6 +227,8 @@ TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
     for (int octant : {-1, 3}) {
         const auto d = directions(0xBADC0DE7u + octant, 16 * 16, octant);
         EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 16, 4), 2u * d.size());
+        // One plane: the first hit only.
+        EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 16, 1), d.size() / 2);
     }
 }
 
@@ -255,6 +257,51 @@ TEST(ReferenceAgreement, SuccessiveHitsThroughMoreSheetsThanRememberedHits)
         for (auto& v : d) v = {lean(rng), lean(rng), side};
         EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 8, sheets + 1), 2u * sheets * (d.size() - 3))
             << "from " << (side > 0 ? "below" : "above");
+    }
+}
+
+// A scene box that cuts a triangle. The box [0, 6] x [-4, 4]^2 holds five
+// sheets across x and cuts a tilted sheet that the rays (leaving through the
+// face x = 6) meet near x = 7.5, outside the box. The walk ends at the box,
+// but the tilted sheet is listed in the last cell the rays cross, and a
+// leaf's triangles are tested whole: both paths report the five sheets, then
+// the tilted one, then nothing.
+TEST(ReferenceAgreement, SuccessiveHitsInASceneBoxThatCutsATriangle)
+{
+    TriangleSoup soup;
+    auto sheet = [&](float x0, float tilt) {
+        const int32_t a = soup.addVertex(x0 - 4 * tilt, -4, -4), b = soup.addVertex(x0 + 4 * tilt, 4, -4),
+                      c = soup.addVertex(x0 + 4 * tilt, 4, 4), e = soup.addVertex(x0 - 4 * tilt, -4, 4);
+        soup.addTriangle(a, b, c);
+        soup.addTriangle(a, c, e);
+    };
+    for (int k = 1; k <= 5; ++k) sheet(static_cast<float>(k), 0.0f);
+    sheet(7.5f, 0.5f);
+    const float box[6] = {0, -4, -4, 6, 4, 4};
+    PreparedScene scene = prepareRecords(soup, box);
+    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, 20, 0.7f, 256, box};
+    ASSERT_EQ(vekrKDTreeBuildAlloc(&scene.tree->root, soup.vertices.data(), soup.triangles.data(), soup.vertexCount(),
+                                   soup.triangleCount(), &scene.tree->size, &p),
+              vekStsOk);
+    const float origin[3] = {-1.0f, 0.1f, 0.2f};
+    std::mt19937 rng(0xB0C5);
+    std::uniform_real_distribution<float> lean(-0.05f, 0.05f);
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock b(8, 4, path, 7);
+        for (size_t i = 0; i < b.count(); ++i) {
+            const float d[3] = {1.0f, lean(rng), lean(rng)};
+            b.setDir(i, d);
+        }
+        ASSERT_EQ(b.multiple(scene.context(), origin), vekStsOk);
+        for (size_t i = 0; i < b.count(); ++i)
+            for (int32_t k = 0; k < 7; ++k) {
+                const int32_t t = b.tri[static_cast<size_t>(k) * b.count() + i];
+                if (k < 6) {
+                    EXPECT_TRUE(t == 2 * k || t == 2 * k + 1) << name(path) << " ray " << i << " hit " << k;
+                } else {
+                    EXPECT_EQ(t, -1) << name(path) << " ray " << i << " hit " << k;
+                }
+            }
     }
 }
 
