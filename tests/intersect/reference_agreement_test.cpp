@@ -162,7 +162,10 @@ TEST(ReferenceAgreement, ClosestHitSharedOriginBothPaths)
             }
             rays.tmax.push_back(i % 4 == 1 ? limit(rng) : 1e30f);
         }
-        runClosest(scene, rays, references(soup, rays), 24, inside ? "inside" : "corner", true);
+        const std::vector<ReferenceHit> refs = references(soup, rays);
+        runClosest(scene, rays, refs, 24, inside ? "inside" : "corner", true);
+        // The same rays as one column: every block shape reaches the rays.
+        runClosest(scene, rays, refs, 1, inside ? "inside, one column" : "corner, one column", true);
     }
 }
 
