@@ -215,4 +215,11 @@ class Scene:
 
 
 def _rebuild(vertices, triangles, tree, vertex_normals, colors, mirror, max_depth, split_factor, memory_mb):
+    # Arrays that crossed a process boundary may sit at any byte offset of
+    # the message that carried them; the library needs them aligned.
+    def aligned(a):
+        return None if a is None else np.require(a, requirements=["ALIGNED", "C_CONTIGUOUS"])
+
+    vertices, triangles, vertex_normals, colors, mirror = map(aligned, (vertices, triangles, vertex_normals, colors,
+                                                                        mirror))
     return Scene(vertices, triangles, tree, vertex_normals, colors, mirror, max_depth, split_factor, memory_mb)

@@ -205,6 +205,35 @@ TEST(SAHBuild, SameBlockWhateverTheThreads)
         }
 }
 
+// The caller reads `size` bytes from the block, so the block the build asks
+// the allocator for must hold them: SAH trees of a few shapes (inline and
+// list leaves, a root leaf) and the simple tree.
+TEST(SAHBuild, EveryBlockHoldsTheSizeItReports)
+{
+    TriangleSoup one;
+    const float a[3] = {0, 0, 0}, b[3] = {1, 0, 0}, c[3] = {0, 1, 0};
+    one.addTriangle(a, b, c);
+    const TriangleSoup scenes[] = {randomSoup(0x5A4B0030u, 200, 5.0f, 1.0f), gridQuads(0x5A4B0031u, 100), one};
+    for (const TriangleSoup& s : scenes)
+        for (int32_t depth : {0, 20}) {
+            CountingAllocator counter;
+            const Built built = build(s, depth, 0.7f);
+            ASSERT_EQ(built.status, vekStsOk);
+            EXPECT_GE(counter.bytesFrom(built.tree), static_cast<size_t>(built.size))
+                << s.triangleCount() << " triangles, depth " << depth;
+        }
+    for (int32_t n : {0, 1, 2, 7}) {
+        CountingAllocator counter;
+        const VekrKDTreeBuildParams p{vekrKDTreeBuildSimple, 0, 0.0f, 0, nullptr};
+        Built built;
+        const float vertex = 0.0f;
+        const int32_t index = 0;
+        built.status = vekrKDTreeBuildAlloc(&built.tree, &vertex, &index, 0, n, &built.size, &p);
+        ASSERT_EQ(built.status, vekStsOk);
+        EXPECT_GE(counter.bytesFrom(built.tree), static_cast<size_t>(built.size)) << "simple tree of " << n;
+    }
+}
+
 // A cut's cost depends on the shape of the cells, not on where they lie: the
 // grid scene moved by whole numbers (every coordinate, extent and clipped
 // fragment stays exact) gives the same leaves with their boxes moved.

@@ -4,6 +4,8 @@
 #define VEKR_TESTS_SUPPORT_ALLOC_HOOK_H
 
 #include <atomic>
+#include <unordered_map>
+#include <mutex>
 #include <cstdlib>
 
 #include "vekcore.h"
@@ -23,6 +25,18 @@ public:
 
     long calls() const { return calls_.load(); }
     long live() const { return live_.load(); }
+    // The bytes from p to the end of the live block that holds p (vekcore
+    // may hand out a pointer past a header of its own), or 0.
+    size_t bytesFrom(const void* p) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const char* q = static_cast<const char*>(p);
+        for (const auto& [block, size] : sizes_) {
+            const char* start = static_cast<const char*>(block);
+            if (start <= q && q < start + size) return static_cast<size_t>(start + size - q);
+        }
+        return 0;
+    }
 
 private:
     static void* alloc(size_t size, void* user)
@@ -31,19 +45,29 @@ private:
         const long n = ++self->calls_;
         if (self->failAt_ != 0 && n == self->failAt_) return nullptr;
         void* p = std::malloc(size);
-        if (p) ++self->live_;
+        if (p) {
+            ++self->live_;
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->sizes_[p] = size;
+        }
         return p;
     }
     static void release(void* p, void* user)
     {
         auto* self = static_cast<CountingAllocator*>(user);
         --self->live_;
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->sizes_.erase(p);
+        }
         std::free(p);
     }
 
     long failAt_;
     std::atomic<long> calls_{0};
     std::atomic<long> live_{0};
+    mutable std::mutex mutex_;
+    std::unordered_map<const void*, size_t> sizes_;
 };
 
 // Sets the thread count for the lifetime of the object.

@@ -59,9 +59,10 @@ std::vector<Case> referenceCases()
         // constant off by one in any fixed-point stage shows.
         {{20, 18, 16}, {46, 31, 30}, {0, 0, 0, 20, 18, 16}, {0, 0, 0, 46, 31, 30}, {2.3, 1.7, 1.9, 0.1, 0, 0}},
     };
-    // Rows long enough for the widening nearest copy of every voxel size,
+    // Rows long enough for the widening nearest copy of every voxel size
+    // (factors it widens by, and 3 and 5, which it must not),
     // with shifts that make the first source column repeat fewer times.
-    for (double factor : {0.5, 1.0, 2.0, 3.0, 4.0})
+    for (double factor : {0.5, 1.0, 2.0, 3.0, 4.0, 5.0})
         for (double shift : {0.0, 1.0, 2.6})
             cases.push_back({{70, 3, 2}, {300, 3, 2},
                              {1, 0, 0, 69, 3, 2}, {0, 0, 0, 300, 3, 2}, {factor, 1, 1, shift}});
