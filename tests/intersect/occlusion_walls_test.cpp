@@ -172,6 +172,50 @@ TEST(OcclusionWalls, ClosedRoomLetsNoLightThrough)
     }
 }
 
+// Eye rays from inside a closed room all end on a wall, and the far walls
+// lie in the faces of the scene box, where a ray's segment ends: both paths
+// find the reference's wall on every ray, through trees of both ends of the
+// split factor and a build box that encloses the room.
+TEST(OcclusionWalls, EyeRaysInsideAClosedRoomAllEndOnAWall)
+{
+    TriangleSoup soup;
+    addRoom(soup, -1.0f, 1.0f, 4);
+    const float enclosing[6] = {-3.0f, -3.0f, -3.0f, 3.0f, 3.0f, 3.0f};
+    struct Build {
+        int32_t depth;
+        float factor;
+        const float* box;
+    };
+    const Build builds[] = {{50, 1.0f, nullptr}, {4, 1.0f, nullptr}, {12, 0.5f, nullptr}, {50, 1.0f, enclosing}};
+    const float eyes[2][3] = {{0.3f, 0.2f, -0.1f}, {0.0f, 0.0f, 0.0f}};
+    for (const Build& build : builds) {
+        const PreparedScene scene = sahTree(soup, build.depth, build.factor, build.box);
+        for (const auto& eye : eyes)
+            for (int axis = 0; axis < 3; ++axis)
+                for (float at : {-1.25f, 1.25f}) {
+                    const auto targets = targetGrid(axis, at, -1.4f, 1.4f, 16, 16);
+                    for (Path path : {Path::Packet, Path::Scalar}) {
+                        RayBlock b(16, 16, path);
+                        for (size_t i = 0; i < b.count(); ++i) {
+                            const float d[3] = {targets[i][0] - eye[0], targets[i][1] - eye[1],
+                                                targets[i][2] - eye[2]};
+                            b.setDir(i, d);
+                        }
+                        ASSERT_EQ(b.eye(scene.context(), eye), vekStsOk);
+                        const double o[3] = {eye[0], eye[1], eye[2]};
+                        for (size_t i = 0; i < b.count(); ++i) {
+                            const double d[3] = {targets[i][0] - o[0], targets[i][1] - o[1], targets[i][2] - o[2]};
+                            const ReferenceHit ref = closestHitReference(soup.view(), o, d, 1e30);
+                            ASSERT_GE(b.tri[i], 0) << name(path) << " ray " << i << " depth " << build.depth;
+                            if (!ref.closeCall()) {
+                                ASSERT_EQ(b.tri[i], ref.tri) << name(path) << " ray " << i;
+                            }
+                        }
+                    }
+                }
+    }
+}
+
 // Random scenes of axis-aligned quads and boxes on a coarse grid, so that
 // many quads share a plane, edges meet and split candidates coincide with
 // faces. Lights inside and outside; targets anywhere, many of them straight
