@@ -15,6 +15,7 @@
 
 #include "intersect/ray_blocks.h"
 #include "intersect/wall_scenes.h"
+#include "support/hand_tree.h"
 #include "support/random_scene.h"
 
 using namespace vekr_test;
@@ -112,6 +113,40 @@ TEST(OcclusionWalls, PlanarTriangleListedOnlyInAFlatCellBlocks)
             ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
             EXPECT_EQ(b.mask[0], -1) << name(path) << " depth " << depth;
             EXPECT_EQ(b.tri[0], 0) << name(path) << " depth " << depth;
+        }
+    }
+}
+
+// A wall in the scene box's far face x = 1, listed only in the flat cell
+// [1, 1] that a split at that face makes. Eye rays from inside reach the cell
+// at the very end of their segment, where their walk ends; they must still
+// test it and hit the wall, on both paths and for closest and successive
+// hits alike.
+TEST(OcclusionWalls, WallListedOnlyInTheFlatCellAtTheFarFaceIsHit)
+{
+    TriangleSoup soup;
+    const float lo[2] = {-1.0f, -1.0f}, hi[2] = {1.0f, 1.0f};
+    addQuad(soup, 0, 1.0f, lo, hi);
+    addQuad(soup, 0, -1.0f, lo, hi);
+    HandTree tree;
+    const HandTree::Node root = tree.inner(0, 1.0f);
+    tree.setChildren(root, tree.leaf({2, 3}), tree.leaf({0, 1}));
+    const float box[6] = {-1, -1, -1, 1, 1, 1};
+    const PreparedScene scene = prepare(soup, tree, box);
+    const float eye[3] = {0.1f, 0.2f, -0.3f};
+    const auto targets = targetGrid(0, 1.0f, -0.9f, 0.9f, 8, 8);
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock closest(8, 8, path), successive(8, 8, path, 2);
+        for (size_t i = 0; i < closest.count(); ++i) {
+            const float d[3] = {targets[i][0] - eye[0], targets[i][1] - eye[1], targets[i][2] - eye[2]};
+            closest.setDir(i, d);
+            successive.setDir(i, d);
+        }
+        ASSERT_EQ(closest.eye(scene.context(), eye), vekStsOk);
+        ASSERT_EQ(successive.multiple(scene.context(), eye), vekStsOk);
+        for (size_t i = 0; i < closest.count(); ++i) {
+            EXPECT_TRUE(closest.tri[i] == 0 || closest.tri[i] == 1) << name(path) << " eye ray " << i;
+            EXPECT_TRUE(successive.tri[i] == 0 || successive.tri[i] == 1) << name(path) << " successive ray " << i;
         }
     }
 }

@@ -4,6 +4,7 @@
 // bytes off a 16-byte boundary, and then once per array with that array alone
 // off the boundary: each must give the same bits as the first run, and an
 // array the path check forgot would fault or take the aligned path's bits.
+// The same table checks that a call stops at its count.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -27,7 +28,7 @@ constexpr int kAll = -1;
 // array `odd` is placed off the boundary, or every array when odd is kAll.
 class Arrays {
 public:
-    explicit Arrays(int odd, Rng& rng) : odd_(odd), rng_(rng) {}
+    explicit Arrays(int odd, Rng& rng, bool allActive = false) : odd_(odd), rng_(rng), allActive_(allActive) {}
 
     // Random floats in [lo, hi].
     float* floats(float lo = -2.0f, float hi = 2.0f)
@@ -45,7 +46,8 @@ public:
     int32_t* mask()
     {
         std::vector<int32_t> m(kCount);
-        for (size_t i = 0; i < kCount; ++i) m[i] = (i % 4 == 1 || (i >= 8 && i < 12)) ? -1 - int32_t(i % 3) : int32_t(i % 10);
+        for (size_t i = 0; i < kCount; ++i)
+            m[i] = !allActive_ && (i % 4 == 1 || (i >= 8 && i < 12)) ? -1 - int32_t(i % 3) : int32_t(i % 10);
         return reinterpret_cast<int32_t*>(place(m.data()));
     }
     int count() const { return static_cast<int>(arrays_.size()); }
@@ -74,81 +76,82 @@ private:
 
     int odd_;
     Rng& rng_;
+    bool allActive_;
     std::deque<OffsetArray<uint32_t>> arrays_;
     std::deque<std::array<float*, 3>> three_;
 };
 
-using Call = std::function<VekStatus(Arrays&)>;
+using Call = std::function<VekStatus(Arrays&, int32_t)>;
 constexpr int32_t n = static_cast<int32_t>(kCount);
 
 const float kPoint[3] = {0.5f, 3.0f, -1.0f};
 
 const std::pair<const char*, Call> kCalls[] = {
-    {"CastReflectionRay", [](Arrays& a) {
+    {"CastReflectionRay", [](Arrays& a, int32_t count) {
          float** in = a.planes();
          int32_t* m = a.mask();
          float** nrm = a.planes();
-         return vekrCastReflectionRay_32f(in, m, nrm, a.planes(), n);
+         return vekrCastReflectionRay_32f(in, m, nrm, a.planes(), count);
      }},
-    {"CastShadowSO", [](Arrays& a) {
+    {"CastShadowSO", [](Arrays& a, int32_t count) {
          float* side = a.floats();
          float** nrm = a.planes();
          float** hit = a.planes();
          int32_t* m = a.mask();
          float* dot = a.floats();
-         return vekrCastShadowSO_32f(kPoint, side, nrm, hit, m, dot, a.planes(), n);
+         return vekrCastShadowSO_32f(kPoint, side, nrm, hit, m, dot, a.planes(), count);
      }},
-    {"HitPoint3DEpsS0", [](Arrays& a) {
+    {"HitPoint3DEpsS0", [](Arrays& a, int32_t count) {
          float** dir = a.planes();
          float* dist = a.floats(0.5f, 4.0f);
          int32_t* tri = a.mask();
-         return vekrHitPoint3DEpsS0_32f_M(kPoint, dir, dist, tri, a.planes(), n, 0.999f);
+         return vekrHitPoint3DEpsS0_32f_M(kPoint, dir, dist, tri, a.planes(), count, 0.999f);
      }},
-    {"HitPoint3DEpsM0", [](Arrays& a) {
+    {"HitPoint3DEpsM0", [](Arrays& a, int32_t count) {
          float** org = a.planes();
          float** dir = a.planes();
          float* dist = a.floats(0.5f, 4.0f);
          int32_t* tri = a.mask();
-         return vekrHitPoint3DEpsM0_32f_M(org, dir, dist, tri, a.planes(), n, 0.999f);
+         return vekrHitPoint3DEpsM0_32f_M(org, dir, dist, tri, a.planes(), count, 0.999f);
      }},
-    {"Dot", [](Arrays& a) {
+    {"Dot", [](Arrays& a, int32_t count) {
          float** s1 = a.planes();
          float** s2 = a.planes();
          int32_t* m = a.mask();
-         return vekrDot_32f_P3C1M(s1, s2, m, a.floats(), n);
+         return vekrDot_32f_P3C1M(s1, s2, m, a.floats(), count);
      }},
-    {"DotChangeNorm", [](Arrays& a) {
+    {"DotChangeNorm", [](Arrays& a, int32_t count) {
          float** v = a.planes();
          int32_t* m = a.mask();
          float** nrm = a.planes();
-         return vekrDotChangeNorm_32f_IM(v, m, nrm, a.floats(), n);
+         return vekrDotChangeNorm_32f_IM(v, m, nrm, a.floats(), count);
      }},
-    {"Mul", [](Arrays& a) {
+    {"Mul", [](Arrays& a, int32_t count) {
          float* s = a.floats();
          int32_t* m = a.mask();
-         return vekrMul_32f_C1IM(s, m, a.floats(), n);
+         return vekrMul_32f_C1IM(s, m, a.floats(), count);
      }},
-    {"MulP3", [](Arrays& a) {
+    {"MulP3", [](Arrays& a, int32_t count) {
          float* s = a.floats();
          int32_t* m = a.mask();
-         return vekrMul_32f_C1P3IM(s, m, a.planes(), n);
+         return vekrMul_32f_C1P3IM(s, m, a.planes(), count);
      }},
-    {"Div", [](Arrays& a) {
+    {"Div", [](Arrays& a, int32_t count) {
          float* s = a.floats(0.5f, 2.0f);
          int32_t* m = a.mask();
-         return vekrDiv_32f_C1IM(s, m, a.floats(), n);
+         return vekrDiv_32f_C1IM(s, m, a.floats(), count);
      }},
-    {"AddMulMul", [](Arrays& a) {
+    {"AddMulMul", [](Arrays& a, int32_t count) {
          const float val[3] = {0.25f, -1.5f, 3.0f};
          float* s1 = a.floats();
          float** s2 = a.planes();
          int32_t* m = a.mask();
-         return vekrAddMulMul_32f_AC1P3IM(val, s1, s2, m, a.planes(), n);
+         return vekrAddMulMul_32f_AC1P3IM(val, s1, s2, m, a.planes(), count);
      }},
-    {"DistAttenuationSO", [](Arrays& a) {
+    {"DistAttenuationSO", [](Arrays& a, int32_t count) {
          float** s = a.planes();
          int32_t* m = a.mask();
-         return vekrDistAttenuationSO_32f_M(kPoint, s, m, a.floats(), n);
+         return vekrDistAttenuationSO_32f_M(kPoint, s, m, a.floats(), count);
      }},
 };
 
@@ -159,13 +162,28 @@ TEST(FourWidePath, OneMisalignedArrayGivesTheSameBits)
     for (const auto& [what, call] : kCalls) {
         Rng first(7);
         Arrays reference(kAll, first);
-        ASSERT_EQ(call(reference), vekStsOk) << what;
+        ASSERT_EQ(call(reference, n), vekStsOk) << what;
         const std::vector<uint32_t> expected = reference.bits();
         for (int odd = 0; odd < reference.count(); ++odd) {
             Rng rng(7);
             Arrays arrays(odd, rng);
-            ASSERT_EQ(call(arrays), vekStsOk) << what;
+            ASSERT_EQ(call(arrays, n), vekStsOk) << what;
             EXPECT_EQ(arrays.bits(), expected) << what << ": array " << odd << " misaligned";
         }
+    }
+}
+
+// A count one short of the arrays, every element active: the last element of
+// every array (inputs and outputs) keeps its bits.
+TEST(FourWidePath, NothingPastTheCountIsTouched)
+{
+    for (const auto& [what, call] : kCalls) {
+        Rng before(9), after(9);
+        Arrays untouched(kAll, before, true), arrays(kAll, after, true);
+        ASSERT_EQ(call(untouched, 0), vekStsOk) << what;
+        ASSERT_EQ(call(arrays, n - 1), vekStsOk) << what;
+        const std::vector<uint32_t> a = untouched.bits(), b = arrays.bits();
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = kCount - 1; i < a.size(); i += kCount) EXPECT_EQ(b[i], a[i]) << what << ": array " << i / kCount;
     }
 }

@@ -25,15 +25,16 @@ public:
 
     long calls() const { return calls_.load(); }
     long live() const { return live_.load(); }
-    // The bytes from p to the end of the live block that holds p (vekcore
-    // may hand out a pointer past a header of its own), or 0.
-    size_t bytesFrom(const void* p) const
+    // The size vekMalloc was asked for when it returned p, or 0 when p is
+    // no live block of it. vekMalloc asks its allocator for two alignment
+    // units more than the caller's size and returns an address inside.
+    size_t askedFor(const void* p) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const char* q = static_cast<const char*>(p);
         for (const auto& [block, size] : sizes_) {
             const char* start = static_cast<const char*>(block);
-            if (start <= q && q < start + size) return static_cast<size_t>(start + size - q);
+            if (start <= q && q < start + size) return size - 2 * VEK_MALLOC_ALIGNMENT;
         }
         return 0;
     }
