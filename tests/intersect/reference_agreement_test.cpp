@@ -230,8 +230,9 @@ TEST(ReferenceAgreement, SuccessiveHitsFollowEveryCrossingInOrder)
     for (int octant : {-1, 3}) {
         const auto d = directions(0xBADC0DE7u + octant, 16 * 16, octant);
         EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 16, 4), 2u * d.size());
-        // One plane: the first hit only.
+        // One plane: the first hit only. And the block as one column.
         EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 16, 1), d.size() / 2);
+        EXPECT_GT(expectSuccessiveAgree(soup, scene, origin, d, 1, 4), 2u * d.size());
     }
 }
 
