@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "scene/sah_context.h"
+#include "scene/sah_event_lists.h"
 #include "scene/sah_fragments.h"
 #include "scene/sah_split_search.h"
 #include "scene/tree_block_writer.h"
@@ -59,9 +60,20 @@ public:
         : ctx_(ctx), factor_(factor), maxDepth_(maxDepth), working_(working)
     {
     }
+    ~Builder() { events_.destroy(); }
+    Builder(const Builder&) = delete;
+    Builder& operator=(const Builder&) = delete;
 
     VekStatus run(uint32_t rootHandle, const float rootBox[6])
     {
+        if (maxDepth_ > 0) {
+            // Node counts never exceed the root's: a fragment sends at most
+            // one part to each child.
+            const BuildNode* root = ctx_.nodeAt(rootHandle);
+            const VekStatus st = events_.create(root->value, ctx_.entries.size);
+            if (st != vekStsOk) return st;
+            events_.buildRoot(ctx_, ctx_.entryAt(root->ref), static_cast<int32_t>(root->value));
+        }
         NodeState cur{rootHandle, {}, 0, kNoHandle, kNoHandle};
         std::memcpy(cur.box, rootBox, sizeof cur.box);
         for (;;) {
@@ -71,7 +83,7 @@ public:
 
             SplitChoice s{false, 0, 0.0f, 0, 0, 0};
             if (cur.depth < maxDepth_)
-                s = findSplit(ctx_, ctx_.entryAt(node->ref), static_cast<int32_t>(node->value), cur.box, factor_);
+                s = findSplit(events_.current(), static_cast<int32_t>(node->value), cur.box, factor_);
             if (!s.split) {
                 const VekStatus st = makeLeaf(*node);
                 if (st != vekStsOk) return st;
@@ -80,6 +92,7 @@ public:
                 node = ctx_.nodeAt(cur.node);
                 std::memcpy(ctx_.entryAt(working_), ctx_.entryAt(node->ref), 12 * static_cast<size_t>(node->value));
                 node->ref = working_;
+                if (maxDepth_ > 0) events_.restore(saved_[ctx_.stackSize]);
                 continue;
             }
             const VekStatus st = split(cur, *node, s);
@@ -126,8 +139,12 @@ private:
         if (!ctx_.entries.take(12 * static_cast<uint32_t>(s.left), &leftArray) ||
             !ctx_.entries.take(12 * static_cast<uint32_t>(s.right), &rightArray))
             return vekStsMemAllocErr;
-        st = distribute(n, s, leftArray, rightArray);
+        int32_t cuts = 0;
+        st = distribute(n, s, leftArray, rightArray, &cuts);
         if (st != vekStsOk) return st;
+        if (!events_.split(ctx_, ctx_.entryAt(leftArray), ctx_.entryAt(rightArray), cuts,
+                           &saved_[ctx_.stackSize - 1]))
+            return vekStsErr;
         std::memcpy(ctx_.entryAt(working_), ctx_.entryAt(rightArray), 12 * static_cast<size_t>(s.right));
         kids[0] = BuildNode{kLeafKind, static_cast<uint32_t>(s.left), leftArray};
         kids[1] = BuildNode{kLeafKind, static_cast<uint32_t>(s.right), working_};
@@ -142,8 +159,13 @@ private:
     // Sends each of the node's fragments to the side(s) it lies on; a
     // straddling one is cut in two. The counts must come out as the search
     // predicted them.
-    VekStatus distribute(int32_t n, const SplitChoice& s, uint32_t leftArray, uint32_t rightArray)
+    // Records where each fragment went for the candidate lists.
+    VekStatus distribute(int32_t n, const SplitChoice& s, uint32_t leftArray, uint32_t rightArray, int32_t* cuts)
     {
+        uint32_t* route = events_.route();
+        uint32_t* cutLeft = events_.cutLeft();
+        uint32_t* cutRight = events_.cutRight();
+        int32_t nc = 0;
         const int a = s.axis;
         const float p = s.position;
         const Fragment* src = ctx_.entryAt(working_);
@@ -167,21 +189,27 @@ private:
                 toRight = true;
             } else if (lo < p && p < hi) {
                 if (nl == s.left || nr == s.right) return vekStsErr;
-                const VekStatus st = cutFragment(ctx_, f, a, p, &left[nl++], &right[nr++]);
+                const VekStatus st = cutFragment(ctx_, f, a, p, &left[nl], &right[nr]);
                 if (st != vekStsOk) return st;
+                route[i] = kIsCut;
+                cutLeft[nc] = static_cast<uint32_t>(nl++);
+                cutRight[nc++] = static_cast<uint32_t>(nr++);
                 continue;
             } else {
                 return vekStsErr;  // a NaN coordinate fits no side
             }
             if (toLeft) {
                 if (nl == s.left) return vekStsErr;
+                route[i] = static_cast<uint32_t>(nl);
                 left[nl++] = f;
             }
             if (toRight) {
                 if (nr == s.right) return vekStsErr;
+                route[i] = kGoesRight | static_cast<uint32_t>(nr);
                 right[nr++] = f;
             }
         }
+        *cuts = nc;
         return nl == s.left && nr == s.right ? vekStsOk : vekStsErr;
     }
 
@@ -206,6 +234,8 @@ private:
     float factor_;
     int32_t maxDepth_;
     uint32_t working_;
+    EventLists events_;
+    SavedLists saved_[kStackCapacity];  // the lists of the nodes on the stack
 };
 
 VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* buildBox, uint32_t* rootHandle)

@@ -15,7 +15,7 @@
 
 #include "scene/kdtree_node.h"
 #include "scene/sah_build.h"
-#include "scene/sah_split_search.h"
+#include "scene/sah_event_lists.h"
 #include "support/alloc_hook.h"
 #include "support/random_scene.h"
 #include "tree_walk.h"
@@ -438,6 +438,9 @@ TEST(SAHBuild, EachRefusedAllocationFailsCleanly)
     }
 }
 
+// Keys sorted with the word carried beside each: every key ends up with its
+// own word (the pairs are a permutation), and the keys come out ascending
+// with -0 below +0, on both sides of the radix threshold.
 TEST(SAHSort, RadixAndComparisonSortsAgreeWithStd)
 {
     std::mt19937 rng(0x5A4B0070u);
@@ -454,13 +457,22 @@ TEST(SAHSort, RadixAndComparisonSortsAgreeWithStd)
             default: v[i] = narrow(rng);
             }
         }
-        std::vector<uint32_t> keys(n), scratch(n);
+        std::vector<uint32_t> keys(n), words(n), tmpKeys(2 * n + 1), tmpWords(n + 1);
         for (int32_t i = 0; i < n; ++i) {
             uint32_t b;
             std::memcpy(&b, &v[i], 4);
             keys[i] = b ^ ((b >> 31) ? 0xFFFFFFFFu : 0x80000000u);
+            words[i] = static_cast<uint32_t>(i) * 2654435761u;
         }
-        vekr::sah::sortKeys(keys.data(), n, scratch.data());
+        std::vector<std::pair<uint32_t, uint32_t>> before(n);
+        for (int32_t i = 0; i < n; ++i) before[i] = {keys[i], words[i]};
+        vekr::sah::sortKeyPairs(keys.data(), words.data(), n, tmpKeys.data(), tmpWords.data());
+        std::vector<std::pair<uint32_t, uint32_t>> after(n);
+        for (int32_t i = 0; i < n; ++i) after[i] = {keys[i], words[i]};
+        std::sort(before.begin(), before.end());
+        std::vector<std::pair<uint32_t, uint32_t>> afterSorted = after;
+        std::sort(afterSorted.begin(), afterSorted.end());
+        ASSERT_EQ(afterSorted, before) << n << ": pairs were not kept together";
         std::vector<float> expect = v;
         // -0 sorts just below +0.
         std::sort(expect.begin(), expect.end(), [](float a, float b) {

@@ -1,0 +1,269 @@
+// Carrying the sorted split candidates from a node to its children.
+//
+// The root's lists come from one radix sort per list. After that a split
+// only filters each list into the two children (a stable pass, so the
+// order stays sorted) and merges in the few values of the pieces made by
+// cutting. The right child's lists overwrite the node's own in the working
+// area, where the next node processed will read them; the left child's go
+// to a save area used as a stack, in the same order as the build's stack of
+// pending nodes, so a finished subtree's space is reused by the next.
+
+#include "scene/sah_event_lists.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/memory.h"
+#include "scene/sah_keys.h"
+
+namespace vekr::sah {
+
+namespace {
+
+void* takeBytes(uint64_t bytes)
+{
+    if (bytes == 0 || bytes / 4 > INT32_MAX) return nullptr;
+    return malloc4(static_cast<int32_t>((bytes + 3) / 4));
+}
+
+// Stable three-pass radix sort of keys with a word carried beside each.
+void radixSortPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKeys, uint32_t* tmpVals)
+{
+    constexpr int kShift[3] = {0, 11, 22};
+    static_assert(sizeof(uint32_t) * 3 * 2048 < 32768, "histograms live on the stack");
+    uint32_t hist[3][2048] = {};
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t k = keys[i];
+        ++hist[0][k & 2047];
+        ++hist[1][(k >> 11) & 2047];
+        ++hist[2][k >> 22];
+    }
+    uint32_t *sk = keys, *sv = vals, *dk = tmpKeys, *dv = tmpVals;
+    for (int pass = 0; pass < 3; ++pass) {
+        uint32_t* h = hist[pass];
+        // A digit shared by every key leaves the order as it is.
+        if (h[(sk[0] >> kShift[pass]) & 2047] == static_cast<uint32_t>(count)) continue;
+        uint32_t sum = 0;
+        for (int d = 0; d < 2048; ++d) {
+            const uint32_t c = h[d];
+            h[d] = sum;
+            sum += c;
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            const uint32_t at = h[(sk[i] >> kShift[pass]) & 2047]++;
+            dk[at] = sk[i];
+            dv[at] = sv[i];
+        }
+        std::swap(sk, dk);
+        std::swap(sv, dv);
+    }
+    if (sk != keys) {
+        std::memcpy(keys, sk, 4 * static_cast<size_t>(count));
+        std::memcpy(vals, sv, 4 * static_cast<size_t>(count));
+    }
+}
+
+inline uint64_t packEvent(float v, uint32_t fragment) { return static_cast<uint64_t>(floatKey(v)) << 32 | fragment; }
+
+// Merges the sorted packed events `add` into the sorted list (v, f) of
+// `count` entries, whose arrays have room for both, from the back.
+void mergeFromBack(float* v, uint32_t* f, int32_t count, const uint64_t* add, int32_t addCount)
+{
+    int32_t i = count - 1, j = addCount - 1, k = count + addCount - 1;
+    while (j >= 0) {
+        const uint32_t addKey = static_cast<uint32_t>(add[j] >> 32);
+        if (i >= 0 && floatKey(v[i]) > addKey) {
+            v[k] = v[i];
+            f[k--] = f[i--];
+        } else {
+            v[k] = keyFloat(addKey);
+            f[k--] = static_cast<uint32_t>(add[j--]);
+        }
+    }
+}
+
+}  // namespace
+
+void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKeys, uint32_t* tmpVals)
+{
+    if (count > 320) {
+        radixSortPairs(keys, vals, count, tmpKeys, tmpVals);
+        return;
+    }
+    // Short lists: pack, sort, unpack.
+    auto* packed = reinterpret_cast<uint64_t*>(tmpKeys);
+    for (int32_t i = 0; i < count; ++i) packed[i] = static_cast<uint64_t>(keys[i]) << 32 | vals[i];
+    std::sort(packed, packed + count);
+    for (int32_t i = 0; i < count; ++i) {
+        keys[i] = static_cast<uint32_t>(packed[i] >> 32);
+        vals[i] = static_cast<uint32_t>(packed[i]);
+    }
+}
+
+VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
+{
+    capacity_ = capacity;
+    const uint64_t cap = capacity;
+    // Working lists (nine lists of value and fragment words), the pieces'
+    // events and ranges for both sides, the route and cut lists.
+    const uint64_t workBytes = 9 * 8 * cap;
+    const uint64_t tempBytes = 2 * 8 * cap + 2 * 8 * cap + 3 * 4 * cap;
+    // A pending node holds at most six events of 8 bytes per 12-byte
+    // entry, and pending entries fit in the entry arena; one list may
+    // briefly take twice its final room while it is written.
+    saveSize_ = 4 * static_cast<uint64_t>(entryArenaBytes) + 16 * cap + 64;
+    block_ = static_cast<unsigned char*>(takeBytes(workBytes + tempBytes));
+    save_ = block_ ? static_cast<unsigned char*>(takeBytes(saveSize_)) : nullptr;
+    if (!save_) {
+        destroy();
+        return vekStsNoMemErr;
+    }
+    unsigned char* p = block_;
+    for (auto& axis : work_.list)
+        for (EventList& l : axis) {
+            l.value = reinterpret_cast<float*>(p);
+            l.fragment = reinterpret_cast<uint32_t*>(p + 4 * cap);
+            l.count = 0;
+            p += 8 * cap;
+        }
+    fresh_[0] = reinterpret_cast<uint64_t*>(p);
+    fresh_[1] = fresh_[0] + cap;
+    range_[0] = reinterpret_cast<float*>(fresh_[1] + cap);
+    range_[1] = range_[0] + 2 * cap;
+    route_ = reinterpret_cast<uint32_t*>(range_[1] + 2 * cap);
+    cutLeft_ = route_ + cap;
+    cutRight_ = cutLeft_ + cap;
+    saveTop_ = 0;
+    return vekStsOk;
+}
+
+void EventLists::destroy()
+{
+    if (block_) vekFree(block_);
+    if (save_) vekFree(save_);
+    block_ = save_ = nullptr;
+}
+
+void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t n)
+{
+    for (int a = 0; a < 3; ++a) {
+        EventList* l = work_.list[a];
+        auto* startKey = reinterpret_cast<uint32_t*>(l[kStartList].value);
+        auto* endKey = reinterpret_cast<uint32_t*>(l[kEndList].value);
+        auto* planarKey = reinterpret_cast<uint32_t*>(l[kPlanarList].value);
+        int32_t m = 0, np = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            float lo, hi;
+            fragmentRange(ctx, entries[i], a, &lo, &hi);
+            if (lo == hi) {
+                planarKey[np] = floatKey(lo);
+                l[kPlanarList].fragment[np++] = static_cast<uint32_t>(i);
+            } else {
+                startKey[m] = floatKey(lo);
+                endKey[m] = floatKey(hi);
+                l[kStartList].fragment[m] = l[kEndList].fragment[m] = static_cast<uint32_t>(i);
+                ++m;
+            }
+        }
+        l[kStartList].count = l[kEndList].count = m;
+        l[kPlanarList].count = np;
+        auto* tmpKeys = reinterpret_cast<uint32_t*>(fresh_[0]);
+        auto* tmpVals = reinterpret_cast<uint32_t*>(fresh_[1]);
+        for (int k = 0; k < 3; ++k) {
+            auto* keys = reinterpret_cast<uint32_t*>(l[k].value);
+            sortKeyPairs(keys, l[k].fragment, l[k].count, tmpKeys, tmpVals);
+            for (int32_t i = 0; i < l[k].count; ++i) l[k].value[i] = keyFloat(keys[i]);
+        }
+    }
+    saveTop_ = 0;
+}
+
+void EventLists::partition(int axis, int kind, int32_t cutCount, SavedLists* saved)
+{
+    EventList& l = work_.list[axis][kind];
+    const int32_t n = l.count;
+    float* v = l.value;
+    uint32_t* f = l.fragment;
+    auto* lv = reinterpret_cast<float*>(save_ + saveTop_);
+    auto* lf = reinterpret_cast<uint32_t*>(save_ + saveTop_ + 4 * static_cast<size_t>(n + cutCount));
+    int32_t w = 0, nl = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t r = route_[f[i]];
+        if (r == kIsCut) continue;
+        if (r & kGoesRight) {
+            v[w] = v[i];
+            f[w++] = r & ~kGoesRight;
+        } else {
+            lv[nl] = v[i];
+            lf[nl++] = r;
+        }
+    }
+
+    // The pieces' values on this axis, from the ranges split() found.
+    const uint32_t* cuts[2] = {cutLeft_, cutRight_};
+    int32_t added[2] = {0, 0};
+    for (int s = 0; s < 2; ++s) {
+        const float* rg = range_[s];
+        uint64_t* out = fresh_[s];
+        int32_t c = 0;
+        for (int32_t k = 0; k < cutCount; ++k) {
+            const float lo = rg[2 * k], hi = rg[2 * k + 1];
+            const bool planar = lo == hi;
+            if (kind == kPlanarList) {
+                if (planar) out[c++] = packEvent(lo, cuts[s][k]);
+            } else if (!planar) {
+                out[c++] = packEvent(kind == kStartList ? lo : hi, cuts[s][k]);
+            }
+        }
+        std::sort(out, out + c);
+        added[s] = c;
+    }
+    mergeFromBack(lv, lf, nl, fresh_[0], added[0]);
+    mergeFromBack(v, f, w, fresh_[1], added[1]);
+    l.count = w + added[1];
+
+    const int32_t leftCount = nl + added[0];
+    std::memmove(lv + leftCount, lf, 4 * static_cast<size_t>(leftCount));
+    saved->offset[axis][kind] = saveTop_;
+    saved->count[axis][kind] = leftCount;
+    saveTop_ += 8 * static_cast<size_t>(leftCount);
+}
+
+bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment* right, int32_t cutCount,
+                       SavedLists* saved)
+{
+    saved->base = saveTop_;
+    for (int a = 0; a < 3; ++a) {
+        // Each piece's range on this axis, once for the three lists.
+        for (int s = 0; s < 2; ++s) {
+            const Fragment* side = s == 0 ? left : right;
+            const uint32_t* cuts = s == 0 ? cutLeft_ : cutRight_;
+            float* rg = range_[s];
+            for (int32_t k = 0; k < cutCount; ++k) fragmentRange(ctx, side[cuts[k]], a, &rg[2 * k], &rg[2 * k + 1]);
+        }
+        for (int kind = 0; kind < 3; ++kind) {
+            // Worst case of this list while it is written: all of the
+            // node's values and all pieces, values and fragments apart.
+            const size_t need = 8 * static_cast<size_t>(work_.list[a][kind].count + cutCount);
+            if (saveTop_ + need > saveSize_) return false;
+            partition(a, kind, cutCount, saved);
+        }
+    }
+    return true;
+}
+
+void EventLists::restore(const SavedLists& saved)
+{
+    for (int a = 0; a < 3; ++a)
+        for (int k = 0; k < 3; ++k) {
+            EventList& l = work_.list[a][k];
+            const int32_t c = saved.count[a][k];
+            const unsigned char* src = save_ + saved.offset[a][k];
+            std::memcpy(l.value, src, 4 * static_cast<size_t>(c));
+            std::memcpy(l.fragment, src + 4 * static_cast<size_t>(c), 4 * static_cast<size_t>(c));
+            l.count = c;
+        }
+    saveTop_ = saved.base;
+}
+
+}  // namespace vekr::sah
