@@ -98,11 +98,19 @@ struct Arena {
 // Bump allocation from 16 MB chunks. A handle is (chunk number << 24) | byte
 // offset in the chunk. The empty pool has cursor = end = 0, so its first
 // request always takes a chunk.
+//
+// The pools of a subtree built on another thread take smaller chunks (their
+// memory is accounted for separately), may begin with the chunks of the
+// build's own pool so that its handles stay valid (those they never free),
+// and have their chunks moved into the build's pools when they are done.
 struct ChunkPool {
     unsigned char* chunk[kMaxPoolChunks] = {};
     uint32_t chunkCount = 0;
     uint32_t cursor = 0;  // in the newest chunk
     uint32_t end = 0;
+    uint32_t chunkBytes = kChunkBytes;
+    uint32_t maxChunks = kMaxPoolChunks;
+    uint32_t firstOwnChunk = 0;  // chunks below this belong to another pool
 
     unsigned char* at(uint32_t handle) const { return chunk[handle >> 24] + (handle & 0xFFFFFFu); }
 };
@@ -180,6 +188,12 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
 // Releases the polygon pool, the arenas and the scratch arrays: everything
 // the tree block writer does not read.
 void releaseFragmentMemory(Context& ctx);
+
+// A context for building one subtree on another thread: its own arenas of
+// the given sizes and pools of smaller chunks, no budget of its own, and
+// the build's polygon records readable through its polygon pool.
+constexpr uint32_t kSubtreeChunkBytes = 1u << 22;
+VekStatus createSubtreeContext(const Context& main, uint64_t entryBytes, uint64_t vertexBytes, Context** out);
 
 // Releases everything that is left, the context included.
 void destroyContext(Context* ctx);

@@ -252,6 +252,41 @@ bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment*
     return true;
 }
 
+size_t EventLists::packedBytes() const
+{
+    size_t bytes = 0;
+    for (const auto& axis : work_.list)
+        for (const EventList& l : axis) bytes += 8 * static_cast<size_t>(l.count);
+    return bytes;
+}
+
+void EventLists::pack(unsigned char* out, int32_t counts[3][3]) const
+{
+    for (int a = 0; a < 3; ++a)
+        for (int k = 0; k < 3; ++k) {
+            const EventList& l = work_.list[a][k];
+            const size_t bytes = 4 * static_cast<size_t>(l.count);
+            std::memcpy(out, l.value, bytes);
+            std::memcpy(out + bytes, l.fragment, bytes);
+            out += 2 * bytes;
+            counts[a][k] = l.count;
+        }
+}
+
+void EventLists::unpack(const unsigned char* in, const int32_t counts[3][3])
+{
+    for (int a = 0; a < 3; ++a)
+        for (int k = 0; k < 3; ++k) {
+            EventList& l = work_.list[a][k];
+            const size_t bytes = 4 * static_cast<size_t>(counts[a][k]);
+            std::memcpy(l.value, in, bytes);
+            std::memcpy(l.fragment, in + bytes, bytes);
+            in += 2 * bytes;
+            l.count = counts[a][k];
+        }
+    saveTop_ = 0;
+}
+
 void EventLists::restore(const SavedLists& saved)
 {
     for (int a = 0; a < 3; ++a)

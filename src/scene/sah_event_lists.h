@@ -91,6 +91,12 @@ public:
     bool split(const Context& ctx, const Fragment* left, const Fragment* right, int32_t cutCount,
                SavedLists* saved);
 
+    // The current lists as one block (values then fragments of each list
+    // in turn) of packedBytes() bytes, and back.
+    size_t packedBytes() const;
+    void pack(unsigned char* out, int32_t counts[3][3]) const;
+    void unpack(const unsigned char* in, const int32_t counts[3][3]);
+
     // Makes a saved node's lists current again and frees their save space
     // (and everything saved after them).
     void restore(const SavedLists& saved);

@@ -26,8 +26,8 @@ void* takeBlock(uint64_t bytes)
 
 void releasePool(ChunkPool& pool)
 {
-    for (uint32_t i = 0; i < pool.chunkCount; ++i) vekFree(pool.chunk[i]);
-    pool.chunkCount = 0;
+    for (uint32_t i = pool.firstOwnChunk; i < pool.chunkCount; ++i) vekFree(pool.chunk[i]);
+    pool.chunkCount = pool.firstOwnChunk = 0;
     pool.cursor = pool.end = 0;
 }
 
@@ -85,6 +85,38 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
     return vekStsOk;
 }
 
+VekStatus createSubtreeContext(const Context& main, uint64_t entryBytes, uint64_t vertexBytes, Context** out)
+{
+    *out = nullptr;
+    if (entryBytes >= UINT32_MAX || vertexBytes >= UINT32_MAX) return vekStsErr;
+    void* raw = takeBlock(sizeof(Context));
+    if (!raw) return vekStsNoMemErr;
+    Context* ctx = new (raw) Context();
+    // Its memory is accounted for by replaying its log against the
+    // build's own budget, not here.
+    ctx->budget.limit = ctx->budget.left = UINT32_MAX;
+    ctx->vertices = main.vertices;
+    ctx->vertexCount = main.vertexCount;
+    ctx->triangles = main.triangles;
+    ctx->triangleCount = main.triangleCount;
+    std::fill(std::begin(ctx->freeLists.head), std::end(ctx->freeLists.head), kNoHandle);
+    ctx->entries.base = static_cast<unsigned char*>(takeBlock(entryBytes));
+    ctx->vertices3.base = ctx->entries.base ? static_cast<unsigned char*>(takeBlock(vertexBytes)) : nullptr;
+    if (!ctx->vertices3.base) {
+        destroyContext(ctx);
+        return vekStsNoMemErr;
+    }
+    ctx->entries.size = static_cast<uint32_t>(entryBytes);
+    ctx->vertices3.size = static_cast<uint32_t>(vertexBytes);
+    // The subtree's fragments keep the records they were given: the
+    // build's polygon chunks are shared, not owned.
+    for (ChunkPool* p : {&ctx->nodePool, &ctx->leafPool, &ctx->polygonPool}) p->chunkBytes = kSubtreeChunkBytes;
+    std::copy(main.polygonPool.chunk, main.polygonPool.chunk + main.polygonPool.chunkCount, ctx->polygonPool.chunk);
+    ctx->polygonPool.chunkCount = ctx->polygonPool.firstOwnChunk = main.polygonPool.chunkCount;
+    *out = ctx;
+    return vekStsOk;
+}
+
 void releaseFragmentMemory(Context& ctx)
 {
     releasePool(ctx.polygonPool);
@@ -118,9 +150,9 @@ VekStatus poolTake(Budget& budget, ChunkPool& pool, uint32_t bytes, uint32_t* ha
     }
     // A request larger than a chunk (the list of a leaf of more than 2^22
     // fragments) gets a chunk of its own size, charged like any other.
-    const uint32_t blockBytes = std::max(bytes, kChunkBytes);
+    const uint32_t blockBytes = std::max(bytes, pool.chunkBytes);
     const uint64_t charge = static_cast<uint64_t>(blockBytes) + (kChunkCharge - kChunkBytes);
-    if (budget.left < charge || pool.chunkCount == kMaxPoolChunks) return vekStsMemAllocErr;
+    if (budget.left < charge || pool.chunkCount >= pool.maxChunks) return vekStsMemAllocErr;
     auto* block = static_cast<unsigned char*>(takeBlock(blockBytes));
     if (!block) return vekStsNoMemErr;
     budget.left -= static_cast<uint32_t>(charge);
