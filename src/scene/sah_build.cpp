@@ -60,9 +60,11 @@ VekStatus buildSerial(Context& ctx, float factor, int32_t maxDepth, uint32_t wor
 
 namespace {
 
+// Builds the tree; *written tells whether its block has been written.
 VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* buildBox, int threads,
-                uint32_t* rootHandle)
+                uint32_t* rootHandle, VekrKDTreeNode** tree, int32_t* size, bool* written)
 {
+    *written = false;
     float rootBox[6];
     int32_t rootCount = 0;
     uint32_t working = 0;
@@ -75,8 +77,10 @@ VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* build
         ctx.nodeAt(*rootHandle)->ref = kNoHandle;
         return vekStsOk;
     }
-    if (threads > 1 && worthSubtreeTasks(rootCount, maxDepth))
-        return buildWithSubtreeTasks(ctx, factor, maxDepth, working, *rootHandle, rootBox, threads);
+    if (threads > 1 && worthSubtreeTasks(rootCount, maxDepth)) {
+        *written = true;
+        return buildWithSubtreeTasks(ctx, factor, maxDepth, working, *rootHandle, rootBox, threads, tree, size);
+    }
     return buildSerial(ctx, factor, maxDepth, working, *rootHandle, rootBox);
 }
 
@@ -95,8 +99,9 @@ VekStatus buildKDTreeSAH(const float* vertices, const int32_t* triangles, int32_
         if (st != vekStsOk) return st;
 
         uint32_t rootHandle = 0;
-        st = sah::build(*ctx, splitFactor, maxDepth, buildBox, threads, &rootHandle);
-        if (st == vekStsOk) {
+        bool written = false;
+        st = sah::build(*ctx, splitFactor, maxDepth, buildBox, threads, &rootHandle, tree, size, &written);
+        if (st == vekStsOk && !written) {
             // The writer reads only nodes and leaf lists: give the fragments'
             // memory back before the block is taken.
             sah::releaseFragmentMemory(*ctx);

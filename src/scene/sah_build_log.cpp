@@ -83,16 +83,19 @@ namespace {
 
 class Replay {
 public:
-    explicit Replay(const MemoryModel& m) : m_(m) {}
+    Replay(const MemoryModel& m, const BuildLog* const* tasks, int taskCount)
+        : m_(m), tasks_(tasks), taskCount_(taskCount)
+    {
+    }
 
     // False at the first request the one-thread build could not have met.
-    bool run(const BuildLog& log, const BuildLog* const* tasks, int taskCount)
+    bool run(const BuildLog& log)
     {
         const uint32_t* w = log.data();
         const uint32_t* end = w + log.size();
         while (w < end) {
             if (w[0] == kTaskRecord) {
-                if (w[1] >= static_cast<uint32_t>(taskCount) || !run(*tasks[w[1]], nullptr, 0)) return false;
+                if (w[1] >= static_cast<uint32_t>(taskCount_) || !run(*tasks_[w[1]])) return false;
                 w += 2;
                 continue;
             }
@@ -177,6 +180,8 @@ private:
     }
 
     MemoryModel m_;
+    const BuildLog* const* tasks_;
+    int taskCount_;
     Cursors cur_{kNoHandle, kNoHandle};
     Cursors stack_[kStackCapacity];
     int depth_ = 0;
@@ -186,7 +191,7 @@ private:
 
 bool replayFitsMemory(MemoryModel model, const BuildLog& top, const BuildLog* const* tasks, int taskCount)
 {
-    return Replay(model).run(top, tasks, taskCount);
+    return Replay(model, tasks, taskCount).run(top);
 }
 
 }  // namespace vekr::sah

@@ -159,6 +159,7 @@ struct Context {
 
     NodeState stack[kStackCapacity];
     int32_t stackSize;
+    int32_t taskIndex;  // of the subtree task this context serves, if any
 
     ScratchGroup group(int axis) const
     {
@@ -190,10 +191,12 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
 void releaseFragmentMemory(Context& ctx);
 
 // A context for building one subtree on another thread: its own arenas of
-// the given sizes and pools of smaller chunks, no budget of its own, and
-// the build's polygon records readable through its polygon pool.
-constexpr uint32_t kSubtreeChunkBytes = 1u << 22;
-VekStatus createSubtreeContext(const Context& main, uint64_t entryBytes, uint64_t vertexBytes, Context** out);
+// the given sizes and pools of smaller chunks, no budget of its own, the
+// scene arrays of `main`, and the polygon chunks that hold its fragments'
+// records readable (not owned) through its polygon pool.
+constexpr uint32_t kSubtreeChunkBytes = 1u << 20;
+VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
+                               uint64_t entryBytes, uint64_t vertexBytes, Context** out);
 
 // Releases everything that is left, the context included.
 void destroyContext(Context* ctx);

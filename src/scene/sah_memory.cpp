@@ -85,7 +85,8 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
     return vekStsOk;
 }
 
-VekStatus createSubtreeContext(const Context& main, uint64_t entryBytes, uint64_t vertexBytes, Context** out)
+VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
+                               uint64_t entryBytes, uint64_t vertexBytes, Context** out)
 {
     *out = nullptr;
     if (entryBytes >= UINT32_MAX || vertexBytes >= UINT32_MAX) return vekStsErr;
@@ -109,10 +110,10 @@ VekStatus createSubtreeContext(const Context& main, uint64_t entryBytes, uint64_
     ctx->entries.size = static_cast<uint32_t>(entryBytes);
     ctx->vertices3.size = static_cast<uint32_t>(vertexBytes);
     // The subtree's fragments keep the records they were given: the
-    // build's polygon chunks are shared, not owned.
+    // polygon chunks they lie in are shared, not owned.
     for (ChunkPool* p : {&ctx->nodePool, &ctx->leafPool, &ctx->polygonPool}) p->chunkBytes = kSubtreeChunkBytes;
-    std::copy(main.polygonPool.chunk, main.polygonPool.chunk + main.polygonPool.chunkCount, ctx->polygonPool.chunk);
-    ctx->polygonPool.chunkCount = ctx->polygonPool.firstOwnChunk = main.polygonPool.chunkCount;
+    std::copy(polygonChunks, polygonChunks + polygonChunkCount, ctx->polygonPool.chunk);
+    ctx->polygonPool.chunkCount = ctx->polygonPool.firstOwnChunk = polygonChunkCount;
     *out = ctx;
     return vekStsOk;
 }

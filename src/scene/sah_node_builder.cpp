@@ -50,19 +50,22 @@ bool NodeBuilder::popPending(NodeState& cur)
 
 VekStatus NodeBuilder::run(NodeState cur)
 {
+    const uint32_t first = cur.node;
     for (;;) {
         if (ctx_.entries.holds(cur.entryCursor)) ctx_.entries.cursor = cur.entryCursor;
         if (ctx_.vertices3.holds(cur.vertexCursor)) ctx_.vertices3.cursor = cur.vertexCursor;
         BuildNode* node = ctx_.nodeAt(cur.node);
         const int32_t n = static_cast<int32_t>(node->value);
 
-        if (sink_ && cur.depth < maxDepth_ && n <= grain_ && !sink_->full()) {
+        if (sink_ && cur.depth < maxDepth_ && n >= handOffMinimum_ && cur.node != first) {
             // Built elsewhere; the log marks the place it takes in the order
             // of the one-thread build.
-            const VekStatus st = sink_->take(ctx_, *node, cur.node, cur, events_);
-            if (st != vekStsOk) return st;
-            if (!popPending(cur)) return vekStsOk;
-            continue;
+            const VekStatus st = sink_->take(ctx_, cur.node, cur, events_);
+            if (st == vekStsOk) {
+                if (!popPending(cur)) return vekStsOk;
+                continue;
+            }
+            if (st != kDeclined) return st;
         }
 
         SplitChoice s{false, 0, 0.0f, 0, 0, 0};

@@ -14,13 +14,13 @@
 
 namespace vekr::sah {
 
-// Takes nodes that are to be built elsewhere: their fragments, lists and
-// cell are copied before the builder moves on.
+// Takes nodes whose subtrees are to be built elsewhere: their fragments,
+// lists and cell are copied before the builder moves on, and the node is
+// marked as standing for that subtree. kDeclined: build it here after all.
+constexpr VekStatus kDeclined = static_cast<VekStatus>(0x7FFF0002);
 class SubtreeSink {
 public:
-    virtual bool full() const = 0;
-    virtual VekStatus take(const Context& ctx, const BuildNode& node, uint32_t nodeHandle, const NodeState& state,
-                           const EventLists& lists) = 0;
+    virtual VekStatus take(Context& ctx, uint32_t nodeHandle, const NodeState& state, const EventLists& lists) = 0;
 
 protected:
     ~SubtreeSink() = default;
@@ -45,11 +45,11 @@ public:
     void sortLists(const BuildNode& first);
     void unpackLists(const unsigned char* packed, const int32_t counts[3][3]) { events_.unpack(packed, counts); }
 
-    // Nodes of at most `grain` fragments (below the depth limit) go to the
-    // sink instead of being built here.
-    void handOff(int32_t grain, SubtreeSink* sink)
+    // Nodes of at least `minimum` fragments (below the depth limit), other
+    // than the first, go to the sink instead of being built here.
+    void handOff(int32_t minimum, SubtreeSink* sink)
     {
-        grain_ = grain;
+        handOffMinimum_ = minimum;
         sink_ = sink;
     }
 
@@ -70,7 +70,7 @@ private:
     int32_t maxDepth_;
     uint32_t working_;
     BuildLog* log_;
-    int32_t grain_ = 0;
+    int32_t handOffMinimum_ = 0;
     SubtreeSink* sink_ = nullptr;
     EventLists events_;
     SavedLists saved_[kStackCapacity];  // the lists of the nodes on the stack

@@ -1,170 +1,209 @@
 // The SAH build on several threads.
 //
-// The calling thread builds the top of the tree as the one-thread build
-// would, except that a node of at most `grain` fragments is not built but
-// copied out (fragments, sorted candidate lists, the cut vertices they
-// use) as a task. The tasks then run on all threads, each on a context of
-// its own, largest first. A subtree's nodes depend only on its own
-// fragments and cell, so every node comes out as the one-thread build
-// makes it; the finished subtrees are grafted in where their tasks were
-// taken, which fixes the order of the block whatever thread ran what.
+// Every node of at least `handOffMinimum` fragments below the root becomes a
+// task of its own: its fragments, sorted candidate lists and the cut
+// vertices they use are copied out, and the node is marked as standing for
+// the task's subtree. A task builds its node, hands its large children off
+// the same way and builds the small ones itself, on a context of its own,
+// so the threads share nothing they write. A subtree's nodes depend only on
+// its own fragments and cell, so every node comes out as the one-thread
+// build makes it, and the block writer follows the marks into the tasks'
+// subtrees, which fixes the block's order whatever thread ran what.
 //
 // What the threads cannot share is the memory accounting: the one-thread
 // build fails with vekStsMemAllocErr at the first request its budget,
 // arenas or pools cannot meet, and that depends on the order of all
 // requests. Every node therefore logs its requests, and the logs are
 // replayed in one-thread order against a model of that memory. Any other
-// failure (a count the search did not predict, a task's own memory
-// running short) sends the build back to one thread, which gives the
-// exact outcome, since the first failure in one-thread order decides it.
+// failure (a count the search did not predict, a task's own memory running
+// short) sends the build back to one thread, which gives the exact outcome,
+// since the first failure in one-thread order decides it.
 
 #include "scene/sah_subtree_tasks.h"
 
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "core/memory.h"
 #include "scene/sah_build_log.h"
 #include "scene/sah_node_builder.h"
+#include "scene/tree_block_writer.h"
 
 namespace vekr::sah {
 
 namespace {
 
-// Enough tasks to keep two or more threads busy to the end with tasks of
-// uneven size; the top of the tree stays a few levels deep.
-constexpr int32_t kTasksWanted = 24;
-constexpr int kMaxTasks = 256;
+// Nodes this large get tasks of their own: a few levels of them, enough to
+// keep two or more threads busy, each worth its copying.
+constexpr int32_t kTaskShare = 64;  // of the root's fragments
+constexpr int32_t kMinimumTask = 4096;
 constexpr int32_t kMinimumRootCount = 16384;
-constexpr int32_t kMinimumGrain = 1024;
+constexpr int kMaxTasks = 1024;
+
+// A node that stands for the subtree of a task (value: the task number).
+constexpr int32_t kSubtreeKind = 4;
 
 struct Task {
-    uint32_t node;  // the node's slot in the build's node pool
-    NodeState state;
     int32_t count;
+    NodeState state;
     int32_t listCounts[3][3];
     size_t listBytes;
-    uint32_t vertexBytes;  // of the build's cut vertices copied
+    uint32_t vertexBytes;  // cut vertices copied from the parent
     unsigned char* seed;   // fragments, packed lists, cut vertices
+    unsigned char* polygonChunks[kMaxPoolChunks];  // the parent's, as they were
+    uint32_t polygonChunkCount;
     Context* ctx;
     uint32_t root;  // the subtree's root in the task's node pool
     BuildLog log;
     VekStatus status;
 };
 
-class TaskQueue final : public SubtreeSink {
+class TaskSet final : public SubtreeSink {
 public:
-    TaskQueue(Task* tasks, BuildLog& top) : tasks_(tasks), top_(top) {}
-
-    bool full() const override { return count_ == kMaxTasks; }
-
-    VekStatus take(const Context& ctx, const BuildNode& node, uint32_t nodeHandle, const NodeState& state,
-                   const EventLists& lists) override
+    TaskSet(Task* tasks, float factor, int32_t maxDepth, int32_t minimum)
+        : tasks_(tasks), factor_(factor), maxDepth_(maxDepth), minimum_(minimum)
     {
-        Task& t = *new (&tasks_[count_]) Task();
-        t.node = nodeHandle;
+    }
+
+    BuildLog top;
+
+    VekStatus take(Context& ctx, uint32_t nodeHandle, const NodeState& state, const EventLists& lists) override
+    {
+        const int index = next_.fetch_add(1);
+        if (index >= kMaxTasks) return kDeclined;
+        BuildNode* node = ctx.nodeAt(nodeHandle);
+        Task& t = *new (&tasks_[index]) Task();
+        t.count = static_cast<int32_t>(node->value);
         t.state = state;
-        t.count = static_cast<int32_t>(node.value);
         t.listBytes = lists.packedBytes();
         t.vertexBytes = ctx.vertices3.cursor;
         const uint64_t bytes = 12 * static_cast<uint64_t>(t.count) + t.listBytes + t.vertexBytes;
         t.seed = bytes / 4 < INT32_MAX ? static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)))
                                        : nullptr;
-        if (!t.seed) return vekStsNoMemErr;
-        ++count_;
-        std::memcpy(t.seed, ctx.entryAt(node.ref), 12 * static_cast<size_t>(t.count));
+        if (!t.seed) {
+            t.status = vekStsNoMemErr;
+            return vekStsNoMemErr;
+        }
+        std::memcpy(t.seed, ctx.entryAt(node->ref), 12 * static_cast<size_t>(t.count));
         lists.pack(t.seed + 12 * static_cast<size_t>(t.count), t.listCounts);
         std::memcpy(t.seed + 12 * static_cast<size_t>(t.count) + t.listBytes, ctx.vertices3.base, t.vertexBytes);
-        top_.record(kTaskRecord, static_cast<uint32_t>(count_ - 1));
-        return top_.ok() ? vekStsOk : vekStsNoMemErr;
+        t.polygonChunkCount = ctx.polygonPool.chunkCount;
+        std::copy(ctx.polygonPool.chunk, ctx.polygonPool.chunk + t.polygonChunkCount, t.polygonChunks);
+        *node = BuildNode{kSubtreeKind, static_cast<uint32_t>(index), kNoHandle};
+        BuildLog& log = &ctx == main_ ? top : logOf(ctx);
+        log.record(kTaskRecord, static_cast<uint32_t>(index));
+        if (!log.ok()) return vekStsNoMemErr;
+#pragma omp task default(shared) firstprivate(index)
+        run(tasks_[index]);
+        return vekStsOk;
     }
 
-    int count() const { return count_; }
+    void setMain(const Context* main) { main_ = main; }
+    int made() const { return std::min(next_.load(), kMaxTasks); }
+    Task& operator[](int i) { return tasks_[i]; }
 
 private:
+    BuildLog& logOf(const Context& ctx) { return tasks_[ctx.taskIndex].log; }
+
+    // Builds one task's subtree on a context of its own; its large children
+    // become tasks in turn.
+    void run(Task& t)
+    {
+        t.status = build(t);
+        // The fragments, arenas and lists are done with; the polygon records
+        // stay, for the tasks handed off from here still read them.
+        if (t.ctx) {
+            vekFree(t.ctx->entries.base);
+            vekFree(t.ctx->vertices3.base);
+            t.ctx->entries = Arena{};
+            t.ctx->vertices3 = Arena{};
+        }
+    }
+
+    VekStatus build(Task& t)
+    {
+        const uint64_t n = static_cast<uint64_t>(t.count);
+        // Room for the working array and the pending left children (about
+        // twice the fragments, more with cuts), and for the vertices cut
+        // along one path; a task that needs more sends the build back to
+        // one thread.
+        VekStatus st = createSubtreeContext(*main_, t.polygonChunks, t.polygonChunkCount, 48 * n + (1u << 20),
+                                            t.vertexBytes + 48 * n + (1u << 20), &t.ctx);
+        if (st != vekStsOk) return st;
+        Context& ctx = *t.ctx;
+        ctx.taskIndex = static_cast<int32_t>(&t - tasks_);
+        uint32_t working;
+        if (!ctx.entries.take(12 * static_cast<uint32_t>(n), &working)) return vekStsMemAllocErr;
+        std::memcpy(ctx.entryAt(working), t.seed, 12 * n);
+        std::memcpy(ctx.vertices3.base, t.seed + 12 * n + t.listBytes, t.vertexBytes);
+        ctx.vertices3.cursor = t.vertexBytes;
+        st = poolTake(ctx.budget, ctx.nodePool, 2 * sizeof(BuildNode), &t.root);
+        if (st != vekStsOk) return st;
+        *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
+
+        NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log);
+        st = builder.prepare(t.count);
+        if (st != vekStsOk) return st;
+        builder.unpackLists(t.seed + 12 * n, t.listCounts);
+        vekFree(t.seed);
+        t.seed = nullptr;
+        builder.handOff(minimum_, this);
+        NodeState start = t.state;
+        start.node = t.root;
+        start.entryCursor = start.vertexCursor = kNoHandle;
+        st = builder.run(start);
+        if (st == vekStsOk && !t.log.ok()) st = vekStsNoMemErr;
+        return st;
+    }
+
     Task* tasks_;
-    BuildLog& top_;
-    int count_ = 0;
+    float factor_;
+    int32_t maxDepth_;
+    int32_t minimum_;
+    const Context* main_ = nullptr;
+    std::atomic<int> next_{0};
 };
 
-// Builds one task's subtree on a context of its own.
-VekStatus runTask(const Context& main, Task& t, float factor, int32_t maxDepth)
-{
-    const uint64_t n = static_cast<uint64_t>(t.count);
-    // Room for the working array and the pending left children (about
-    // twice the fragments, more with cuts), and for the vertices cut along
-    // one path; a task that needs more sends the build back to one thread.
-    VekStatus st = createSubtreeContext(main, 48 * n + (1u << 20), t.vertexBytes + 48 * n + (1u << 20), &t.ctx);
-    if (st != vekStsOk) return st;
-    Context& ctx = *t.ctx;
-    uint32_t working;
-    if (!ctx.entries.take(12 * static_cast<uint32_t>(n), &working)) return vekStsMemAllocErr;
-    std::memcpy(ctx.entryAt(working), t.seed, 12 * n);
-    std::memcpy(ctx.vertices3.base, t.seed + 12 * n + t.listBytes, t.vertexBytes);
-    ctx.vertices3.cursor = t.vertexBytes;
-    st = poolTake(ctx.budget, ctx.nodePool, 2 * sizeof(BuildNode), &t.root);
-    if (st != vekStsOk) return st;
-    *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
+// The build tree across the contexts of the tasks, as the block writer
+// reads it: a node marked as standing for a task's subtree reads as that
+// subtree's root.
+struct SplitTreeView {
+    struct Node {
+        const BuildNode* node;
+        const Context* ctx;
+    };
+    const Context& main;
+    uint32_t rootHandle;
+    TaskSet& tasks;
 
-    NodeBuilder builder(ctx, factor, maxDepth, working, &t.log);
-    st = builder.prepare(t.count);
-    if (st != vekStsOk) return st;
-    builder.unpackLists(t.seed + 12 * n, t.listCounts);
-    vekFree(t.seed);
-    t.seed = nullptr;
-    NodeState start = t.state;
-    start.node = t.root;
-    start.entryCursor = start.vertexCursor = kNoHandle;
-    st = builder.run(start);
-    if (st == vekStsOk && !t.log.ok()) st = vekStsNoMemErr;
-    return st;
-}
-
-// Rewrites the handles of a subtree for the build's pools, into which its
-// chunks have been appended at chunk numbers nodeBase and leafBase.
-void rebase(const Context& ctx, BuildNode* node, uint32_t nodeBase, uint32_t leafBase)
-{
-    if (node->kind != kLeafKind) {
-        BuildNode* kids = ctx.nodeAt(node->ref);
-        rebase(ctx, kids, nodeBase, leafBase);
-        rebase(ctx, kids + 1, nodeBase, leafBase);
-        node->ref += nodeBase << 24;
-    } else if (node->ref != kNoHandle) {
-        node->ref += leafBase << 24;
+    Node resolve(Node n) const
+    {
+        while (n.node->kind == kSubtreeKind) {
+            Task& t = tasks[static_cast<int>(n.node->value)];
+            n = Node{t.ctx->nodeAt(t.root), t.ctx};
+        }
+        return n;
     }
-}
-
-// Moves a finished task's nodes and leaf lists into the build's pools and
-// puts its root where the task was taken. False when a chunk table is full.
-bool graft(Context& main, Task& t)
-{
-    Context& ctx = *t.ctx;
-    const uint32_t nodeBase = main.nodePool.chunkCount, leafBase = main.leafPool.chunkCount;
-    if (nodeBase + ctx.nodePool.chunkCount > static_cast<uint32_t>(kMaxPoolChunks) ||
-        leafBase + ctx.leafPool.chunkCount > static_cast<uint32_t>(kMaxPoolChunks))
-        return false;
-    BuildNode root = *ctx.nodeAt(t.root);
-    rebase(ctx, &root, nodeBase, leafBase);
-    *main.nodeAt(t.node) = root;
-    // The build's pools serve no more requests; the newest chunk's cursor
-    // stays with the chunk it belongs to.
-    for (uint32_t i = 0; i < ctx.nodePool.chunkCount; ++i) main.nodePool.chunk[nodeBase + i] = ctx.nodePool.chunk[i];
-    for (uint32_t i = 0; i < ctx.leafPool.chunkCount; ++i) main.leafPool.chunk[leafBase + i] = ctx.leafPool.chunk[i];
-    main.nodePool.chunkCount += ctx.nodePool.chunkCount;
-    main.leafPool.chunkCount += ctx.leafPool.chunkCount;
-    ctx.nodePool.chunkCount = ctx.leafPool.chunkCount = 0;
-    return true;
-}
-
-void releaseTask(Task& t)
-{
-    if (t.seed) vekFree(t.seed);
-    destroyContext(t.ctx);
-    t.~Task();
-}
+    Node root() const { return resolve(Node{main.nodeAt(rootHandle), &main}); }
+    bool isLeaf(Node n) const { return n.node->kind == kLeafKind; }
+    int32_t axis(Node n) const { return n.node->kind; }
+    float split(Node n) const
+    {
+        float f;
+        std::memcpy(&f, &n.node->value, 4);
+        return f;
+    }
+    Node child(Node n, int c) const { return resolve(Node{n.ctx->nodeAt(n.node->ref) + c, n.ctx}); }
+    int32_t leafCount(Node n) const { return static_cast<int32_t>(n.node->value); }
+    const int32_t* leafTriangles(Node n) const
+    {
+        return n.node->ref == kNoHandle ? nullptr : reinterpret_cast<const int32_t*>(n.ctx->leafPool.at(n.node->ref));
+    }
+};
 
 // The failure to report, in order of precedence: a refused vekMalloc is
 // vekStsNoMemErr whatever else happened; anything else is settled by the
@@ -177,10 +216,11 @@ VekStatus worst(VekStatus a, VekStatus b)
 
 }  // namespace
 
-bool worthSubtreeTasks(int32_t rootCount, int32_t maxDepth) { return rootCount >= kMinimumRootCount && maxDepth > 4; }
+bool worthSubtreeTasks(int32_t rootCount, int32_t maxDepth) { return rootCount >= kMinimumRootCount && maxDepth > 2; }
 
 VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, uint32_t working,
-                                uint32_t rootHandle, const float rootBox[6], int threads)
+                                uint32_t rootHandle, const float rootBox[6], int threads, VekrKDTreeNode** tree,
+                                int32_t* size)
 {
     const BuildNode root = *ctx.nodeAt(rootHandle);
     const int32_t n = static_cast<int32_t>(root.value);
@@ -189,47 +229,54 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
     // make; the budget is the model's.
     ctx.budget.left = UINT32_MAX;
 
-    auto* tasks = static_cast<Task*>(malloc4(static_cast<int32_t>((sizeof(Task) * kMaxTasks + 3) / 4)));
-    if (!tasks) return vekStsNoMemErr;
-    BuildLog top;
-    TaskQueue queue(tasks, top);
-    VekStatus st;
+    auto* block = static_cast<Task*>(malloc4(static_cast<int32_t>((sizeof(Task) * kMaxTasks + 3) / 4)));
+    if (!block) return vekStsNoMemErr;
+    auto* tasksRaw = malloc4(static_cast<int32_t>((sizeof(TaskSet) + 3) / 4));
+    if (!tasksRaw) {
+        vekFree(block);
+        return vekStsNoMemErr;
+    }
+    TaskSet& tasks = *new (tasksRaw) TaskSet(block, factor, maxDepth, std::max(n / kTaskShare, kMinimumTask));
+    tasks.setMain(&ctx);
+    VekStatus st = vekStsOk;
+#pragma omp parallel num_threads(threads)
+#pragma omp single
     {
-        NodeBuilder builder(ctx, factor, maxDepth, working, &top);
+        NodeBuilder builder(ctx, factor, maxDepth, working, &tasks.top);
         st = builder.prepare(n);
         if (st == vekStsOk) {
             builder.sortLists(root);
-            builder.handOff(std::max(n / kTasksWanted, kMinimumGrain), &queue);
+            builder.handOff(std::max(n / kTaskShare, kMinimumTask), &tasks);
             NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
             std::memcpy(start.box, rootBox, sizeof start.box);
             st = builder.run(start);
-            if (st == vekStsOk && !top.ok()) st = vekStsNoMemErr;
+            if (st == vekStsOk && !tasks.top.ok()) st = vekStsNoMemErr;
         }
     }
 
-    const int count = queue.count();
-    if (st == vekStsOk) {
-        // Largest first, so the last tasks to start are small.
-        int order[kMaxTasks];
-        for (int i = 0; i < count; ++i) order[i] = i;
-        std::stable_sort(order, order + count, [&](int a, int b) { return tasks[a].count > tasks[b].count; });
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-        for (int i = 0; i < count; ++i) {
-            Task& t = tasks[order[i]];
-            t.status = runTask(ctx, t, factor, maxDepth);
-        }
-        for (int i = 0; i < count; ++i) st = worst(st, tasks[i].status);
-    }
+    const int count = tasks.made();
+    for (int i = 0; i < count; ++i) st = worst(st, tasks[i].status);
     if (st != vekStsOk && st != vekStsNoMemErr) st = kRunOnOneThread;
     if (st == vekStsOk) {
         const BuildLog* logs[kMaxTasks];
         for (int i = 0; i < count; ++i) logs[i] = &tasks[i].log;
-        if (!replayFitsMemory(model, top, logs, count)) st = vekStsMemAllocErr;
+        if (!replayFitsMemory(model, tasks.top, logs, count)) st = vekStsMemAllocErr;
     }
-    for (int i = 0; i < count && st == vekStsOk; ++i)
-        if (!graft(ctx, tasks[i])) st = kRunOnOneThread;
-    for (int i = 0; i < count; ++i) releaseTask(tasks[i]);
-    vekFree(tasks);
+    if (st == vekStsOk) {
+        // The writer reads only nodes and leaf lists.
+        releaseFragmentMemory(ctx);
+        for (int i = 0; i < count; ++i) releaseFragmentMemory(*tasks[i].ctx);
+        st = writeTreeBlock(SplitTreeView{ctx, rootHandle, tasks}, tree, size);
+    }
+    for (int i = 0; i < count; ++i) {
+        Task& t = tasks[i];
+        if (t.seed) vekFree(t.seed);
+        destroyContext(t.ctx);
+        t.~Task();
+    }
+    tasks.~TaskSet();
+    vekFree(tasksRaw);
+    vekFree(block);
     return st;
 }
 

@@ -18,11 +18,14 @@ constexpr VekStatus kRunOnOneThread = static_cast<VekStatus>(0x7FFF0001);
 bool worthSubtreeTasks(int32_t rootCount, int32_t maxDepth);
 
 // Builds the tree of the root node (whose fragments are in the working
-// array) with up to `threads` threads. The tree is exactly the one the
+// array) with up to `threads` threads and writes its block. The tree is exactly the one the
 // one-thread build makes, and so is the outcome: a build that would have
 // run out of its memory limit on one thread returns vekStsMemAllocErr.
+// On success the tree block is written (the subtrees' nodes stay in the
+// tasks' memory until then).
 VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, uint32_t working,
-                                uint32_t rootHandle, const float rootBox[6], int threads);
+                                uint32_t rootHandle, const float rootBox[6], int threads, VekrKDTreeNode** tree,
+                                int32_t* size);
 
 // The one-thread build of the same tree.
 VekStatus buildSerial(Context& ctx, float factor, int32_t maxDepth, uint32_t working, uint32_t rootHandle,
