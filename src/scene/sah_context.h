@@ -190,13 +190,14 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
 // the tree block writer does not read.
 void releaseFragmentMemory(Context& ctx);
 
-// A context for building one subtree on another thread: its own arenas of
-// the given sizes and pools of smaller chunks, no budget of its own, the
-// scene arrays of `main`, and the polygon chunks that hold its fragments'
-// records readable (not owned) through its polygon pool.
+// A context for building one subtree on another thread: the arenas it is
+// lent (the caller takes them back before the context is destroyed),
+// pools of smaller chunks, no budget of its own, the scene arrays of
+// `main`, and the polygon chunks that hold its fragments' records readable
+// (not owned) through its polygon pool.
 constexpr uint32_t kSubtreeChunkBytes = 1u << 20;
 VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
-                               uint64_t entryBytes, uint64_t vertexBytes, Context** out);
+                               const Arena& entries, const Arena& vertices, Context** out);
 
 // Releases everything that is left, the context included.
 void destroyContext(Context* ctx);

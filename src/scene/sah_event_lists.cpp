@@ -102,6 +102,16 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
 
 VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
 {
+    const uint64_t wantSave = 4 * static_cast<uint64_t>(entryArenaBytes) + 16 * static_cast<uint64_t>(capacity) + 64;
+    if (block_ && capacity <= capacity_ && wantSave <= saveSize_) {
+        // Large enough already: lists laid out for the larger capacity
+        // hold fewer values as well.
+        for (auto& axis : work_.list)
+            for (EventList& l : axis) l.count = 0;
+        saveTop_ = 0;
+        return vekStsOk;
+    }
+    destroy();
     capacity_ = capacity;
     const uint64_t cap = capacity;
     // Working lists (nine lists of value and fragment words), the pieces'
@@ -111,7 +121,7 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
     // A pending node holds at most six events of 8 bytes per 12-byte
     // entry, and pending entries fit in the entry arena; one list may
     // briefly take twice its final room while it is written.
-    saveSize_ = 4 * static_cast<uint64_t>(entryArenaBytes) + 16 * cap + 64;
+    saveSize_ = wantSave;
     block_ = static_cast<unsigned char*>(takeBytes(workBytes + tempBytes));
     save_ = block_ ? static_cast<unsigned char*>(takeBytes(saveSize_)) : nullptr;
     if (!save_) {

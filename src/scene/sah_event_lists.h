@@ -70,6 +70,7 @@ public:
     // need at most four times the bytes of their entries). The memory is
     // working memory of the structure only: the build's budget, which
     // models the entry and vertex arenas and the pools, does not see it.
+    // Memory from an earlier create() is kept when it is large enough.
     VekStatus create(uint32_t capacity, uint32_t entryArenaBytes);
     void destroy();
 

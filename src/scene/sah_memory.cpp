@@ -86,10 +86,9 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
 }
 
 VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
-                               uint64_t entryBytes, uint64_t vertexBytes, Context** out)
+                               const Arena& entries, const Arena& vertices, Context** out)
 {
     *out = nullptr;
-    if (entryBytes >= UINT32_MAX || vertexBytes >= UINT32_MAX) return vekStsErr;
     void* raw = takeBlock(sizeof(Context));
     if (!raw) return vekStsNoMemErr;
     Context* ctx = new (raw) Context();
@@ -101,14 +100,8 @@ VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygo
     ctx->triangles = main.triangles;
     ctx->triangleCount = main.triangleCount;
     std::fill(std::begin(ctx->freeLists.head), std::end(ctx->freeLists.head), kNoHandle);
-    ctx->entries.base = static_cast<unsigned char*>(takeBlock(entryBytes));
-    ctx->vertices3.base = ctx->entries.base ? static_cast<unsigned char*>(takeBlock(vertexBytes)) : nullptr;
-    if (!ctx->vertices3.base) {
-        destroyContext(ctx);
-        return vekStsNoMemErr;
-    }
-    ctx->entries.size = static_cast<uint32_t>(entryBytes);
-    ctx->vertices3.size = static_cast<uint32_t>(vertexBytes);
+    ctx->entries = entries;
+    ctx->vertices3 = vertices;
     // The subtree's fragments keep the records they were given: the
     // polygon chunks they lie in are shared, not owned.
     for (ChunkPool* p : {&ctx->nodePool, &ctx->leafPool, &ctx->polygonPool}) p->chunkBytes = kSubtreeChunkBytes;

@@ -29,12 +29,12 @@ uint32_t floatBits(float v)
 VekStatus NodeBuilder::prepare(int32_t capacity)
 {
     if (!searched()) return vekStsOk;
-    return events_.create(static_cast<uint32_t>(capacity), ctx_.entries.size);
+    return events_->create(static_cast<uint32_t>(capacity), ctx_.entries.size);
 }
 
 void NodeBuilder::sortLists(const BuildNode& first)
 {
-    if (searched()) events_.buildRoot(ctx_, ctx_.entryAt(first.ref), static_cast<int32_t>(first.value));
+    if (searched()) events_->buildRoot(ctx_, ctx_.entryAt(first.ref), static_cast<int32_t>(first.value));
 }
 
 bool NodeBuilder::popPending(NodeState& cur)
@@ -44,7 +44,7 @@ bool NodeBuilder::popPending(NodeState& cur)
     BuildNode* node = ctx_.nodeAt(cur.node);
     std::memcpy(ctx_.entryAt(working_), ctx_.entryAt(node->ref), 12 * static_cast<size_t>(node->value));
     node->ref = working_;
-    if (searched()) events_.restore(saved_[ctx_.stackSize]);
+    if (searched()) events_->restore(saved_[ctx_.stackSize]);
     return true;
 }
 
@@ -60,7 +60,7 @@ VekStatus NodeBuilder::run(NodeState cur)
         if (sink_ && cur.depth < maxDepth_ && n >= handOffMinimum_ && cur.node != first) {
             // Built elsewhere; the log marks the place it takes in the order
             // of the one-thread build.
-            const VekStatus st = sink_->take(ctx_, cur.node, cur, events_);
+            const VekStatus st = sink_->take(ctx_, cur.node, cur, *events_);
             if (st == vekStsOk) {
                 if (!popPending(cur)) return vekStsOk;
                 continue;
@@ -69,7 +69,7 @@ VekStatus NodeBuilder::run(NodeState cur)
         }
 
         SplitChoice s{false, 0, 0.0f, 0, 0, 0};
-        if (cur.depth < maxDepth_) s = findSplit(events_.current(), n, cur.box, factor_);
+        if (cur.depth < maxDepth_) s = findSplit(events_->current(), n, cur.box, factor_);
         if (!s.split) {
             const VekStatus st = makeLeaf(*node);
             if (st != vekStsOk) return st;
@@ -134,15 +134,15 @@ VekStatus NodeBuilder::split(NodeState& cur, BuildNode& node, const SplitChoice&
                                   (ctx_.vertices3.cursor - verticesBefore) / 12, 2 * static_cast<uint32_t>(cuts)};
         uint8_t* counts = log_->recordWithBytes(head, 5, head[4]);
         if (counts) {
-            const uint32_t* cutLeft = events_.cutLeft();
-            const uint32_t* cutRight = events_.cutRight();
+            const uint32_t* cutLeft = events_->cutLeft();
+            const uint32_t* cutRight = events_->cutRight();
             for (int32_t k = 0; k < cuts; ++k) {
                 counts[2 * k] = static_cast<uint8_t>(fragmentVertexCount(left[cutLeft[k]]));
                 counts[2 * k + 1] = static_cast<uint8_t>(fragmentVertexCount(right[cutRight[k]]));
             }
         }
     }
-    if (searched() && !events_.split(ctx_, left, right, cuts, &saved_[ctx_.stackSize - 1])) return vekStsErr;
+    if (searched() && !events_->split(ctx_, left, right, cuts, &saved_[ctx_.stackSize - 1])) return vekStsErr;
     std::memcpy(ctx_.entryAt(working_), right, 12 * static_cast<size_t>(s.right));
     kids[0] = BuildNode{kLeafKind, static_cast<uint32_t>(s.left), leftArray};
     kids[1] = BuildNode{kLeafKind, static_cast<uint32_t>(s.right), working_};
@@ -160,9 +160,9 @@ VekStatus NodeBuilder::split(NodeState& cur, BuildNode& node, const SplitChoice&
 VekStatus NodeBuilder::distribute(int32_t n, const SplitChoice& s, uint32_t leftArray, uint32_t rightArray,
                                   int32_t* cuts)
 {
-    uint32_t* route = events_.route();
-    uint32_t* cutLeft = events_.cutLeft();
-    uint32_t* cutRight = events_.cutRight();
+    uint32_t* route = events_->route();
+    uint32_t* cutLeft = events_->cutLeft();
+    uint32_t* cutRight = events_->cutRight();
     int32_t nc = 0;
     const int a = s.axis;
     const float p = s.position;

@@ -31,11 +31,14 @@ public:
     // working: entry-arena offset of the array that holds the fragments of
     // the node in hand. log: where the node's memory requests are recorded
     // (null: not recorded).
-    NodeBuilder(Context& ctx, float factor, int32_t maxDepth, uint32_t working, BuildLog* log)
-        : ctx_(ctx), factor_(factor), maxDepth_(maxDepth), working_(working), log_(log)
+    // lists: candidate-list memory to use (null: the builder's own).
+    NodeBuilder(Context& ctx, float factor, int32_t maxDepth, uint32_t working, BuildLog* log,
+                EventLists* lists = nullptr)
+        : ctx_(ctx), factor_(factor), maxDepth_(maxDepth), working_(working), log_(log),
+          events_(lists ? lists : &own_)
     {
     }
-    ~NodeBuilder() { events_.destroy(); }
+    ~NodeBuilder() { own_.destroy(); }
     NodeBuilder(const NodeBuilder&) = delete;
     NodeBuilder& operator=(const NodeBuilder&) = delete;
 
@@ -43,7 +46,7 @@ public:
     // afresh from the first node's fragments, or handed over packed.
     VekStatus prepare(int32_t capacity);
     void sortLists(const BuildNode& first);
-    void unpackLists(const unsigned char* packed, const int32_t counts[3][3]) { events_.unpack(packed, counts); }
+    void unpackLists(const unsigned char* packed, const int32_t counts[3][3]) { events_->unpack(packed, counts); }
 
     // Nodes of at least `minimum` fragments (below the depth limit), other
     // than the first, go to the sink instead of being built here.
@@ -72,7 +75,8 @@ private:
     BuildLog* log_;
     int32_t handOffMinimum_ = 0;
     SubtreeSink* sink_ = nullptr;
-    EventLists events_;
+    EventLists own_;
+    EventLists* events_;
     SavedLists saved_[kStackCapacity];  // the lists of the nodes on the stack
 };
 

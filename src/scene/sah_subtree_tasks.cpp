@@ -39,7 +39,7 @@ namespace {
 
 // Nodes this large get tasks of their own: a few levels of them, enough to
 // keep two or more threads busy, each worth its copying.
-constexpr int32_t kTaskShare = 64;  // of the root's fragments
+constexpr int32_t kTaskShare = 16;  // of the root's fragments
 constexpr int32_t kMinimumTask = 4096;
 constexpr int32_t kMinimumRootCount = 16384;
 constexpr int kMaxTasks = 1024;
@@ -63,6 +63,21 @@ struct Task {
 };
 
 class TaskSet final : public SubtreeSink {
+    // A thread's arenas and candidate lists.
+    struct Workspace {
+        Arena entries, vertices;
+        EventLists lists;
+        bool busy = false;
+        void release()
+        {
+            if (entries.base) vekFree(entries.base);
+            if (vertices.base) vekFree(vertices.base);
+            entries = vertices = Arena{};
+            lists.destroy();
+        }
+    };
+    static constexpr int kMaxThreads = 64;
+
 public:
     TaskSet(Task* tasks, float factor, int32_t maxDepth, int32_t minimum)
         : tasks_(tasks), factor_(factor), maxDepth_(maxDepth), minimum_(minimum)
@@ -110,29 +125,52 @@ private:
     BuildLog& logOf(const Context& ctx) { return tasks_[ctx.taskIndex].log; }
 
     // Builds one task's subtree on a context of its own; its large children
-    // become tasks in turn.
+    // become tasks in turn. The arenas and lists are the thread's, reused
+    // from task to task (children are smaller than their parents), unless
+    // the thread is already busy with a task it interrupted for this one.
     void run(Task& t)
     {
-        t.status = build(t);
+        const int thread = omp_get_thread_num();
+        Workspace local;
+        Workspace& ws = thread < kMaxThreads && !spaces_[thread].busy ? spaces_[thread] : local;
+        ws.busy = true;
+        t.status = build(t, ws);
         // The fragments, arenas and lists are done with; the polygon records
         // stay, for the tasks handed off from here still read them.
         if (t.ctx) {
-            vekFree(t.ctx->entries.base);
-            vekFree(t.ctx->vertices3.base);
             t.ctx->entries = Arena{};
             t.ctx->vertices3 = Arena{};
         }
+        ws.busy = false;
+        if (&ws == &local) local.release();
     }
 
-    VekStatus build(Task& t)
+    static bool ensure(unsigned char*& block, uint32_t& size, uint64_t bytes)
+    {
+        if (size >= bytes) return true;
+        if (block) vekFree(block);
+        block = nullptr;
+        size = 0;
+        if (bytes >= UINT32_MAX) return false;
+        block = static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)));
+        if (!block) return false;
+        size = static_cast<uint32_t>(bytes);
+        return true;
+    }
+
+    VekStatus build(Task& t, Workspace& ws)
     {
         const uint64_t n = static_cast<uint64_t>(t.count);
         // Room for the working array and the pending left children (about
         // twice the fragments, more with cuts), and for the vertices cut
         // along one path; a task that needs more sends the build back to
         // one thread.
-        VekStatus st = createSubtreeContext(*main_, t.polygonChunks, t.polygonChunkCount, 48 * n + (1u << 20),
-                                            t.vertexBytes + 48 * n + (1u << 20), &t.ctx);
+        if (!ensure(ws.entries.base, ws.entries.size, 48 * n + (1u << 20)) ||
+            !ensure(ws.vertices.base, ws.vertices.size, t.vertexBytes + 48 * n + (1u << 20)))
+            return vekStsNoMemErr;
+        ws.entries.cursor = ws.vertices.cursor = 0;
+        VekStatus st =
+            createSubtreeContext(*main_, t.polygonChunks, t.polygonChunkCount, ws.entries, ws.vertices, &t.ctx);
         if (st != vekStsOk) return st;
         Context& ctx = *t.ctx;
         ctx.taskIndex = static_cast<int32_t>(&t - tasks_);
@@ -145,7 +183,7 @@ private:
         if (st != vekStsOk) return st;
         *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
 
-        NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log);
+        NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log, &ws.lists);
         st = builder.prepare(t.count);
         if (st != vekStsOk) return st;
         builder.unpackLists(t.seed + 12 * n, t.listCounts);
@@ -160,7 +198,16 @@ private:
         return st;
     }
 
+
+public:
+    ~TaskSet()
+    {
+        for (Workspace& w : spaces_) w.release();
+    }
+
+private:
     Task* tasks_;
+    Workspace spaces_[kMaxThreads];
     float factor_;
     int32_t maxDepth_;
     int32_t minimum_;
