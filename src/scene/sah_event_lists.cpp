@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <omp.h>
+
 #include "core/memory.h"
 #include "scene/sah_keys.h"
 
@@ -100,9 +102,14 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
     }
 }
 
+bool worthAxisTasks(int32_t n)
+{
+    return n >= kAxisTaskMinimum && omp_in_parallel() && omp_get_num_threads() > 1;
+}
+
 VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
 {
-    const uint64_t wantSave = 4 * static_cast<uint64_t>(entryArenaBytes) + 16 * static_cast<uint64_t>(capacity) + 64;
+    const uint64_t wantSave = 4 * static_cast<uint64_t>(entryArenaBytes) + 80 * static_cast<uint64_t>(capacity) + 64;
     if (block_ && capacity <= capacity_ && wantSave <= saveSize_) {
         // Large enough already: lists laid out for the larger capacity
         // hold fewer values as well.
@@ -117,10 +124,11 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
     // Working lists (nine lists of value and fragment words), the pieces'
     // events and ranges for both sides, the route and cut lists.
     const uint64_t workBytes = 9 * 8 * cap;
-    const uint64_t tempBytes = 2 * 8 * cap + 2 * 8 * cap + 3 * 4 * cap;
+    const uint64_t tempBytes = 3 * (2 * 8 * cap + 2 * 8 * cap) + 3 * 4 * cap;
     // A pending node holds at most six events of 8 bytes per 12-byte
-    // entry, and pending entries fit in the entry arena; one list may
-    // briefly take twice its final room while it is written.
+    // entry, and pending entries fit in the entry arena; while a split is
+    // written its lists may take room for all the node's values and nine
+    // times the pieces.
     saveSize_ = wantSave;
     block_ = static_cast<unsigned char*>(takeBytes(workBytes + tempBytes));
     save_ = block_ ? static_cast<unsigned char*>(takeBytes(saveSize_)) : nullptr;
@@ -136,11 +144,13 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
             l.count = 0;
             p += 8 * cap;
         }
-    fresh_[0] = reinterpret_cast<uint64_t*>(p);
-    fresh_[1] = fresh_[0] + cap;
-    range_[0] = reinterpret_cast<float*>(fresh_[1] + cap);
-    range_[1] = range_[0] + 2 * cap;
-    route_ = reinterpret_cast<uint32_t*>(range_[1] + 2 * cap);
+    for (int a = 0; a < 3; ++a)
+        for (int side = 0; side < 2; ++side) {
+            fresh_[a][side] = reinterpret_cast<uint64_t*>(p);
+            range_[a][side] = reinterpret_cast<float*>(p + 8 * cap);
+            p += 16 * cap;
+        }
+    route_ = reinterpret_cast<uint32_t*>(p);
     cutLeft_ = route_ + cap;
     cutRight_ = cutLeft_ + cap;
     saveTop_ = 0;
@@ -156,46 +166,62 @@ void EventLists::destroy()
 
 void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t n)
 {
-    for (int a = 0; a < 3; ++a) {
-        EventList* l = work_.list[a];
-        auto* startKey = reinterpret_cast<uint32_t*>(l[kStartList].value);
-        auto* endKey = reinterpret_cast<uint32_t*>(l[kEndList].value);
-        auto* planarKey = reinterpret_cast<uint32_t*>(l[kPlanarList].value);
-        int32_t m = 0, np = 0;
-        for (int32_t i = 0; i < n; ++i) {
+    // One pass over the fragments for all three axes: their records and
+    // vertices are scattered, so each is read once, and the record a few
+    // entries ahead is fetched while this one is classified.
+    int32_t m[3] = {0, 0, 0}, np[3] = {0, 0, 0};
+    for (int32_t i = 0; i < n; ++i) {
+        if (i + 8 < n) __builtin_prefetch(ctx.polygonAt(entries[i + 8].polygon));
+        for (int a = 0; a < 3; ++a) {
             float lo, hi;
             fragmentRange(ctx, entries[i], a, &lo, &hi);
+            EventList* l = work_.list[a];
             if (lo == hi) {
-                planarKey[np] = floatKey(lo);
-                l[kPlanarList].fragment[np++] = static_cast<uint32_t>(i);
+                reinterpret_cast<uint32_t*>(l[kPlanarList].value)[np[a]] = floatKey(lo);
+                l[kPlanarList].fragment[np[a]++] = static_cast<uint32_t>(i);
             } else {
-                startKey[m] = floatKey(lo);
-                endKey[m] = floatKey(hi);
-                l[kStartList].fragment[m] = l[kEndList].fragment[m] = static_cast<uint32_t>(i);
-                ++m;
+                reinterpret_cast<uint32_t*>(l[kStartList].value)[m[a]] = floatKey(lo);
+                reinterpret_cast<uint32_t*>(l[kEndList].value)[m[a]] = floatKey(hi);
+                l[kStartList].fragment[m[a]] = l[kEndList].fragment[m[a]] = static_cast<uint32_t>(i);
+                ++m[a];
             }
         }
-        l[kStartList].count = l[kEndList].count = m;
-        l[kPlanarList].count = np;
-        auto* tmpKeys = reinterpret_cast<uint32_t*>(fresh_[0]);
-        auto* tmpVals = reinterpret_cast<uint32_t*>(fresh_[1]);
-        for (int k = 0; k < 3; ++k) {
-            auto* keys = reinterpret_cast<uint32_t*>(l[k].value);
-            sortKeyPairs(keys, l[k].fragment, l[k].count, tmpKeys, tmpVals);
-            for (int32_t i = 0; i < l[k].count; ++i) l[k].value[i] = keyFloat(keys[i]);
+    }
+    for (int a = 0; a < 3; ++a) {
+        work_.list[a][kStartList].count = work_.list[a][kEndList].count = m[a];
+        work_.list[a][kPlanarList].count = np[a];
+    }
+
+    // Each axis sorts with temporary arrays of its own, so the three can
+    // run at once.
+    auto sortAxis = [&](int a) {
+        for (EventList& l : work_.list[a]) {
+            auto* keys = reinterpret_cast<uint32_t*>(l.value);
+            sortKeyPairs(keys, l.fragment, l.count, reinterpret_cast<uint32_t*>(fresh_[a][0]),
+                         reinterpret_cast<uint32_t*>(fresh_[a][1]));
+            for (int32_t i = 0; i < l.count; ++i) l.value[i] = keyFloat(keys[i]);
         }
+    };
+    if (worthAxisTasks(n)) {
+        for (int a = 0; a < 3; ++a) {
+#pragma omp task default(shared) firstprivate(a)
+            sortAxis(a);
+        }
+#pragma omp taskwait
+    } else {
+        for (int a = 0; a < 3; ++a) sortAxis(a);
     }
     saveTop_ = 0;
 }
 
-void EventLists::partition(int axis, int kind, int32_t cutCount, SavedLists* saved)
+int32_t EventLists::partition(int axis, int kind, int32_t cutCount, unsigned char* at, size_t room)
 {
     EventList& l = work_.list[axis][kind];
     const int32_t n = l.count;
     float* v = l.value;
     uint32_t* f = l.fragment;
-    auto* lv = reinterpret_cast<float*>(save_ + saveTop_);
-    auto* lf = reinterpret_cast<uint32_t*>(save_ + saveTop_ + 4 * static_cast<size_t>(n + cutCount));
+    auto* lv = reinterpret_cast<float*>(at);
+    auto* lf = reinterpret_cast<uint32_t*>(at + 4 * room);
     int32_t w = 0, nl = 0;
     for (int32_t i = 0; i < n; ++i) {
         const uint32_t r = route_[f[i]];
@@ -209,12 +235,12 @@ void EventLists::partition(int axis, int kind, int32_t cutCount, SavedLists* sav
         }
     }
 
-    // The pieces' values on this axis, from the ranges split() found.
+    // The pieces' values on this axis, from their ranges.
     const uint32_t* cuts[2] = {cutLeft_, cutRight_};
     int32_t added[2] = {0, 0};
     for (int s = 0; s < 2; ++s) {
-        const float* rg = range_[s];
-        uint64_t* out = fresh_[s];
+        const float* rg = range_[axis][s];
+        uint64_t* out = fresh_[axis][s];
         int32_t c = 0;
         for (int32_t k = 0; k < cutCount; ++k) {
             const float lo = rg[2 * k], hi = rg[2 * k + 1];
@@ -228,37 +254,79 @@ void EventLists::partition(int axis, int kind, int32_t cutCount, SavedLists* sav
         std::sort(out, out + c);
         added[s] = c;
     }
-    mergeFromBack(lv, lf, nl, fresh_[0], added[0]);
-    mergeFromBack(v, f, w, fresh_[1], added[1]);
+    mergeFromBack(lv, lf, nl, fresh_[axis][0], added[0]);
+    mergeFromBack(v, f, w, fresh_[axis][1], added[1]);
     l.count = w + added[1];
+    return nl + added[0];
+}
 
-    const int32_t leftCount = nl + added[0];
-    std::memmove(lv + leftCount, lf, 4 * static_cast<size_t>(leftCount));
-    saved->offset[axis][kind] = saveTop_;
-    saved->count[axis][kind] = leftCount;
-    saveTop_ += 8 * static_cast<size_t>(leftCount);
+void EventLists::pieceRanges(const Context& ctx, int axis, const Fragment* left, const Fragment* right,
+                             int32_t cutCount)
+{
+    for (int s = 0; s < 2; ++s) {
+        const Fragment* side = s == 0 ? left : right;
+        const uint32_t* cuts = s == 0 ? cutLeft_ : cutRight_;
+        float* rg = range_[axis][s];
+        for (int32_t k = 0; k < cutCount; ++k) fragmentRange(ctx, side[cuts[k]], axis, &rg[2 * k], &rg[2 * k + 1]);
+    }
 }
 
 bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment* right, int32_t cutCount,
                        SavedLists* saved)
 {
     saved->base = saveTop_;
-    for (int a = 0; a < 3; ++a) {
-        // Each piece's range on this axis, once for the three lists.
-        for (int s = 0; s < 2; ++s) {
-            const Fragment* side = s == 0 ? left : right;
-            const uint32_t* cuts = s == 0 ? cutLeft_ : cutRight_;
-            float* rg = range_[s];
-            for (int32_t k = 0; k < cutCount; ++k) fragmentRange(ctx, side[cuts[k]], a, &rg[2 * k], &rg[2 * k + 1]);
+    size_t total = 0;
+    for (const auto& axis : work_.list)
+        for (const EventList& l : axis) total += static_cast<size_t>(l.count);
+    // While they are written the left child's lists may each need room for
+    // all of the node's values and all pieces.
+    if (saveTop_ + 8 * (total + 9 * static_cast<size_t>(cutCount)) > saveSize_) return false;
+
+    if (!worthAxisTasks(static_cast<int32_t>(total / 6))) {
+        // One list after the other, each written at its final place.
+        for (int a = 0; a < 3; ++a) {
+            pieceRanges(ctx, a, left, right, cutCount);
+            for (int kind = 0; kind < 3; ++kind) {
+                const size_t room = static_cast<size_t>(work_.list[a][kind].count + cutCount);
+                const size_t c = static_cast<size_t>(partition(a, kind, cutCount, save_ + saveTop_, room));
+                std::memmove(save_ + saveTop_ + 4 * c, save_ + saveTop_ + 4 * room, 4 * c);
+                saved->offset[a][kind] = saveTop_;
+                saved->count[a][kind] = static_cast<int32_t>(c);
+                saveTop_ += 8 * c;
+            }
         }
+        return true;
+    }
+
+    // The three axes at once, each list written at a place with room for
+    // its longest outcome, then all moved down together.
+    size_t at[3][3], room[3][3];
+    size_t top = saveTop_;
+    for (int a = 0; a < 3; ++a)
         for (int kind = 0; kind < 3; ++kind) {
-            // Worst case of this list while it is written: all of the
-            // node's values and all pieces, values and fragments apart.
-            const size_t need = 8 * static_cast<size_t>(work_.list[a][kind].count + cutCount);
-            if (saveTop_ + need > saveSize_) return false;
-            partition(a, kind, cutCount, saved);
+            room[a][kind] = static_cast<size_t>(work_.list[a][kind].count + cutCount);
+            at[a][kind] = top;
+            top += 8 * room[a][kind];
+        }
+    int32_t count[3][3];
+    for (int a = 0; a < 3; ++a) {
+#pragma omp task default(shared) firstprivate(a)
+        {
+            pieceRanges(ctx, a, left, right, cutCount);
+            for (int kind = 0; kind < 3; ++kind)
+                count[a][kind] = partition(a, kind, cutCount, save_ + at[a][kind], room[a][kind]);
         }
     }
+#pragma omp taskwait
+    for (int a = 0; a < 3; ++a)
+        for (int kind = 0; kind < 3; ++kind) {
+            const size_t c = static_cast<size_t>(count[a][kind]);
+            std::memmove(save_ + saveTop_, save_ + at[a][kind], 4 * c);
+            std::memmove(save_ + saveTop_ + 4 * c, save_ + at[a][kind] + 4 * room[a][kind], 4 * c);
+            saved->offset[a][kind] = saveTop_;
+            saved->count[a][kind] = count[a][kind];
+            saveTop_ += 8 * c;
+        }
     return true;
 }
 

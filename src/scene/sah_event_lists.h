@@ -63,6 +63,11 @@ constexpr uint32_t kIsCut = 0xFFFFFFFFu;
 // value when count <= 320).
 void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKeys, uint32_t* tmpVals);
 
+// Whether a node is large enough to give its three axes to three OpenMP
+// tasks: only inside a region of more than one thread (the subtree build's).
+constexpr int32_t kAxisTaskMinimum = 65536;
+bool worthAxisTasks(int32_t n);
+
 class EventLists {
 public:
     // Working memory for a build of up to `capacity` fragments per node
@@ -103,13 +108,17 @@ public:
     void restore(const SavedLists& saved);
 
 private:
-    void partition(int axis, int kind, int32_t cutCount, SavedLists* saved);
+    // Filters one list into the left child's (written at `at`, values then,
+    // `room` values on, fragments; returns its length) and the right
+    // child's (in place), merging in the pieces' values.
+    int32_t partition(int axis, int kind, int32_t cutCount, unsigned char* at, size_t room);
+    void pieceRanges(const Context& ctx, int axis, const Fragment* left, const Fragment* right, int32_t cutCount);
 
     unsigned char* block_ = nullptr;
     uint32_t capacity_ = 0;
     NodeLists work_{};
-    uint64_t* fresh_[2] = {};  // pieces' events, (key << 32) | index, per side
-    float* range_[2] = {};     // pieces' (lo, hi) on the axis in hand, per side
+    uint64_t* fresh_[3][2] = {};  // per axis and side: pieces' events, (key << 32) | index
+    float* range_[3][2] = {};     // per axis and side: pieces' (lo, hi)
     uint32_t* route_ = nullptr;
     uint32_t* cutLeft_ = nullptr;
     uint32_t* cutRight_ = nullptr;

@@ -156,8 +156,17 @@ SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], flo
     AxisResult res[3];
     for (AxisResult& r : res) r = AxisResult{leafCost, 0.0f, 0, 0, 1};
     const AxisSearch search{lists, n, box};
-    for (int a = 0; a < 3; ++a)
-        if (isSearched(ext, a)) res[a] = search.run(a, leafCost);
+    if (worthAxisTasks(n)) {
+        for (int a = 0; a < 3; ++a)
+            if (isSearched(ext, a)) {
+#pragma omp task default(shared) firstprivate(a)
+                res[a] = search.run(a, leafCost);
+            }
+#pragma omp taskwait
+    } else {
+        for (int a = 0; a < 3; ++a)
+            if (isSearched(ext, a)) res[a] = search.run(a, leafCost);
+    }
 
     const double c0 = res[0].cost, c1 = res[1].cost, c2 = res[2].cost;
     int axis;
