@@ -5,9 +5,14 @@
 // vertex and index arrays.
 #include <benchmark/benchmark.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "scene/kdtree_node.h"
@@ -77,6 +82,30 @@ struct TreeStats {
     }
 };
 
+// Nanoseconds each thread of the process has run so far (Linux schedstat).
+// Their growth over a build, with OpenMP told to sleep rather than spin
+// while it waits (OMP_WAIT_POLICY=passive), shows how the work was spread:
+// on a loaded machine the busiest thread's share bounds the time the build
+// would take on two idle cores better than the wall clock does.
+std::map<int, double> threadRunTimes()
+{
+    std::map<int, double> out;
+    DIR* d = opendir("/proc/self/task");
+    if (!d) return out;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        char path[300];
+        std::snprintf(path, sizeof path, "/proc/self/task/%s/schedstat", e->d_name);
+        if (FILE* f = std::fopen(path, "r")) {
+            double ns = 0;
+            if (std::fscanf(f, "%lf", &ns) == 1) out[std::atoi(e->d_name)] = ns;
+            std::fclose(f);
+        }
+    }
+    closedir(d);
+    return out;
+}
+
 VekStatus buildOnce(const Scene& s, VekrKDTreeNode** tree, int32_t* size, int threads)
 {
     vekSetNumThreads(threads);
@@ -94,14 +123,24 @@ void BM_SAHBuild(benchmark::State& state, const Scene* (*scene)(), int threads)
         return;
     }
     int32_t size = 0;
+    double busiest = 0, total = 0;
     for (auto _ : state) {
         VekrKDTreeNode* tree = nullptr;
+        const std::map<int, double> before = threadRunTimes();
         if (buildOnce(*s, &tree, &size, threads) != vekStsOk) {
             state.SkipWithError("build failed");
             return;
         }
+        for (const auto& [tid, ns] : threadRunTimes()) {
+            const auto b = before.find(tid);
+            const double ran = (ns - (b == before.end() ? 0.0 : b->second)) * 1e-9;
+            busiest = std::max(busiest, ran);
+            total += ran;
+        }
         vekFree(tree);
     }
+    state.counters["busiest_thread_s"] = benchmark::Counter(busiest, benchmark::Counter::kAvgIterations);
+    state.counters["all_threads_s"] = benchmark::Counter(total, benchmark::Counter::kAvgIterations);
     PeakTracker peak;
     vekSetAllocator(&PeakTracker::alloc, &PeakTracker::release, &peak);
     VekrKDTreeNode* tree = nullptr;
