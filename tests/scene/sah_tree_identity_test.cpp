@@ -156,14 +156,14 @@ TriangleSoup rooms(uint64_t seed, int boxes)
 
 // Axis-aligned quads on the integer grid: fragments flat in candidate
 // planes, some exactly on -0.0 (which must sort below +0.0).
-TriangleSoup planarQuads(uint64_t seed, int count)
+TriangleSoup planarQuads(uint64_t seed, int count, int extent = 4)
 {
     Lcg r{seed};
     TriangleSoup s;
     for (int i = 0; i < count; ++i) {
         const int a = r.range(0, 2), u = (a + 1) % 3, v = (a + 2) % 3;
         Vec3 o;
-        for (float& c : o) c = static_cast<float>(r.range(-4, 4));
+        for (float& c : o) c = static_cast<float>(r.range(-extent, extent));
         for (float& c : o)
             if (c == 0.0f && (r.next() & 1)) c = -0.0f;
         Vec3 p[4] = {o, o, o, o};
@@ -220,6 +220,8 @@ struct Case {
 
 constexpr uint32_t kRoomy = 1024u << 20;
 
+std::string digestOf(VekStatus st, VekrKDTreeNode* tree, int32_t size);
+
 std::string blockDigest(const TriangleSoup& s, const Case& c)
 {
     VekrKDTreeNode* tree = nullptr;
@@ -228,6 +230,13 @@ std::string blockDigest(const TriangleSoup& s, const Case& c)
         vekr::buildKDTreeSAH(s.vertices.data(), s.triangles.data(), s.vertexCount(), s.triangleCount(), &tree,
                              &size, c.factor, c.depth, c.limitBytes ? c.limitBytes : kRoomy,
                              c.box.empty() ? nullptr : c.box.data());
+    return digestOf(st, tree, size);
+}
+
+// Over the status, and the size and bytes of a block that was built (the
+// block is released).
+std::string digestOf(VekStatus st, VekrKDTreeNode* tree, int32_t size)
+{
     wl_sha256 h;
     wl_sha256_init(&h);
     const int32_t head[2] = {st, st == vekStsOk ? size : 0};
@@ -316,3 +325,76 @@ TEST(SAHTreeIdentity, SmallScenesMatchTheRecordedDigests) { checkCases(false, {1
 TEST(SAHTreeIdentity, SpheresSceneMatchesTheRecordedDigests) { checkCases(true, {1, 2}); }
 
 }  // namespace
+
+// Scenes large enough for the build to hand subtrees to other threads (and,
+// above 65536 fragments, to give a node's three axes to three tasks), made
+// of the same troublesome pieces: any thread count must give the block of
+// one thread, byte for byte.
+struct LargeCase {
+    const char* name;
+    std::function<TriangleSoup()> make;
+    float factor;
+    int32_t depth;
+    std::vector<float> box;
+};
+
+const std::vector<LargeCase>& largeCases()
+{
+    static const std::vector<LargeCase> list = {
+        {"grid", [] { return gridSoup(21, 26000, 12); }, 0.5f, 50, {}},
+        {"grid_box", [] { return gridSoup(22, 26000, 12); }, 0.8f, 40, {-7.5f, -9.0f, -6.25f, 8.0f, 5.5f, 9.0f}},
+        {"quads", [] { return planarQuads(23, 40000, 40); }, 0.5f, 50, {}},
+        {"rooms", [] { return rooms(24, 1400); }, 1.0f, 50, {}},
+        {"rooms_box", [] { return rooms(25, 1400); }, 0.5f, 30, {-6.0f, -5.0f, 0.0f, 6.5f, 7.0f, 5.0f}},
+        {"fine", [] { return fineSoup(26, 30000); }, 0.0f, 50, {}},
+    };
+    return list;
+}
+
+std::string digestAt(const TriangleSoup& s, const LargeCase& c, int threads, uint32_t limitBytes = 0)
+{
+    ScopedThreads scoped(threads);
+    const Case asCase{c.name, nullptr, c.factor, c.depth, c.box, limitBytes, ""};
+    return blockDigest(s, asCase);
+}
+
+TEST(SAHTreeIdentity, LargeScenesGiveTheSameBlockOnAnyThreadCount)
+{
+    for (const LargeCase& c : largeCases()) {
+        const TriangleSoup s = c.make();
+        const std::string one = digestAt(s, c, 1);
+        for (int threads : {2, 3}) EXPECT_EQ(digestAt(s, c, threads), one) << c.name << " with " << threads << " threads";
+    }
+}
+
+// The smallest limit at which one thread builds each scene, found by
+// bisection: more threads must build it at exactly that limit too and run
+// out of memory one byte below it, as one thread does. This holds the
+// replay of the threads' memory requests to the one-thread accounting on
+// scenes full of cuts, planar fragments and clipped triangles.
+TEST(SAHTreeIdentity, LargeScenesRunOutOfMemoryAtTheOneThreadLimit)
+{
+    for (const LargeCase& c : largeCases()) {
+        if (std::strcmp(c.name, "grid") != 0 && std::strcmp(c.name, "grid_box") != 0 &&
+            std::strcmp(c.name, "rooms_box") != 0)
+            continue;  // time
+        const TriangleSoup s = c.make();
+        const std::string built = digestAt(s, c, 1);
+        auto fits = [&](uint32_t limit) { return digestAt(s, c, 1, limit) == built; };
+        // From the smallest limit the build starts with (below it the
+        // build is refused before it takes anything) to a roomy one.
+        uint32_t lo = static_cast<uint32_t>(12 * s.vertexCount() + 84 * s.triangleCount() + 0x20000F4), hi = 256u << 20;
+        ASSERT_FALSE(fits(lo)) << c.name;
+        ASSERT_TRUE(fits(hi)) << c.name;
+        while (hi - lo > 1) {
+            const uint32_t mid = lo + (hi - lo) / 2;
+            (fits(mid) ? hi : lo) = mid;
+        }
+        const std::string ok = digestAt(s, c, 1, hi), short1 = digestAt(s, c, 1, lo);
+        ASSERT_EQ(short1, digestOf(vekStsMemAllocErr, nullptr, 0)) << c.name << ": not out of memory half-way";
+        for (int threads : {2, 3}) {
+            EXPECT_EQ(digestAt(s, c, threads, hi), ok) << c.name << " at " << hi << ", " << threads << " threads";
+            EXPECT_EQ(digestAt(s, c, threads, lo), short1) << c.name << " at " << lo << ", " << threads << " threads";
+        }
+    }
+}
