@@ -124,14 +124,6 @@ struct FreeLists {
     uint32_t head[kFreeListCount];
 };
 
-// The per-axis working arrays of the split search, nT words each.
-struct ScratchGroup {
-    uint32_t* start;
-    uint32_t* end;
-    uint32_t* planar;
-    uint32_t* sort;
-};
-
 // The pending state of a node: the node, its cell, its depth and the arena
 // cursors that recycle the fragments and vertices of finished subtrees.
 struct NodeState {
@@ -151,7 +143,6 @@ struct Context {
 
     Arena entries;   // fragment entries; the working array sits at its base
     Arena vertices3; // vertices made by cutting, 12 bytes each
-    uint32_t* scratch[12];
     ChunkPool nodePool;
     ChunkPool leafPool;
     ChunkPool polygonPool;
@@ -161,10 +152,6 @@ struct Context {
     int32_t stackSize;
     int32_t taskIndex;  // of the subtree task this context serves, if any
 
-    ScratchGroup group(int axis) const
-    {
-        return {scratch[4 * axis], scratch[4 * axis + 1], scratch[4 * axis + 2], scratch[4 * axis + 3]};
-    }
     const float* vertex(VertexRef r) const
     {
         return r >= 0 ? vertices + 3 * static_cast<int64_t>(r)
@@ -181,12 +168,12 @@ struct Context {
 // without taking anything.
 uint64_t minimumLimitBytes(int32_t vertexCount, int32_t triangleCount);
 
-// Takes the context and the fixed working blocks (scratch arrays, arenas)
-// and charges them. On failure releases what it took and sets *out = null.
+// Takes the context and the fixed working blocks (the arenas) and charges
+// them with the fixed costs. On failure releases what it took and sets *out = null.
 VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_t* triangles,
                         int32_t triangleCount, uint32_t limitBytes, Context** out);
 
-// Releases the polygon pool, the arenas and the scratch arrays: everything
+// Releases the polygon pool and the arenas: everything
 // the tree block writer does not read.
 void releaseFragmentMemory(Context& ctx);
 

@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <omp.h>
-
 #include "core/memory.h"
 #include "scene/sah_keys.h"
 
@@ -102,15 +100,10 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
     }
 }
 
-bool worthAxisTasks(int32_t n)
-{
-    return n >= kAxisTaskMinimum && omp_in_parallel() && omp_get_num_threads() > 1;
-}
-
-VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
+VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes, bool axisTasks)
 {
     const uint64_t wantSave = 4 * static_cast<uint64_t>(entryArenaBytes) + 80 * static_cast<uint64_t>(capacity) + 64;
-    if (block_ && capacity <= capacity_ && wantSave <= saveSize_) {
+    if (block_ && capacity <= capacity_ && wantSave <= saveSize_ && axisTasks <= axisTasks_) {
         // Large enough already: lists laid out for the larger capacity
         // hold fewer values as well.
         for (auto& axis : work_.list)
@@ -120,11 +113,13 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
     }
     destroy();
     capacity_ = capacity;
+    axisTasks_ = axisTasks;
     const uint64_t cap = capacity;
+    const int scratchAxes = axisTasks ? 3 : 1;
     // Working lists (nine lists of value and fragment words), the pieces'
     // events and ranges for both sides, the route and cut lists.
     const uint64_t workBytes = 9 * 8 * cap;
-    const uint64_t tempBytes = 3 * (2 * 8 * cap + 2 * 8 * cap) + 3 * 4 * cap;
+    const uint64_t tempBytes = scratchAxes * (2 * 8 * cap + 2 * 8 * cap) + 3 * 4 * cap;
     // A pending node holds at most six events of 8 bytes per 12-byte
     // entry, and pending entries fit in the entry arena; while a split is
     // written its lists may take room for all the node's values and nine
@@ -144,8 +139,14 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes)
             l.count = 0;
             p += 8 * cap;
         }
+    // Without axis tasks the axes take turns with one set of scratch.
     for (int a = 0; a < 3; ++a)
         for (int side = 0; side < 2; ++side) {
+            if (a >= scratchAxes) {
+                fresh_[a][side] = fresh_[0][side];
+                range_[a][side] = range_[0][side];
+                continue;
+            }
             fresh_[a][side] = reinterpret_cast<uint64_t*>(p);
             range_[a][side] = reinterpret_cast<float*>(p + 8 * cap);
             p += 16 * cap;
@@ -202,7 +203,7 @@ void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t 
             for (int32_t i = 0; i < l.count; ++i) l.value[i] = keyFloat(keys[i]);
         }
     };
-    if (worthAxisTasks(n)) {
+    if (axisTasks(n)) {
         for (int a = 0; a < 3; ++a) {
 #pragma omp task default(shared) firstprivate(a)
             sortAxis(a);
@@ -282,7 +283,7 @@ bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment*
     // all of the node's values and all pieces.
     if (saveTop_ + 8 * (total + 9 * static_cast<size_t>(cutCount)) > saveSize_) return false;
 
-    if (!worthAxisTasks(static_cast<int32_t>(total / 6))) {
+    if (!axisTasks(static_cast<int32_t>(total / 6))) {
         // One list after the other, each written at its final place.
         for (int a = 0; a < 3; ++a) {
             pieceRanges(ctx, a, left, right, cutCount);

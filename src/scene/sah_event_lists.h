@@ -63,10 +63,9 @@ constexpr uint32_t kIsCut = 0xFFFFFFFFu;
 // value when count <= 320).
 void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKeys, uint32_t* tmpVals);
 
-// Whether a node is large enough to give its three axes to three OpenMP
-// tasks: only inside a region of more than one thread (the subtree build's).
+// Nodes at least this large give their three axes to three OpenMP tasks
+// when the build runs on several threads.
 constexpr int32_t kAxisTaskMinimum = 65536;
-bool worthAxisTasks(int32_t n);
 
 class EventLists {
 public:
@@ -76,7 +75,10 @@ public:
     // working memory of the structure only: the build's budget, which
     // models the entry and vertex arenas and the pools, does not see it.
     // Memory from an earlier create() is kept when it is large enough.
-    VekStatus create(uint32_t capacity, uint32_t entryArenaBytes);
+    // axisTasks: large nodes' axes are sorted and filtered as OpenMP tasks
+    // (each axis then needs scratch of its own).
+    VekStatus create(uint32_t capacity, uint32_t entryArenaBytes, bool axisTasks);
+    bool axisTasks(int32_t n) const { return axisTasks_ && n >= kAxisTaskMinimum; }
     void destroy();
 
     // The lists of the root's n fragments, sorted afresh.
@@ -122,6 +124,7 @@ private:
     uint32_t* route_ = nullptr;
     uint32_t* cutLeft_ = nullptr;
     uint32_t* cutRight_ = nullptr;
+    bool axisTasks_ = false;
     unsigned char* save_ = nullptr;
     size_t saveSize_ = 0;
     size_t saveTop_ = 0;

@@ -54,18 +54,11 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
     ctx->triangleCount = triangleCount;
     std::fill(std::begin(ctx->freeLists.head), std::end(ctx->freeLists.head), kNoHandle);
 
-    // Scratch arrays: nothing to take for an empty scene.
-    const uint64_t scratchBytes = 4 * static_cast<uint64_t>(triangleCount);
-    for (uint32_t*& s : ctx->scratch) {
-        if (scratchBytes > 0) {
-            s = static_cast<uint32_t*>(takeBlock(scratchBytes));
-            if (!s) {
-                destroyContext(ctx);
-                return vekStsNoMemErr;
-            }
-        }
-        ctx->budget.chargeUnchecked(scratchBytes);
-    }
+    // The twelve per-axis sort arrays of a build that sorts every node's
+    // candidates afresh. Candidates sorted once and carried down need none
+    // of them, but the budget keeps their charge, so that a build fits its
+    // limit or runs out exactly where it always has.
+    for (int i = 0; i < 12; ++i) ctx->budget.chargeUnchecked(4 * static_cast<uint64_t>(triangleCount));
 
     // The entry arena holds the working array (12 nT) and the pending left
     // children above it; the vertex arena the vertices made by cutting.
@@ -119,10 +112,6 @@ void releaseFragmentMemory(Context& ctx)
     vekFree(ctx.vertices3.base);
     ctx.entries = Arena{};
     ctx.vertices3 = Arena{};
-    for (uint32_t*& s : ctx.scratch) {
-        vekFree(s);
-        s = nullptr;
-    }
 }
 
 void destroyContext(Context* ctx)

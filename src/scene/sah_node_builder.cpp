@@ -29,7 +29,7 @@ uint32_t floatBits(float v)
 VekStatus NodeBuilder::prepare(int32_t capacity)
 {
     if (!searched()) return vekStsOk;
-    return events_->create(static_cast<uint32_t>(capacity), ctx_.entries.size);
+    return events_->create(static_cast<uint32_t>(capacity), ctx_.entries.size, axisTasks_);
 }
 
 void NodeBuilder::sortLists(const BuildNode& first)
@@ -69,7 +69,7 @@ VekStatus NodeBuilder::run(NodeState cur)
         }
 
         SplitChoice s{false, 0, 0.0f, 0, 0, 0};
-        if (cur.depth < maxDepth_) s = findSplit(events_->current(), n, cur.box, factor_);
+        if (cur.depth < maxDepth_) s = findSplit(events_->current(), n, cur.box, factor_, events_->axisTasks(n));
         if (!s.split) {
             const VekStatus st = makeLeaf(*node);
             if (st != vekStsOk) return st;

@@ -48,6 +48,9 @@ public:
     void sortLists(const BuildNode& first);
     void unpackLists(const unsigned char* packed, const int32_t counts[3][3]) { events_->unpack(packed, counts); }
 
+    // Large nodes' axes as OpenMP tasks (inside the build's own region).
+    void useAxisTasks() { axisTasks_ = true; }
+
     // Nodes of at least `minimum` fragments (below the depth limit), other
     // than the first, go to the sink instead of being built here.
     void handOff(int32_t minimum, SubtreeSink* sink)
@@ -74,6 +77,7 @@ private:
     uint32_t working_;
     BuildLog* log_;
     int32_t handOffMinimum_ = 0;
+    bool axisTasks_ = false;
     SubtreeSink* sink_ = nullptr;
     EventLists own_;
     EventLists* events_;

@@ -143,7 +143,7 @@ bool isSearched(const float ext[3], int axis)
 
 }  // namespace
 
-SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor)
+SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor, bool axisTasks)
 {
     const float ext[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
     const double dx = ext[0], dy = ext[1], dz = ext[2];
@@ -156,7 +156,7 @@ SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], flo
     AxisResult res[3];
     for (AxisResult& r : res) r = AxisResult{leafCost, 0.0f, 0, 0, 1};
     const AxisSearch search{lists, n, box};
-    if (worthAxisTasks(n)) {
+    if (axisTasks) {
         for (int a = 0; a < 3; ++a)
             if (isSearched(ext, a)) {
 #pragma omp task default(shared) firstprivate(a)

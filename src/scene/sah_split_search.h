@@ -17,8 +17,9 @@ struct SplitChoice {
 };
 
 // A node of n >= 1 fragments with the given cell, its candidates sorted
-// in `lists`; factor is the descriptor's split factor. Allocates nothing.
-SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor);
+// in `lists`; factor is the descriptor's split factor. axisTasks: search
+// the axes as three OpenMP tasks. Allocates nothing.
+SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor, bool axisTasks);
 
 }  // namespace vekr::sah
 

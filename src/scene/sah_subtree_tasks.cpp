@@ -184,6 +184,7 @@ private:
         *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
 
         NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log, &ws.lists);
+        builder.useAxisTasks();
         st = builder.prepare(t.count);
         if (st != vekStsOk) return st;
         builder.unpackLists(t.seed + 12 * n, t.listCounts);
@@ -290,6 +291,7 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
 #pragma omp single
     {
         NodeBuilder builder(ctx, factor, maxDepth, working, &tasks.top);
+        builder.useAxisTasks();
         st = builder.prepare(n);
         if (st == vekStsOk) {
             builder.sortLists(root);
