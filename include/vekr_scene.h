@@ -24,8 +24,8 @@ extern "C" {
  * Bounding boxes are 6 floats: min x, min y, min z, max x, max y, max z.
  * Axis numbers: 0 = x, 1 = y, 2 = z.
  *
- * vekrTriangleNormal_32f runs on ownGetNumThreads() threads and the SAH
- * build's split search on up to three; everything else runs on the calling
+ * vekrTriangleNormal_32f and the SAH build run on ownGetNumThreads()
+ * threads; everything else runs on the calling
  * thread. Every function may be called from several threads at once.
  *
  * Example: a scene ready for intersection (error handling shortened).
@@ -208,11 +208,16 @@ VEKR_API VekStatus VEK_CALL vekrTriangleNormal_32f(const float* pVertex, const i
  * (36 * triangleCount rounded down to 16 MB) + 16 MB and a vertex arena of
  * 16 MB * (1 + 12 * vertexCount / 4 MB, truncated) at least three 16 MB
  * chunks charged 16 MB + 20 bytes each (nodes, leaf lists, polygons); when
- * they run out it returns vekStsMemAllocErr. The split search of a node of
- * more than 75 triangle parts runs on 3 (or 2) OpenMP threads, one per
- * axis, whatever ownGetNumThreads() reports; the tree is byte for byte the
- * same whatever number of threads the runtime grants. A vekMalloc that
- * refuses one of its working blocks also gives vekStsNoMemErr.
+ * they run out it returns vekStsMemAllocErr. On top of what the limit
+ * counts, the build keeps its sorted split candidates in blocks of its own
+ * of about 340 bytes per triangle plus 64 MB (an upper bound reserved at
+ * the start, of which a typical build touches well under half), and when
+ * built on several threads, such blocks per thread for the subtrees in hand.
+ * Scenes of 16384 triangles and more are built on ownGetNumThreads()
+ * threads, large subtrees as OpenMP tasks; the tree, and whether the
+ * limit suffices, are byte for byte those of one thread whatever number of
+ * threads is asked for or granted. A vekMalloc that refuses one of its
+ * working blocks also gives vekStsNoMemErr.
  *
  * Checks, in this order, returning the first failure:
  * @retval vekStsNullPtrErr   pTree, pVertex, pTriangle or pSize is NULL;

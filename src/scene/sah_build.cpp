@@ -1,21 +1,16 @@
-// Driver of the surface-area-heuristic build: setup, the node loop with its
-// explicit stack, distribution of fragments to the children, and the final
+// Entry of the surface-area-heuristic build: setup, the root's fragments,
+// the node loop on one thread or as subtree tasks on several, and the
 // layout of the build tree as a tree block.
-//
-// Only the current node's fragments live in the working array at the base of
-// the entry arena; each pending left child keeps its own array above it. A
-// split pushes the left child and continues with the right one, so arena
-// space is released in stack order: the right child's array as soon as it
-// has been copied down, the left child's when it is popped, and the vertices
-// cut inside a finished subtree when its sibling resumes.
 
 #include "scene/sah_build.h"
 
 #include <cstring>
 
+#include "vekcore.h"
 #include "scene/sah_context.h"
 #include "scene/sah_fragments.h"
-#include "scene/sah_split_search.h"
+#include "scene/sah_node_builder.h"
+#include "scene/sah_subtree_tasks.h"
 #include "scene/tree_block_writer.h"
 
 namespace vekr {
@@ -46,170 +41,30 @@ struct BuildTreeView {
     }
 };
 
-uint32_t floatBits(float v)
+}  // namespace
+
+VekStatus buildSerial(Context& ctx, float factor, int32_t maxDepth, uint32_t working, uint32_t rootHandle,
+                      const float rootBox[6])
 {
-    uint32_t b;
-    std::memcpy(&b, &v, 4);
-    return b;
+    const BuildNode root = *ctx.nodeAt(rootHandle);
+    NodeBuilder builder(ctx, factor, maxDepth, working, nullptr);
+    // Node counts never exceed the root's: a fragment sends at most one
+    // part to each child.
+    const VekStatus st = builder.prepare(static_cast<int32_t>(root.value));
+    if (st != vekStsOk) return st;
+    builder.sortLists(root);
+    NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
+    std::memcpy(start.box, rootBox, sizeof start.box);
+    return builder.run(start);
 }
 
-class Builder {
-public:
-    Builder(Context& ctx, float factor, int32_t maxDepth, uint32_t working)
-        : ctx_(ctx), factor_(factor), maxDepth_(maxDepth), working_(working)
-    {
-    }
+namespace {
 
-    VekStatus run(uint32_t rootHandle, const float rootBox[6])
-    {
-        NodeState cur{rootHandle, {}, 0, kNoHandle, kNoHandle};
-        std::memcpy(cur.box, rootBox, sizeof cur.box);
-        for (;;) {
-            if (ctx_.entries.holds(cur.entryCursor)) ctx_.entries.cursor = cur.entryCursor;
-            if (ctx_.vertices3.holds(cur.vertexCursor)) ctx_.vertices3.cursor = cur.vertexCursor;
-            BuildNode* node = ctx_.nodeAt(cur.node);
-
-            SplitChoice s{false, 0, 0.0f, 0, 0, 0};
-            if (cur.depth < maxDepth_)
-                s = findSplit(ctx_, ctx_.entryAt(node->ref), static_cast<int32_t>(node->value), cur.box, factor_);
-            if (!s.split) {
-                const VekStatus st = makeLeaf(*node);
-                if (st != vekStsOk) return st;
-                if (ctx_.stackSize == 0) return vekStsOk;
-                cur = ctx_.stack[--ctx_.stackSize];
-                node = ctx_.nodeAt(cur.node);
-                std::memcpy(ctx_.entryAt(working_), ctx_.entryAt(node->ref), 12 * static_cast<size_t>(node->value));
-                node->ref = working_;
-                continue;
-            }
-            const VekStatus st = split(cur, *node, s);
-            if (st != vekStsOk) return st;
-        }
-    }
-
-private:
-    // The node becomes an inner node; cur moves on to the child that is
-    // processed next (the right one unless it is empty).
-    VekStatus split(NodeState& cur, BuildNode& node, const SplitChoice& s)
-    {
-        uint32_t pair;
-        VekStatus st = poolTake(ctx_.budget, ctx_.nodePool, 2 * sizeof(BuildNode), &pair);
-        if (st != vekStsOk) return st;
-        BuildNode* kids = ctx_.nodeAt(pair);
-        kids[0] = kids[1] = node;
-        const int32_t n = static_cast<int32_t>(node.value);
-        node = BuildNode{s.axis, floatBits(s.position), pair};
-        ++cur.depth;
-        const uint32_t rightHandle = pair + sizeof(BuildNode);
-
-        if (s.left == 0) {
-            kids[0] = BuildNode{kLeafKind, 0, kNoHandle};
-            cur.node = rightHandle;
-            cur.box[s.axis] = s.position;
-            return vekStsOk;
-        }
-        if (s.right == 0) {
-            kids[1] = BuildNode{kLeafKind, 0, kNoHandle};
-            cur.node = pair;
-            cur.box[3 + s.axis] = s.position;
-            return vekStsOk;
-        }
-
-        if (ctx_.stackSize == kStackCapacity) return vekStsErr;
-        NodeState& pushed = ctx_.stack[ctx_.stackSize++];
-        pushed = cur;
-        pushed.node = pair;
-        pushed.box[3 + s.axis] = s.position;
-        pushed.entryCursor = ctx_.entries.cursor;
-
-        uint32_t leftArray, rightArray;
-        if (!ctx_.entries.take(12 * static_cast<uint32_t>(s.left), &leftArray) ||
-            !ctx_.entries.take(12 * static_cast<uint32_t>(s.right), &rightArray))
-            return vekStsMemAllocErr;
-        st = distribute(n, s, leftArray, rightArray);
-        if (st != vekStsOk) return st;
-        std::memcpy(ctx_.entryAt(working_), ctx_.entryAt(rightArray), 12 * static_cast<size_t>(s.right));
-        kids[0] = BuildNode{kLeafKind, static_cast<uint32_t>(s.left), leftArray};
-        kids[1] = BuildNode{kLeafKind, static_cast<uint32_t>(s.right), working_};
-
-        cur.node = rightHandle;
-        cur.box[s.axis] = s.position;
-        cur.entryCursor = rightArray;
-        cur.vertexCursor = pushed.vertexCursor = ctx_.vertices3.cursor;
-        return vekStsOk;
-    }
-
-    // Sends each of the node's fragments to the side(s) it lies on; a
-    // straddling one is cut in two. The counts must come out as the search
-    // predicted them.
-    VekStatus distribute(int32_t n, const SplitChoice& s, uint32_t leftArray, uint32_t rightArray)
-    {
-        const int a = s.axis;
-        const float p = s.position;
-        const Fragment* src = ctx_.entryAt(working_);
-        Fragment* left = ctx_.entryAt(leftArray);
-        Fragment* right = ctx_.entryAt(rightArray);
-        int32_t nl = 0, nr = 0;
-        for (int32_t i = 0; i < n; ++i) {
-            const Fragment& f = src[i];
-            const VertexRef* poly = ctx_.polygonAt(f.polygon);
-            const float lo = ctx_.vertex(poly[minVertexIndex(f.extremes, a)])[a];
-            const float hi = ctx_.vertex(poly[maxVertexIndex(f.extremes, a)])[a];
-            bool toLeft, toRight;
-            if (lo == hi) {
-                toLeft = lo < p || (lo == p && s.side == 0);
-                toRight = !toLeft;
-            } else if (hi <= p) {
-                toLeft = true;
-                toRight = false;
-            } else if (lo >= p) {
-                toLeft = false;
-                toRight = true;
-            } else if (lo < p && p < hi) {
-                if (nl == s.left || nr == s.right) return vekStsErr;
-                const VekStatus st = cutFragment(ctx_, f, a, p, &left[nl++], &right[nr++]);
-                if (st != vekStsOk) return st;
-                continue;
-            } else {
-                return vekStsErr;  // a NaN coordinate fits no side
-            }
-            if (toLeft) {
-                if (nl == s.left) return vekStsErr;
-                left[nl++] = f;
-            }
-            if (toRight) {
-                if (nr == s.right) return vekStsErr;
-                right[nr++] = f;
-            }
-        }
-        return nl == s.left && nr == s.right ? vekStsOk : vekStsErr;
-    }
-
-    // Lists the triangle numbers and recycles the fragments' records.
-    VekStatus makeLeaf(BuildNode& node)
-    {
-        const int32_t n = static_cast<int32_t>(node.value);
-        uint32_t list;
-        const VekStatus st = poolTake(ctx_.budget, ctx_.leafPool, 4 * static_cast<uint32_t>(n), &list);
-        if (st != vekStsOk) return st;
-        const Fragment* e = ctx_.entryAt(node.ref);
-        int32_t* out = reinterpret_cast<int32_t*>(ctx_.leafPool.at(list));
-        for (int32_t i = 0; i < n; ++i) {
-            out[i] = fragmentTriangle(e[i]);
-            recyclePolygon(ctx_, e[i].polygon, fragmentVertexCount(e[i]));
-        }
-        node.ref = list;
-        return vekStsOk;
-    }
-
-    Context& ctx_;
-    float factor_;
-    int32_t maxDepth_;
-    uint32_t working_;
-};
-
-VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* buildBox, uint32_t* rootHandle)
+// Builds the tree; *written tells whether its block has been written.
+VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* buildBox, int threads,
+                uint32_t* rootHandle, VekrKDTreeNode** tree, int32_t* size, bool* written)
 {
+    *written = false;
     float rootBox[6];
     int32_t rootCount = 0;
     uint32_t working = 0;
@@ -222,7 +77,11 @@ VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* build
         ctx.nodeAt(*rootHandle)->ref = kNoHandle;
         return vekStsOk;
     }
-    return Builder(ctx, factor, maxDepth, working).run(*rootHandle, rootBox);
+    if (threads > 1 && worthSubtreeTasks(rootCount, maxDepth)) {
+        *written = true;
+        return buildWithSubtreeTasks(ctx, factor, maxDepth, working, *rootHandle, rootBox, threads, tree, size);
+    }
+    return buildSerial(ctx, factor, maxDepth, working, *rootHandle, rootBox);
 }
 
 }  // namespace
@@ -233,20 +92,25 @@ VekStatus buildKDTreeSAH(const float* vertices, const int32_t* triangles, int32_
                          int32_t maxDepth, uint32_t limitBytes, const float* buildBox)
 {
     if (limitBytes < sah::minimumLimitBytes(vertexCount, triangleCount)) return vekStsNoMemErr;
-    sah::Context* ctx = nullptr;
-    VekStatus st = sah::createContext(vertices, vertexCount, triangles, triangleCount, limitBytes, &ctx);
-    if (st != vekStsOk) return st;
+    int threads = ownGetNumThreads();
+    for (;;) {
+        sah::Context* ctx = nullptr;
+        VekStatus st = sah::createContext(vertices, vertexCount, triangles, triangleCount, limitBytes, &ctx);
+        if (st != vekStsOk) return st;
 
-    uint32_t rootHandle = 0;
-    st = sah::build(*ctx, splitFactor, maxDepth, buildBox, &rootHandle);
-    if (st == vekStsOk) {
-        // The writer reads only nodes and leaf lists: give the fragments'
-        // memory back before the block is taken.
-        sah::releaseFragmentMemory(*ctx);
-        st = writeTreeBlock(sah::BuildTreeView{*ctx, rootHandle}, tree, size);
+        uint32_t rootHandle = 0;
+        bool written = false;
+        st = sah::build(*ctx, splitFactor, maxDepth, buildBox, threads, &rootHandle, tree, size, &written);
+        if (st == vekStsOk && !written) {
+            // The writer reads only nodes and leaf lists: give the fragments'
+            // memory back before the block is taken.
+            sah::releaseFragmentMemory(*ctx);
+            st = writeTreeBlock(sah::BuildTreeView{*ctx, rootHandle}, tree, size);
+        }
+        sah::destroyContext(ctx);
+        if (st != sah::kRunOnOneThread || threads == 1) return st;
+        threads = 1;
     }
-    sah::destroyContext(ctx);
-    return st;
 }
 
 }  // namespace vekr

@@ -98,11 +98,19 @@ struct Arena {
 // Bump allocation from 16 MB chunks. A handle is (chunk number << 24) | byte
 // offset in the chunk. The empty pool has cursor = end = 0, so its first
 // request always takes a chunk.
+//
+// The pools of a subtree built on another thread take smaller chunks (their
+// memory is accounted for separately), may begin with the chunks of the
+// build's own pool so that its handles stay valid (those they never free),
+// and have their chunks moved into the build's pools when they are done.
 struct ChunkPool {
     unsigned char* chunk[kMaxPoolChunks] = {};
     uint32_t chunkCount = 0;
     uint32_t cursor = 0;  // in the newest chunk
     uint32_t end = 0;
+    uint32_t chunkBytes = kChunkBytes;
+    uint32_t maxChunks = kMaxPoolChunks;
+    uint32_t firstOwnChunk = 0;  // chunks below this belong to another pool
 
     unsigned char* at(uint32_t handle) const { return chunk[handle >> 24] + (handle & 0xFFFFFFu); }
 };
@@ -114,14 +122,6 @@ struct ChunkPool {
 constexpr int kFreeListCount = 10;
 struct FreeLists {
     uint32_t head[kFreeListCount];
-};
-
-// The per-axis working arrays of the split search, nT words each.
-struct ScratchGroup {
-    uint32_t* start;
-    uint32_t* end;
-    uint32_t* planar;
-    uint32_t* sort;
 };
 
 // The pending state of a node: the node, its cell, its depth and the arena
@@ -143,7 +143,6 @@ struct Context {
 
     Arena entries;   // fragment entries; the working array sits at its base
     Arena vertices3; // vertices made by cutting, 12 bytes each
-    uint32_t* scratch[12];
     ChunkPool nodePool;
     ChunkPool leafPool;
     ChunkPool polygonPool;
@@ -151,11 +150,8 @@ struct Context {
 
     NodeState stack[kStackCapacity];
     int32_t stackSize;
+    int32_t taskIndex;  // of the subtree task this context serves, if any
 
-    ScratchGroup group(int axis) const
-    {
-        return {scratch[4 * axis], scratch[4 * axis + 1], scratch[4 * axis + 2], scratch[4 * axis + 3]};
-    }
     const float* vertex(VertexRef r) const
     {
         return r >= 0 ? vertices + 3 * static_cast<int64_t>(r)
@@ -172,14 +168,23 @@ struct Context {
 // without taking anything.
 uint64_t minimumLimitBytes(int32_t vertexCount, int32_t triangleCount);
 
-// Takes the context and the fixed working blocks (scratch arrays, arenas)
-// and charges them. On failure releases what it took and sets *out = null.
+// Takes the context and the fixed working blocks (the arenas) and charges
+// them with the fixed costs. On failure releases what it took and sets *out = null.
 VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_t* triangles,
                         int32_t triangleCount, uint32_t limitBytes, Context** out);
 
-// Releases the polygon pool, the arenas and the scratch arrays: everything
+// Releases the polygon pool and the arenas: everything
 // the tree block writer does not read.
 void releaseFragmentMemory(Context& ctx);
+
+// A context for building one subtree on another thread: the arenas it is
+// lent (the caller takes them back before the context is destroyed),
+// pools of smaller chunks, no budget of its own, the scene arrays of
+// `main`, and the polygon chunks that hold its fragments' records readable
+// (not owned) through its polygon pool.
+constexpr uint32_t kSubtreeChunkBytes = 1u << 20;
+VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
+                               const Arena& entries, const Arena& vertices, Context** out);
 
 // Releases everything that is left, the context included.
 void destroyContext(Context* ctx);

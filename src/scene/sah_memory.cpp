@@ -26,8 +26,8 @@ void* takeBlock(uint64_t bytes)
 
 void releasePool(ChunkPool& pool)
 {
-    for (uint32_t i = 0; i < pool.chunkCount; ++i) vekFree(pool.chunk[i]);
-    pool.chunkCount = 0;
+    for (uint32_t i = pool.firstOwnChunk; i < pool.chunkCount; ++i) vekFree(pool.chunk[i]);
+    pool.chunkCount = pool.firstOwnChunk = 0;
     pool.cursor = pool.end = 0;
 }
 
@@ -54,18 +54,11 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
     ctx->triangleCount = triangleCount;
     std::fill(std::begin(ctx->freeLists.head), std::end(ctx->freeLists.head), kNoHandle);
 
-    // Scratch arrays: nothing to take for an empty scene.
-    const uint64_t scratchBytes = 4 * static_cast<uint64_t>(triangleCount);
-    for (uint32_t*& s : ctx->scratch) {
-        if (scratchBytes > 0) {
-            s = static_cast<uint32_t*>(takeBlock(scratchBytes));
-            if (!s) {
-                destroyContext(ctx);
-                return vekStsNoMemErr;
-            }
-        }
-        ctx->budget.chargeUnchecked(scratchBytes);
-    }
+    // The twelve per-axis sort arrays of a build that sorts every node's
+    // candidates afresh. Candidates sorted once and carried down need none
+    // of them, but the budget keeps their charge, so that a build fits its
+    // limit or runs out exactly where it always has.
+    for (int i = 0; i < 12; ++i) ctx->budget.chargeUnchecked(4 * static_cast<uint64_t>(triangleCount));
 
     // The entry arena holds the working array (12 nT) and the pending left
     // children above it; the vertex arena the vertices made by cutting.
@@ -85,6 +78,32 @@ VekStatus createContext(const float* vertices, int32_t vertexCount, const int32_
     return vekStsOk;
 }
 
+VekStatus createSubtreeContext(const Context& main, unsigned char* const* polygonChunks, uint32_t polygonChunkCount,
+                               const Arena& entries, const Arena& vertices, Context** out)
+{
+    *out = nullptr;
+    void* raw = takeBlock(sizeof(Context));
+    if (!raw) return vekStsNoMemErr;
+    Context* ctx = new (raw) Context();
+    // Its memory is accounted for by replaying its log against the
+    // build's own budget, not here.
+    ctx->budget.limit = ctx->budget.left = UINT32_MAX;
+    ctx->vertices = main.vertices;
+    ctx->vertexCount = main.vertexCount;
+    ctx->triangles = main.triangles;
+    ctx->triangleCount = main.triangleCount;
+    std::fill(std::begin(ctx->freeLists.head), std::end(ctx->freeLists.head), kNoHandle);
+    ctx->entries = entries;
+    ctx->vertices3 = vertices;
+    // The subtree's fragments keep the records they were given: the
+    // polygon chunks they lie in are shared, not owned.
+    for (ChunkPool* p : {&ctx->nodePool, &ctx->leafPool, &ctx->polygonPool}) p->chunkBytes = kSubtreeChunkBytes;
+    std::copy(polygonChunks, polygonChunks + polygonChunkCount, ctx->polygonPool.chunk);
+    ctx->polygonPool.chunkCount = ctx->polygonPool.firstOwnChunk = polygonChunkCount;
+    *out = ctx;
+    return vekStsOk;
+}
+
 void releaseFragmentMemory(Context& ctx)
 {
     releasePool(ctx.polygonPool);
@@ -93,10 +112,6 @@ void releaseFragmentMemory(Context& ctx)
     vekFree(ctx.vertices3.base);
     ctx.entries = Arena{};
     ctx.vertices3 = Arena{};
-    for (uint32_t*& s : ctx.scratch) {
-        vekFree(s);
-        s = nullptr;
-    }
 }
 
 void destroyContext(Context* ctx)
@@ -118,9 +133,9 @@ VekStatus poolTake(Budget& budget, ChunkPool& pool, uint32_t bytes, uint32_t* ha
     }
     // A request larger than a chunk (the list of a leaf of more than 2^22
     // fragments) gets a chunk of its own size, charged like any other.
-    const uint32_t blockBytes = std::max(bytes, kChunkBytes);
+    const uint32_t blockBytes = std::max(bytes, pool.chunkBytes);
     const uint64_t charge = static_cast<uint64_t>(blockBytes) + (kChunkCharge - kChunkBytes);
-    if (budget.left < charge || pool.chunkCount == kMaxPoolChunks) return vekStsMemAllocErr;
+    if (budget.left < charge || pool.chunkCount >= pool.maxChunks) return vekStsMemAllocErr;
     auto* block = static_cast<unsigned char*>(takeBlock(blockBytes));
     if (!block) return vekStsNoMemErr;
     budget.left -= static_cast<uint32_t>(charge);

@@ -9,8 +9,6 @@
 
 #include "scene/sah_split_search.h"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -19,62 +17,11 @@ namespace vekr::sah {
 
 namespace {
 
-constexpr int32_t kRadixMinimum = 321;
-constexpr int32_t kPrefetchDistance = 8;
 constexpr float kFlatExtent = 1e-5f;        // a cell thinner than this is flat
 constexpr float kEmptyShare = 0.1f;         // empty slab worth cutting off
 constexpr double kPreferredScale = 0.699999988079071;  // 0.7f
 constexpr double kSplitFactorScale = 0.5057569742202759;
 constexpr double kMinimumGain = 9.999999747378752e-06;  // 1e-5f
-
-// Order-preserving image of a float's bits: negative values inverted,
-// non-negative ones with the sign bit set, so unsigned order is float order
-// (with -0 just below +0).
-inline uint32_t floatKey(float v)
-{
-    uint32_t b;
-    std::memcpy(&b, &v, 4);
-    return b ^ (static_cast<uint32_t>(static_cast<int32_t>(b) >> 31) | 0x80000000u);
-}
-
-inline float keyFloat(uint32_t k)
-{
-    const uint32_t b = k ^ (static_cast<uint32_t>(static_cast<int32_t>(~k) >> 31) | 0x80000000u);
-    float v;
-    std::memcpy(&v, &b, 4);
-    return v;
-}
-
-void radixSort(uint32_t* keys, int32_t count, uint32_t* scratch)
-{
-    constexpr int kShift[3] = {0, 11, 22};
-    uint32_t hist[3][2048] = {};
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t k = keys[i];
-        ++hist[0][k & 2047];
-        ++hist[1][(k >> 11) & 2047];
-        ++hist[2][k >> 22];
-    }
-    uint32_t* src = keys;
-    uint32_t* dst = scratch;
-    for (int pass = 0; pass < 3; ++pass) {
-        uint32_t* h = hist[pass];
-        // A digit shared by every key leaves the order as it is.
-        if (h[(src[0] >> kShift[pass]) & 2047] == static_cast<uint32_t>(count)) continue;
-        uint32_t sum = 0;
-        for (int d = 0; d < 2048; ++d) {
-            const uint32_t c = h[d];
-            h[d] = sum;
-            sum += c;
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            const uint32_t k = src[i];
-            dst[h[(k >> kShift[pass]) & 2047]++] = k;
-        }
-        std::swap(src, dst);
-    }
-    if (src != keys) std::memcpy(keys, src, 4 * static_cast<size_t>(count));
-}
 
 struct AxisResult {
     double cost;
@@ -83,55 +30,17 @@ struct AxisResult {
 };
 
 struct AxisSearch {
-    const Context& ctx;
-    const Fragment* entries;
+    const NodeLists& lists;
     int32_t n;
     const float* box;
 
-    // Fills the three lists; returns the number of non-planar fragments.
-    int32_t classify(int axis, const ScratchGroup& g, int32_t* planarCount) const
+    AxisResult run(int axis, double leafCost) const
     {
-        int32_t m = 0, np = 0;
-        for (int32_t i = 0; i < n; ++i) {
-            // Records and vertices are scattered over the pools: fetch the
-            // record a few entries ahead so its miss overlaps this one's.
-            if (i + kPrefetchDistance < n) __builtin_prefetch(ctx.polygonAt(entries[i + kPrefetchDistance].polygon));
-            const Fragment& f = entries[i];
-            const VertexRef* poly = ctx.polygonAt(f.polygon);
-            const float lo = ctx.vertex(poly[minVertexIndex(f.extremes, axis)])[axis];
-            const float hi = ctx.vertex(poly[maxVertexIndex(f.extremes, axis)])[axis];
-            if (lo == hi) {
-                g.planar[np++] = floatKey(lo);
-            } else {
-                g.start[m] = floatKey(lo);
-                g.end[m++] = floatKey(hi);
-            }
-        }
-        *planarCount = np;
-        return m;
-    }
-
-    static void toFloats(uint32_t* keys, int32_t count)
-    {
-        for (int32_t i = 0; i < count; ++i) {
-            const float v = keyFloat(keys[i]);
-            std::memcpy(&keys[i], &v, 4);
-        }
-    }
-
-    AxisResult run(int axis, const ScratchGroup& g, double leafCost) const
-    {
-        int32_t np;
-        const int32_t m = classify(axis, g, &np);
-        sortKeys(g.start, m, g.sort);
-        sortKeys(g.end, m, g.sort);
-        std::sort(g.planar, g.planar + np);  // planar lists are short on most scenes
-        toFloats(g.start, m);
-        toFloats(g.end, m);
-        toFloats(g.planar, np);
-        const float* S = reinterpret_cast<const float*>(g.start);
-        const float* E = reinterpret_cast<const float*>(g.end);
-        const float* P = reinterpret_cast<const float*>(g.planar);
+        const EventList* l = lists.list[axis];
+        const int32_t m = l[kStartList].count, np = l[kPlanarList].count;
+        const float* S = l[kStartList].value;
+        const float* E = l[kEndList].value;
+        const float* P = l[kPlanarList].value;
 
         const float mn = box[axis], mx = box[3 + axis];
         const float d = mx - mn;
@@ -234,15 +143,7 @@ bool isSearched(const float ext[3], int axis)
 
 }  // namespace
 
-void sortKeys(uint32_t* keys, int32_t count, uint32_t* scratch)
-{
-    if (count >= kRadixMinimum)
-        radixSort(keys, count, scratch);
-    else
-        std::sort(keys, keys + count);
-}
-
-SplitChoice findSplit(const Context& ctx, const Fragment* entries, int32_t n, const float box[6], float factor)
+SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor, bool axisTasks)
 {
     const float ext[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
     const double dx = ext[0], dy = ext[1], dz = ext[2];
@@ -254,19 +155,17 @@ SplitChoice findSplit(const Context& ctx, const Fragment* entries, int32_t n, co
 
     AxisResult res[3];
     for (AxisResult& r : res) r = AxisResult{leafCost, 0.0f, 0, 0, 1};
-    const AxisSearch search{ctx, entries, n, box};
-
-    if (n > kParallelSearchMinimum) {
-        int axes[3], count = 0;
+    const AxisSearch search{lists, n, box};
+    if (axisTasks) {
         for (int a = 0; a < 3; ++a)
-            if (isSearched(ext, a)) axes[count++] = a;
-        if (count < 2) return SplitChoice{false, 0, 0.0f, 0, 0, 0};
-#pragma omp parallel for num_threads(count) schedule(static)
-        for (int i = 0; i < count; ++i) res[axes[i]] = search.run(axes[i], ctx.group(axes[i]), leafCost);
+            if (isSearched(ext, a)) {
+#pragma omp task default(shared) firstprivate(a)
+                res[a] = search.run(a, leafCost);
+            }
+#pragma omp taskwait
     } else {
-        const ScratchGroup g = ctx.group(0);
         for (int a = 0; a < 3; ++a)
-            if (isSearched(ext, a)) res[a] = search.run(a, g, leafCost);
+            if (isSearched(ext, a)) res[a] = search.run(a, leafCost);
     }
 
     const double c0 = res[0].cost, c1 = res[1].cost, c2 = res[2].cost;

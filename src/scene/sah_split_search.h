@@ -3,12 +3,9 @@
 #ifndef VEKR_SCENE_SAH_SPLIT_SEARCH_H
 #define VEKR_SCENE_SAH_SPLIT_SEARCH_H
 
-#include "scene/sah_context.h"
+#include "scene/sah_event_lists.h"
 
 namespace vekr::sah {
-
-// Nodes with more fragments than this search their axes on one thread each.
-constexpr int32_t kParallelSearchMinimum = 75;
 
 struct SplitChoice {
     bool split;
@@ -19,14 +16,10 @@ struct SplitChoice {
     int32_t side;   // fragments lying in the plane go left (0) or right (1)
 };
 
-// n >= 1 fragments of a node with the given cell; factor is the descriptor's
-// split factor. Uses the context's scratch groups; allocates nothing.
-SplitChoice findSplit(const Context& ctx, const Fragment* entries, int32_t n, const float box[6], float factor);
-
-// Ascending sort of order-preserving float keys: a three-pass radix sort for
-// lists longer than 320 values, a comparison sort below. scratch holds at
-// least count values.
-void sortKeys(uint32_t* keys, int32_t count, uint32_t* scratch);
+// A node of n >= 1 fragments with the given cell, its candidates sorted
+// in `lists`; factor is the descriptor's split factor. axisTasks: search
+// the axes as three OpenMP tasks. Allocates nothing.
+SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], float factor, bool axisTasks);
 
 }  // namespace vekr::sah
 

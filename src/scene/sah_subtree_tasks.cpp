@@ -1,0 +1,332 @@
+// The SAH build on several threads.
+//
+// Every node of at least `handOffMinimum` fragments below the root becomes a
+// task of its own: its fragments, sorted candidate lists and the cut
+// vertices they use are copied out, and the node is marked as standing for
+// the task's subtree. A task builds its node, hands its large children off
+// the same way and builds the small ones itself, on a context of its own,
+// so the threads share nothing they write. A subtree's nodes depend only on
+// its own fragments and cell, so every node comes out as the one-thread
+// build makes it, and the block writer follows the marks into the tasks'
+// subtrees, which fixes the block's order whatever thread ran what.
+//
+// What the threads cannot share is the memory accounting: the one-thread
+// build fails with vekStsMemAllocErr at the first request its budget,
+// arenas or pools cannot meet, and that depends on the order of all
+// requests. Every node therefore logs its requests, and the logs are
+// replayed in one-thread order against a model of that memory. Any other
+// failure (a count the search did not predict, a task's own memory running
+// short) sends the build back to one thread, which gives the exact outcome,
+// since the first failure in one-thread order decides it.
+
+#include "scene/sah_subtree_tasks.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "core/memory.h"
+#include "scene/sah_build_log.h"
+#include "scene/sah_node_builder.h"
+#include "scene/tree_block_writer.h"
+
+namespace vekr::sah {
+
+namespace {
+
+// Nodes this large get tasks of their own: a few levels of them, enough to
+// keep two or more threads busy, each worth its copying.
+constexpr int32_t kTaskShare = 16;  // of the root's fragments
+constexpr int32_t kMinimumTask = 4096;
+constexpr int32_t kMinimumRootCount = 16384;
+constexpr int kMaxTasks = 1024;
+
+// A node that stands for the subtree of a task (value: the task number).
+constexpr int32_t kSubtreeKind = 4;
+
+struct Task {
+    int32_t count;
+    NodeState state;
+    int32_t listCounts[3][3];
+    size_t listBytes;
+    uint32_t vertexBytes;  // cut vertices copied from the parent
+    unsigned char* seed;   // fragments, packed lists, cut vertices
+    unsigned char* polygonChunks[kMaxPoolChunks];  // the parent's, as they were
+    uint32_t polygonChunkCount;
+    Context* ctx;
+    uint32_t root;  // the subtree's root in the task's node pool
+    BuildLog log;
+    VekStatus status;
+};
+
+class TaskSet final : public SubtreeSink {
+    // A thread's arenas and candidate lists.
+    struct Workspace {
+        Arena entries, vertices;
+        EventLists lists;
+        bool busy = false;
+        void release()
+        {
+            if (entries.base) vekFree(entries.base);
+            if (vertices.base) vekFree(vertices.base);
+            entries = vertices = Arena{};
+            lists.destroy();
+        }
+    };
+    static constexpr int kMaxThreads = 64;
+
+public:
+    TaskSet(Task* tasks, float factor, int32_t maxDepth, int32_t minimum)
+        : tasks_(tasks), factor_(factor), maxDepth_(maxDepth), minimum_(minimum)
+    {
+    }
+
+    BuildLog top;
+
+    VekStatus take(Context& ctx, uint32_t nodeHandle, const NodeState& state, const EventLists& lists) override
+    {
+        const int index = next_.fetch_add(1);
+        if (index >= kMaxTasks) return kDeclined;
+        BuildNode* node = ctx.nodeAt(nodeHandle);
+        Task& t = *new (&tasks_[index]) Task();
+        t.count = static_cast<int32_t>(node->value);
+        t.state = state;
+        t.listBytes = lists.packedBytes();
+        t.vertexBytes = ctx.vertices3.cursor;
+        const uint64_t bytes = 12 * static_cast<uint64_t>(t.count) + t.listBytes + t.vertexBytes;
+        t.seed = bytes / 4 < INT32_MAX ? static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)))
+                                       : nullptr;
+        if (!t.seed) {
+            t.status = vekStsNoMemErr;
+            return vekStsNoMemErr;
+        }
+        std::memcpy(t.seed, ctx.entryAt(node->ref), 12 * static_cast<size_t>(t.count));
+        lists.pack(t.seed + 12 * static_cast<size_t>(t.count), t.listCounts);
+        std::memcpy(t.seed + 12 * static_cast<size_t>(t.count) + t.listBytes, ctx.vertices3.base, t.vertexBytes);
+        t.polygonChunkCount = ctx.polygonPool.chunkCount;
+        std::copy(ctx.polygonPool.chunk, ctx.polygonPool.chunk + t.polygonChunkCount, t.polygonChunks);
+        *node = BuildNode{kSubtreeKind, static_cast<uint32_t>(index), kNoHandle};
+        BuildLog& log = &ctx == main_ ? top : logOf(ctx);
+        log.record(kTaskRecord, static_cast<uint32_t>(index));
+        if (!log.ok()) return vekStsNoMemErr;
+#pragma omp task default(shared) firstprivate(index)
+        run(tasks_[index]);
+        return vekStsOk;
+    }
+
+    void setMain(const Context* main) { main_ = main; }
+    int made() const { return std::min(next_.load(), kMaxTasks); }
+    Task& operator[](int i) { return tasks_[i]; }
+
+private:
+    BuildLog& logOf(const Context& ctx) { return tasks_[ctx.taskIndex].log; }
+
+    // Builds one task's subtree on a context of its own; its large children
+    // become tasks in turn. The arenas and lists are the thread's, reused
+    // from task to task (children are smaller than their parents), unless
+    // the thread is already busy with a task it interrupted for this one.
+    void run(Task& t)
+    {
+        const int thread = omp_get_thread_num();
+        Workspace local;
+        Workspace& ws = thread < kMaxThreads && !spaces_[thread].busy ? spaces_[thread] : local;
+        ws.busy = true;
+        t.status = build(t, ws);
+        // The fragments, arenas and lists are done with; the polygon records
+        // stay, for the tasks handed off from here still read them.
+        if (t.ctx) {
+            t.ctx->entries = Arena{};
+            t.ctx->vertices3 = Arena{};
+        }
+        ws.busy = false;
+        if (&ws == &local) local.release();
+    }
+
+    static bool ensure(unsigned char*& block, uint32_t& size, uint64_t bytes)
+    {
+        if (size >= bytes) return true;
+        if (block) vekFree(block);
+        block = nullptr;
+        size = 0;
+        if (bytes >= UINT32_MAX) return false;
+        block = static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)));
+        if (!block) return false;
+        size = static_cast<uint32_t>(bytes);
+        return true;
+    }
+
+    VekStatus build(Task& t, Workspace& ws)
+    {
+        const uint64_t n = static_cast<uint64_t>(t.count);
+        // Room for the working array and the pending left children (about
+        // twice the fragments, more with cuts), and for the vertices cut
+        // along one path; a task that needs more sends the build back to
+        // one thread.
+        if (!ensure(ws.entries.base, ws.entries.size, 48 * n + (1u << 20)) ||
+            !ensure(ws.vertices.base, ws.vertices.size, t.vertexBytes + 48 * n + (1u << 20)))
+            return vekStsNoMemErr;
+        ws.entries.cursor = ws.vertices.cursor = 0;
+        VekStatus st =
+            createSubtreeContext(*main_, t.polygonChunks, t.polygonChunkCount, ws.entries, ws.vertices, &t.ctx);
+        if (st != vekStsOk) return st;
+        Context& ctx = *t.ctx;
+        ctx.taskIndex = static_cast<int32_t>(&t - tasks_);
+        uint32_t working;
+        if (!ctx.entries.take(12 * static_cast<uint32_t>(n), &working)) return vekStsMemAllocErr;
+        std::memcpy(ctx.entryAt(working), t.seed, 12 * n);
+        std::memcpy(ctx.vertices3.base, t.seed + 12 * n + t.listBytes, t.vertexBytes);
+        ctx.vertices3.cursor = t.vertexBytes;
+        st = poolTake(ctx.budget, ctx.nodePool, 2 * sizeof(BuildNode), &t.root);
+        if (st != vekStsOk) return st;
+        *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
+
+        NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log, &ws.lists);
+        builder.useAxisTasks();
+        st = builder.prepare(t.count);
+        if (st != vekStsOk) return st;
+        builder.unpackLists(t.seed + 12 * n, t.listCounts);
+        vekFree(t.seed);
+        t.seed = nullptr;
+        builder.handOff(minimum_, this);
+        NodeState start = t.state;
+        start.node = t.root;
+        start.entryCursor = start.vertexCursor = kNoHandle;
+        st = builder.run(start);
+        if (st == vekStsOk && !t.log.ok()) st = vekStsNoMemErr;
+        return st;
+    }
+
+
+public:
+    ~TaskSet()
+    {
+        for (Workspace& w : spaces_) w.release();
+    }
+
+private:
+    Task* tasks_;
+    Workspace spaces_[kMaxThreads];
+    float factor_;
+    int32_t maxDepth_;
+    int32_t minimum_;
+    const Context* main_ = nullptr;
+    std::atomic<int> next_{0};
+};
+
+// The build tree across the contexts of the tasks, as the block writer
+// reads it: a node marked as standing for a task's subtree reads as that
+// subtree's root.
+struct SplitTreeView {
+    struct Node {
+        const BuildNode* node;
+        const Context* ctx;
+    };
+    const Context& main;
+    uint32_t rootHandle;
+    TaskSet& tasks;
+
+    Node resolve(Node n) const
+    {
+        while (n.node->kind == kSubtreeKind) {
+            Task& t = tasks[static_cast<int>(n.node->value)];
+            n = Node{t.ctx->nodeAt(t.root), t.ctx};
+        }
+        return n;
+    }
+    Node root() const { return resolve(Node{main.nodeAt(rootHandle), &main}); }
+    bool isLeaf(Node n) const { return n.node->kind == kLeafKind; }
+    int32_t axis(Node n) const { return n.node->kind; }
+    float split(Node n) const
+    {
+        float f;
+        std::memcpy(&f, &n.node->value, 4);
+        return f;
+    }
+    Node child(Node n, int c) const { return resolve(Node{n.ctx->nodeAt(n.node->ref) + c, n.ctx}); }
+    int32_t leafCount(Node n) const { return static_cast<int32_t>(n.node->value); }
+    const int32_t* leafTriangles(Node n) const
+    {
+        return n.node->ref == kNoHandle ? nullptr : reinterpret_cast<const int32_t*>(n.ctx->leafPool.at(n.node->ref));
+    }
+};
+
+// The failure to report, in order of precedence: a refused vekMalloc is
+// vekStsNoMemErr whatever else happened; anything else is settled by the
+// one-thread build.
+VekStatus worst(VekStatus a, VekStatus b)
+{
+    if (a == vekStsNoMemErr || b == vekStsNoMemErr) return vekStsNoMemErr;
+    return a != vekStsOk ? a : b;
+}
+
+}  // namespace
+
+bool worthSubtreeTasks(int32_t rootCount, int32_t maxDepth) { return rootCount >= kMinimumRootCount && maxDepth > 2; }
+
+VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, uint32_t working,
+                                uint32_t rootHandle, const float rootBox[6], int threads, VekrKDTreeNode** tree,
+                                int32_t* size)
+{
+    const BuildNode root = *ctx.nodeAt(rootHandle);
+    const int32_t n = static_cast<int32_t>(root.value);
+    const MemoryModel model = MemoryModel::of(ctx);
+    // From here on the real pools and arenas only hold what the threads
+    // make; the budget is the model's.
+    ctx.budget.left = UINT32_MAX;
+
+    auto* block = static_cast<Task*>(malloc4(static_cast<int32_t>((sizeof(Task) * kMaxTasks + 3) / 4)));
+    if (!block) return vekStsNoMemErr;
+    auto* tasksRaw = malloc4(static_cast<int32_t>((sizeof(TaskSet) + 3) / 4));
+    if (!tasksRaw) {
+        vekFree(block);
+        return vekStsNoMemErr;
+    }
+    TaskSet& tasks = *new (tasksRaw) TaskSet(block, factor, maxDepth, std::max(n / kTaskShare, kMinimumTask));
+    tasks.setMain(&ctx);
+    VekStatus st = vekStsOk;
+#pragma omp parallel num_threads(threads)
+#pragma omp single
+    {
+        NodeBuilder builder(ctx, factor, maxDepth, working, &tasks.top);
+        builder.useAxisTasks();
+        st = builder.prepare(n);
+        if (st == vekStsOk) {
+            builder.sortLists(root);
+            builder.handOff(std::max(n / kTaskShare, kMinimumTask), &tasks);
+            NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
+            std::memcpy(start.box, rootBox, sizeof start.box);
+            st = builder.run(start);
+            if (st == vekStsOk && !tasks.top.ok()) st = vekStsNoMemErr;
+        }
+    }
+
+    const int count = tasks.made();
+    for (int i = 0; i < count; ++i) st = worst(st, tasks[i].status);
+    if (st != vekStsOk && st != vekStsNoMemErr) st = kRunOnOneThread;
+    if (st == vekStsOk) {
+        const BuildLog* logs[kMaxTasks];
+        for (int i = 0; i < count; ++i) logs[i] = &tasks[i].log;
+        if (!replayFitsMemory(model, tasks.top, logs, count)) st = vekStsMemAllocErr;
+    }
+    if (st == vekStsOk) {
+        // The writer reads only nodes and leaf lists.
+        releaseFragmentMemory(ctx);
+        for (int i = 0; i < count; ++i) releaseFragmentMemory(*tasks[i].ctx);
+        st = writeTreeBlock(SplitTreeView{ctx, rootHandle, tasks}, tree, size);
+    }
+    for (int i = 0; i < count; ++i) {
+        Task& t = tasks[i];
+        if (t.seed) vekFree(t.seed);
+        destroyContext(t.ctx);
+        t.~Task();
+    }
+    tasks.~TaskSet();
+    vekFree(tasksRaw);
+    vekFree(block);
+    return st;
+}
+
+}  // namespace vekr::sah
