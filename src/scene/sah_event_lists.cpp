@@ -100,10 +100,9 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
     }
 }
 
-VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes, bool axisTasks)
+VekStatus EventLists::create(uint32_t capacity, bool axisTasks)
 {
-    const uint64_t wantSave = 4 * static_cast<uint64_t>(entryArenaBytes) + 80 * static_cast<uint64_t>(capacity) + 64;
-    if (block_ && capacity <= capacity_ && wantSave <= saveSize_ && axisTasks <= axisTasks_) {
+    if (block_ && capacity <= capacity_ && axisTasks <= axisTasks_) {
         // Large enough already: lists laid out for the larger capacity
         // hold fewer values as well.
         for (auto& axis : work_.list)
@@ -120,11 +119,11 @@ VekStatus EventLists::create(uint32_t capacity, uint32_t entryArenaBytes, bool a
     // events and ranges for both sides, the route and cut lists.
     const uint64_t workBytes = 9 * 8 * cap;
     const uint64_t tempBytes = scratchAxes * (2 * 8 * cap + 2 * 8 * cap) + 3 * 4 * cap;
-    // A pending node holds at most six events of 8 bytes per 12-byte
-    // entry, and pending entries fit in the entry arena; while a split is
-    // written its lists may take room for all the node's values and nine
-    // times the pieces.
-    saveSize_ = wantSave;
+    // The save area starts small and grows as pending nodes need it: its
+    // bound (six events of 8 bytes per pending 12-byte entry) is several
+    // times what a build touches, and a deep stack of small pending nodes
+    // is the common case.
+    saveSize_ = kFirstSaveBytes;
     block_ = static_cast<unsigned char*>(takeBytes(workBytes + tempBytes));
     save_ = block_ ? static_cast<unsigned char*>(takeBytes(saveSize_)) : nullptr;
     if (!save_) {
@@ -281,7 +280,7 @@ bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment*
         for (const EventList& l : axis) total += static_cast<size_t>(l.count);
     // While they are written the left child's lists may each need room for
     // all of the node's values and all pieces.
-    if (saveTop_ + 8 * (total + 9 * static_cast<size_t>(cutCount)) > saveSize_) return false;
+    if (!makeSaveRoom(saveTop_ + 8 * (total + 9 * static_cast<size_t>(cutCount)))) return false;
 
     if (!axisTasks(static_cast<int32_t>(total / 6))) {
         // One list after the other, each written at its final place.
@@ -328,6 +327,20 @@ bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment*
             saved->count[a][kind] = count[a][kind];
             saveTop_ += 8 * c;
         }
+    return true;
+}
+
+bool EventLists::makeSaveRoom(size_t bytes)
+{
+    if (bytes <= saveSize_) return true;
+    // Growing by half at least keeps the copies linear in the final size.
+    const size_t size = std::max(bytes, saveSize_ + saveSize_ / 2);
+    auto* grown = static_cast<unsigned char*>(takeBytes(size));
+    if (!grown) return false;
+    std::memcpy(grown, save_, saveTop_);
+    vekFree(save_);
+    save_ = grown;
+    saveSize_ = size;
     return true;
 }
 

@@ -67,17 +67,19 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
 // when the build runs on several threads.
 constexpr int32_t kAxisTaskMinimum = 65536;
 
+// The save area's first size; it grows by half (or to what a split
+// needs) whenever a split would overrun it.
+constexpr size_t kFirstSaveBytes = size_t{1} << 16;
+
 class EventLists {
 public:
-    // Working memory for a build of up to `capacity` fragments per node
-    // whose entry arena is `entryArenaBytes` long (pending nodes' lists
-    // need at most four times the bytes of their entries). The memory is
-    // working memory of the structure only: the build's budget, which
-    // models the entry and vertex arenas and the pools, does not see it.
-    // Memory from an earlier create() is kept when it is large enough.
-    // axisTasks: large nodes' axes are sorted and filtered as OpenMP tasks
-    // (each axis then needs scratch of its own).
-    VekStatus create(uint32_t capacity, uint32_t entryArenaBytes, bool axisTasks);
+    // Working memory for a build of up to `capacity` fragments per node.
+    // The memory is working memory of the structure only: the build's
+    // budget, which models the entry and vertex arenas and the pools, does
+    // not see it. Memory from an earlier create() is kept when it is large
+    // enough. axisTasks: large nodes' axes are sorted and filtered as
+    // OpenMP tasks (each axis then needs scratch of its own).
+    VekStatus create(uint32_t capacity, bool axisTasks);
     bool axisTasks(int32_t n) const { return axisTasks_ && n >= kAxisTaskMinimum; }
     void destroy();
 
@@ -94,8 +96,7 @@ public:
 
     // After a split with fragments on both sides: saves the left child's
     // lists (the pending one) and makes the right child's the current ones.
-    // Returns false when the save area is full, which the bound on the
-    // entry arena rules out.
+    // Returns false when the save area had to grow and vekMalloc refused.
     bool split(const Context& ctx, const Fragment* left, const Fragment* right, int32_t cutCount,
                SavedLists* saved);
 
@@ -113,6 +114,7 @@ private:
     // Filters one list into the left child's (written at `at`, values then,
     // `room` values on, fragments; returns its length) and the right
     // child's (in place), merging in the pieces' values.
+    bool makeSaveRoom(size_t bytes);
     int32_t partition(int axis, int kind, int32_t cutCount, unsigned char* at, size_t room);
     void pieceRanges(const Context& ctx, int axis, const Fragment* left, const Fragment* right, int32_t cutCount);
 

@@ -29,7 +29,7 @@ uint32_t floatBits(float v)
 VekStatus NodeBuilder::prepare(int32_t capacity)
 {
     if (!searched()) return vekStsOk;
-    return events_->create(static_cast<uint32_t>(capacity), ctx_.entries.size, axisTasks_);
+    return events_->create(static_cast<uint32_t>(capacity), axisTasks_);
 }
 
 void NodeBuilder::sortLists(const BuildNode& first)
@@ -142,7 +142,7 @@ VekStatus NodeBuilder::split(NodeState& cur, BuildNode& node, const SplitChoice&
             }
         }
     }
-    if (searched() && !events_->split(ctx_, left, right, cuts, &saved_[ctx_.stackSize - 1])) return vekStsErr;
+    if (searched() && !events_->split(ctx_, left, right, cuts, &saved_[ctx_.stackSize - 1])) return vekStsNoMemErr;
     std::memcpy(ctx_.entryAt(working_), right, 12 * static_cast<size_t>(s.right));
     kids[0] = BuildNode{kLeafKind, static_cast<uint32_t>(s.left), leftArray};
     kids[1] = BuildNode{kLeafKind, static_cast<uint32_t>(s.right), working_};
