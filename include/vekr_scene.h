@@ -209,10 +209,12 @@ VEKR_API VekStatus VEK_CALL vekrTriangleNormal_32f(const float* pVertex, const i
  * 16 MB * (1 + 12 * vertexCount / 4 MB, truncated) at least three 16 MB
  * chunks charged 16 MB + 20 bytes each (nodes, leaf lists, polygons); when
  * they run out it returns vekStsMemAllocErr. On top of what the limit
- * counts, the build keeps its sorted split candidates in blocks of its own
- * of about 340 bytes per triangle plus 64 MB (an upper bound reserved at
- * the start, of which a typical build touches well under half), and when
- * built on several threads, such blocks per thread for the subtrees in hand.
+ * counts, the build keeps its sorted split candidates in blocks of its own:
+ * 116 bytes per triangle part of the root (180 on several threads) and a
+ * save area that grows with the pending nodes' candidates (about 48 bytes
+ * per pending part: about 170 MB in all for a million-triangle scene), and
+ * when built on several threads, such blocks per thread for the subtrees
+ * in hand.
  * Scenes of 16384 triangles and more are built on ownGetNumThreads()
  * threads, large subtrees as OpenMP tasks; the tree, and whether the
  * limit suffices, are byte for byte those of one thread whatever number of
