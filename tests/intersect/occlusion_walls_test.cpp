@@ -210,9 +210,9 @@ TEST(OcclusionWalls, EyeRaysInsideAClosedRoomAllEndOnAWall)
                         for (size_t i = 0; i < b.count(); ++i) {
                             const double d[3] = {targets[i][0] - o[0], targets[i][1] - o[1], targets[i][2] - o[2]};
                             const ReferenceHit ref = closestHitReference(soup.view(), o, d, 1e30);
-                            ASSERT_GE(b.tri[i], 0) << name(path) << " ray " << i << " depth " << build.depth;
+                            ASSERT_GE(b.tri[i], 0) << build.name() << ", " << name(path) << " ray " << i;
                             if (!ref.closeCall()) {
-                                ASSERT_EQ(b.tri[i], ref.tri) << name(path) << " ray " << i;
+                                ASSERT_EQ(b.tri[i], ref.tri) << build.name() << ", " << name(path) << " ray " << i;
                             }
                         }
                     }
