@@ -37,6 +37,8 @@ struct Volume {
         for (int32_t z = 0; z < e.depth; ++z)
             planes[size_t(z)] = voxels.data() + size_t(z) * e.width * e.height + (flip ? size_t(e.height - 1) * e.width : 0);
     }
+    // Drawn from the input: flipped now and then (after the extent), then filled.
+    Volume(Input& in, VekrVolume e) : Volume(e, in.chance(4)) { fill(in); }
     void fill(Input& in)
     {
         for (size_t i = 0; i < voxels.size(); ++i) {
@@ -143,11 +145,9 @@ VEKR_FUZZ_CALLER(float, 32f)
 template <class T>
 void resize(Input& in, Break brk)
 {
-    Volume<T> src(drawExtent(in, 10), in.chance(4));
-    src.fill(in);
+    Volume<T> src(in, drawExtent(in, 10));
     VekrCuboid srcVoi = drawRegion(in, src.ext, true);
-    Volume<T> dst(drawDestination(in), in.chance(4));
-    dst.fill(in);
+    Volume<T> dst(in, drawDestination(in));
     VekrCuboid dstVoi = drawRegion(in, dst.ext, false);
     VekrVolume srcExt = src.ext;
     double f[3] = {drawFactor(in), drawFactor(in), drawFactor(in)};
@@ -222,11 +222,9 @@ void drawTransform(Input& in, double c[12])
 template <class T>
 void warp(Input& in, Break brk)
 {
-    Volume<T> src(drawExtent(in, 10), in.chance(4));
-    src.fill(in);
+    Volume<T> src(in, drawExtent(in, 10));
     VekrCuboid srcVoi = drawRegion(in, src.ext, true);
-    Volume<T> dst(drawDestination(in), in.chance(4));
-    dst.fill(in);
+    Volume<T> dst(in, drawDestination(in));
     VekrCuboid dstVoi = drawRegion(in, dst.ext, false);
     VekrVolume srcExt = src.ext;
     double c[12];
@@ -264,11 +262,9 @@ void warp(Input& in, Break brk)
 template <class T>
 void remap(Input& in, Break brk)
 {
-    Volume<T> src(drawExtent(in, 10), in.chance(4));
-    src.fill(in);
+    Volume<T> src(in, drawExtent(in, 10));
     VekrCuboid srcVoi = drawRegion(in, src.ext, true);
-    Volume<T> dst(drawDestination(in), in.chance(4));
-    dst.fill(in);
+    Volume<T> dst(in, drawDestination(in));
     VekrVolume srcExt = src.ext, dstExt = dst.ext;
     // The maps share the destination's extent and one row step.
     const bool flipMaps = in.chance(4);

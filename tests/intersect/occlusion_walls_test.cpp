@@ -38,11 +38,8 @@ Outcome expectSameShadows(const TriangleSoup& soup, const PreparedScene& scene, 
 {
     const int32_t height = static_cast<int32_t>(targets.size()) / width;
     RayBlock packet(width, height, Path::Packet), scalar(width, height, Path::Scalar);
-    for (size_t i = 0; i < targets.size(); ++i) {
-        const float d[3] = {targets[i][0] - light[0], targets[i][1] - light[1], targets[i][2] - light[2]};
-        packet.setDir(i, d);
-        scalar.setDir(i, d);
-    }
+    aimAt(packet, light, targets);
+    aimAt(scalar, light, targets);
     EXPECT_EQ(packet.any(scene.context(), light), vekStsOk);
     EXPECT_EQ(scalar.any(scene.context(), light), vekStsOk);
     EXPECT_TRUE(packet.guardsIntact() && scalar.guardsIntact()) << what;
@@ -104,7 +101,7 @@ TEST(OcclusionWalls, PlanarTriangleListedOnlyInAFlatCellBlocks)
     const float light[3] = {0.9f, 0.3f, 0.2f};
     const float d[3] = {0.2f - 0.9f, 0.25f - 0.3f, 0.3f - 0.2f};
     for (int32_t depth : {4, 50}) {
-        const PreparedScene scene = sahTree(soup, depth, 1.0f);
+        const PreparedScene scene = prepareSah(soup, depth, 1.0f);
         for (Path path : {Path::Packet, Path::Scalar}) {
             RayBlock b(4, 4, path);
             b.mask.fill(-1);
@@ -137,11 +134,8 @@ TEST(OcclusionWalls, WallListedOnlyInTheFlatCellAtTheFarFaceIsHit)
     const auto targets = targetGrid(0, 1.0f, -0.9f, 0.9f, 8, 8);
     for (Path path : {Path::Packet, Path::Scalar}) {
         RayBlock closest(8, 8, path), successive(8, 8, path, 2);
-        for (size_t i = 0; i < closest.count(); ++i) {
-            const float d[3] = {targets[i][0] - eye[0], targets[i][1] - eye[1], targets[i][2] - eye[2]};
-            closest.setDir(i, d);
-            successive.setDir(i, d);
-        }
+        aimAt(closest, eye, targets);
+        aimAt(successive, eye, targets);
         ASSERT_EQ(closest.eye(scene.context(), eye), vekStsOk);
         ASSERT_EQ(successive.multiple(scene.context(), eye), vekStsOk);
         for (size_t i = 0; i < closest.count(); ++i) {
@@ -158,24 +152,14 @@ TEST(OcclusionWalls, WallListedOnlyInTheFlatCellAtTheFarFaceIsHit)
 // cut through it.
 TEST(OcclusionWalls, ClosedRoomLetsNoLightThrough)
 {
-    TriangleSoup soup;
-    addRoom(soup, -1.0f, 1.0f, 4);
-    const float enclosing[6] = {-3.0f, -3.0f, -3.0f, 3.0f, 3.0f, 3.0f};
-    const float cutting[6] = {-0.5f, -2.0f, -2.0f, 2.0f, 0.25f, 2.0f};
-    struct Build {
-        int32_t depth;
-        float factor;
-        const float* box;
-    };
-    const Build builds[] = {{50, 1.0f, nullptr}, {4, 1.0f, nullptr}, {50, 0.0f, nullptr}, {12, 0.5f, nullptr},
-                            {50, 1.0f, enclosing}, {50, 1.0f, cutting}};
+    const TriangleSoup soup = closedRoom();
     const float inside[2][3] = {{0.3f, 0.2f, -0.1f}, {0.0f, 0.0f, 0.0f}};
     const float outside[2][3] = {{3.0f, 0.5f, 0.2f}, {-0.25f, -6.0f, 0.125f}};
-    for (const Build& build : builds) {
-        const PreparedScene scene = sahTree(soup, build.depth, build.factor, build.box);
-        const bool cut = build.box == cutting;
-        const std::string tree = "depth " + std::to_string(build.depth) + " factor " + std::to_string(build.factor) +
-                                 (build.box ? (cut ? " cutting box" : " enclosing box") : "");
+    const std::vector<Vec3> interior = roomInterior(48 * 48);
+    for (const RoomBuild& build : kRoomBuilds) {
+        const PreparedScene scene = build.build(soup);
+        const bool cut = build.cuts();
+        const std::string tree = build.name();
         for (const auto& light : inside) {
             for (int axis = 0; axis < 3; ++axis)
                 for (float at : {-1.25f, 1.25f}) {
@@ -195,11 +179,7 @@ TEST(OcclusionWalls, ClosedRoomLetsNoLightThrough)
                 }
         }
         for (const auto& light : outside) {
-            std::vector<Vec3> targets;
-            std::mt19937 rng(17);
-            std::uniform_real_distribution<float> pos(-0.95f, 0.95f);
-            for (int i = 0; i < 48 * 48; ++i) targets.push_back({pos(rng), pos(rng), pos(rng)});
-            const Outcome dark = expectSameShadows(soup, scene, light, targets, 48, tree + " light outside", !cut);
+            const Outcome dark = expectSameShadows(soup, scene, light, interior, 48, tree + " light outside", !cut);
             if (!cut) {
                 EXPECT_EQ(dark.lit, 0u) << tree;
             }
@@ -209,41 +189,30 @@ TEST(OcclusionWalls, ClosedRoomLetsNoLightThrough)
 
 // Eye rays from inside a closed room all end on a wall, and the far walls
 // lie in the faces of the scene box, where a ray's segment ends: both paths
-// find the reference's wall on every ray, through trees of both ends of the
-// split factor and a build box that encloses the room.
+// find the reference's wall on every ray, through every tree of the room
+// but the one confined to a box that cuts it.
 TEST(OcclusionWalls, EyeRaysInsideAClosedRoomAllEndOnAWall)
 {
-    TriangleSoup soup;
-    addRoom(soup, -1.0f, 1.0f, 4);
-    const float enclosing[6] = {-3.0f, -3.0f, -3.0f, 3.0f, 3.0f, 3.0f};
-    struct Build {
-        int32_t depth;
-        float factor;
-        const float* box;
-    };
-    const Build builds[] = {{50, 1.0f, nullptr}, {4, 1.0f, nullptr}, {12, 0.5f, nullptr}, {50, 1.0f, enclosing}};
+    const TriangleSoup soup = closedRoom();
     const float eyes[2][3] = {{0.3f, 0.2f, -0.1f}, {0.0f, 0.0f, 0.0f}};
-    for (const Build& build : builds) {
-        const PreparedScene scene = sahTree(soup, build.depth, build.factor, build.box);
+    for (const RoomBuild& build : kRoomBuilds) {
+        if (build.cuts()) continue;
+        const PreparedScene scene = build.build(soup);
         for (const auto& eye : eyes)
             for (int axis = 0; axis < 3; ++axis)
                 for (float at : {-1.25f, 1.25f}) {
                     const auto targets = targetGrid(axis, at, -1.4f, 1.4f, 16, 16);
                     for (Path path : {Path::Packet, Path::Scalar}) {
                         RayBlock b(16, 16, path);
-                        for (size_t i = 0; i < b.count(); ++i) {
-                            const float d[3] = {targets[i][0] - eye[0], targets[i][1] - eye[1],
-                                                targets[i][2] - eye[2]};
-                            b.setDir(i, d);
-                        }
+                        aimAt(b, eye, targets);
                         ASSERT_EQ(b.eye(scene.context(), eye), vekStsOk);
                         const double o[3] = {eye[0], eye[1], eye[2]};
                         for (size_t i = 0; i < b.count(); ++i) {
                             const double d[3] = {targets[i][0] - o[0], targets[i][1] - o[1], targets[i][2] - o[2]};
                             const ReferenceHit ref = closestHitReference(soup.view(), o, d, 1e30);
-                            ASSERT_GE(b.tri[i], 0) << name(path) << " ray " << i << " depth " << build.depth;
+                            ASSERT_GE(b.tri[i], 0) << build.name() << ", " << name(path) << " ray " << i;
                             if (!ref.closeCall()) {
-                                ASSERT_EQ(b.tri[i], ref.tri) << name(path) << " ray " << i;
+                                ASSERT_EQ(b.tri[i], ref.tri) << build.name() << ", " << name(path) << " ray " << i;
                             }
                         }
                     }
@@ -276,7 +245,7 @@ TEST(OcclusionWalls, AxisAlignedQuadScenesAgreeOnEveryRay)
         }
         const float cutting[6] = {-1.0f, -2.5f, -0.75f, 1.5f, 2.5f, 2.5f};
         const bool cut = seed % 3 == 0;
-        const PreparedScene scene = sahTree(soup, seed % 2 ? 50 : 10, seed % 4 < 2 ? 1.0f : 0.25f, cut ? cutting : nullptr);
+        const PreparedScene scene = prepareSah(soup, seed % 2 ? 50 : 10, seed % 4 < 2 ? 1.0f : 0.25f, cut ? cutting : nullptr);
         std::uniform_real_distribution<float> pos(-2.2f, 2.2f), far(-9.0f, 9.0f);
         const float lights[3][3] = {{g(grid(rng)), g(grid(rng)) + 0.0625f, g(grid(rng))},
                                     {pos(rng), pos(rng), pos(rng)},
@@ -304,47 +273,29 @@ TEST(OcclusionWalls, AxisAlignedQuadScenesAgreeOnEveryRay)
         // Coherent tiles (8-ray kernel and the occluder cache): a light far
         // off and targets in a small patch behind the scene's middle.
         const float light[3] = {-12.0f, 0.3f, 0.7f};
-        std::vector<Vec3> patch;
-        for (const Vec3& p : targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32)) patch.push_back(p);
+        const std::vector<Vec3> patch = targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32);
         expectSameShadows(soup, scene, light, patch, 32, "seed " + std::to_string(seed) + " coherent", !cut);
     }
 }
 
-// A build box [0, 1]^3 that cuts a long slanted triangle: the part inside
-// the box lies low in y, the part far outside high in y. The tree lists the
-// triangle only in the cells of its inside part, which reach out to
-// infinity past the box's face x = 0. A shadow ray from far out on that side
-// starts in such a cell, where the triangle is tested and found crossed
-// further along, well outside the box, in a cell that does not list it. A
-// walk that starts anywhere but at the light misses it.
+// The tree lists the slanted triangle of the cut-triangle scene only in
+// the cells of its part inside the build box, which reach out to infinity
+// past the box's face x = 0. A shadow ray from far out on that side starts
+// in such a cell, where the triangle is tested and found crossed further
+// along, well outside the box, in a cell that does not list it. A walk that
+// starts anywhere but at the light misses it.
 TEST(OcclusionWalls, TriangleCutByTheBuildBoxIsFoundFromTheLight)
 {
-    TriangleSoup soup;
-    // Two layers of small triangles make the builder split on y inside the box.
-    for (int i = 0; i < 8; ++i)
-        for (float y : {0.1f, 0.9f}) {
-            const float x = 0.0625f + 0.125f * static_cast<float>(i);
-            soup.addTriangle({x, y, 0.2f}, {x + 0.05f, y, 0.8f}, {x, y + 0.05f, 0.5f});
-        }
-    const int32_t slanted = soup.addTriangle({0.5f, 0.05f, 0.3f}, {0.5f, 0.05f, 0.7f}, {-6.0f, 0.95f, 0.5f});
-    const float buildBox[6] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-    const PreparedScene scene = sahTree(soup, 50, 1.0f, buildBox);
-    // Through the slanted triangle at x = -4, where it lies near y = 0.67.
-    const float light[3] = {-10.0f, 0.1f, 0.5f};
-    const double o[3] = {light[0], light[1], light[2]};
-    std::vector<Vec3> targets;
-    for (int i = 0; i < 16 * 16; ++i) {
-        const float s = 1.0f + 0.002f * static_cast<float>(i % 16), z = 0.49f + 0.0008f * static_cast<float>(i / 16);
-        targets.push_back({light[0] + 9.0f * s / 1.5f, light[1] + 0.855f * s / 1.5f, z});
-    }
+    const CutTriangleScene cut;
+    const double o[3] = {cut.light[0], cut.light[1], cut.light[2]};
     size_t crossing = 0;
-    for (const Vec3& t : targets) {
+    for (const Vec3& t : cut.targets) {
         const double d[3] = {t[0] - o[0], t[1] - o[1], t[2] - o[2]};
-        crossing += blocks(soup.view(), slanted, o, d);
+        crossing += blocks(cut.soup.view(), cut.slanted, o, d);
     }
-    ASSERT_GT(crossing, targets.size() / 2);
-    const Outcome o1 = expectSameShadows(soup, scene, light, targets, 16, "cut triangle", false);
-    EXPECT_GT(o1.blocked, targets.size() / 2);
+    ASSERT_GT(crossing, cut.targets.size() / 2);
+    const Outcome o1 = expectSameShadows(cut.soup, cut.scene, cut.light, cut.targets, 16, "cut triangle", false);
+    EXPECT_GT(o1.blocked, cut.targets.size() / 2);
 }
 
 // The segment tested is open at both ends: a surface through the light
@@ -369,14 +320,11 @@ TEST(OcclusionWalls, SurfacesAtEitherEndOfTheSegmentDoNotBlock)
     for (const Row& row : rows) {
         TriangleSoup soup;
         addQuad(soup, 2, row.at, lo, hi);
-        const PreparedScene scene = sahTree(soup, 8, 1.0f);
+        const PreparedScene scene = prepareSah(soup, 8, 1.0f);
         for (Path path : {Path::Scalar, Path::Packet}) {
             if (path == Path::Packet && !row.packet) continue;
             RayBlock b(4, 4, path);
-            for (size_t i = 0; i < targets.size(); ++i) {
-                const float d[3] = {targets[i][0] - light[0], targets[i][1] - light[1], targets[i][2] - light[2]};
-                b.setDir(i, d);
-            }
+            aimAt(b, light, targets);
             ASSERT_EQ(b.any(scene.context(), light), vekStsOk);
             for (size_t i = 0; i < targets.size(); ++i) {
                 EXPECT_EQ(b.mask[i] < 0, row.blocks) << row.what << (path == Path::Packet ? ", packet" : ", scalar")

@@ -279,22 +279,16 @@ Rays towards(const float light[3], const std::vector<Vec3>& targets, int32_t wid
 TEST_F(IsaIdentity, PacketCallsOnWallScenes)
 {
     {
-        TriangleSoup room;
-        addRoom(room, -1.0f, 1.0f, 4);
-        const float cutting[6] = {-0.5f, -2.0f, -2.0f, 2.0f, 0.25f, 2.0f};
-        const PreparedScene trees[] = {sahTree(room, 50, 1.0f), sahTree(room, 4, 1.0f), sahTree(room, 50, 0.0f),
-                                       sahTree(room, 50, 1.0f, cutting)};
+        const TriangleSoup room = closedRoom();
+        const PreparedScene trees[] = {prepareSah(room, 50, 1.0f), prepareSah(room, 4, 1.0f), prepareSah(room, 50, 0.0f),
+                                       prepareSah(room, 50, 1.0f, kRoomCuttingBox)};
         const float inside[3] = {0.3f, 0.2f, -0.1f}, outside[3] = {3.0f, 0.5f, 0.2f};
         for (size_t t = 0; t < 4; ++t) {
             const std::string what = "room tree " + std::to_string(t);
             for (int axis = 0; axis < 3; ++axis)
                 expectSameUnderBothSets(what + " light inside, axis " + std::to_string(axis),
                                         towards(inside, targetGrid(axis, 1.25f, -1.4f, 1.4f, 32, 16), 32), trees[t]);
-            std::mt19937 rng(17);
-            std::uniform_real_distribution<float> pos(-0.95f, 0.95f);
-            std::vector<Vec3> targets;
-            for (int i = 0; i < 32 * 32; ++i) targets.push_back({pos(rng), pos(rng), pos(rng)});
-            expectSameUnderBothSets(what + " light outside", towards(outside, targets, 32), trees[t]);
+            expectSameUnderBothSets(what + " light outside", towards(outside, roomInterior(32 * 32), 32), trees[t]);
             expectSameUnderBothSets(what + " mixed tiles",
                                     mixedBlock(32, 16, {0.1f, 0.3f, -0.2f}, {1.5f, 0.2f, 0.4f}, 3.0f, 40 + t),
                                     trees[t]);
@@ -306,7 +300,7 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
         auto g = [](int k) { return static_cast<float>(k) * 0.125f; };
         TriangleSoup soup;
         addGridQuads(soup, rng, 60);
-        const PreparedScene scene = sahTree(soup, seed % 2 ? 50 : 10, 1.0f);
+        const PreparedScene scene = prepareSah(soup, seed % 2 ? 50 : 10, 1.0f);
         const float light[3] = {-12.0f, 0.3f, 0.7f};
         const std::string what = "quads " + std::to_string(seed);
         expectSameUnderBothSets(what + " coherent", towards(light, targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32), 32),
@@ -325,22 +319,8 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
                                 scene);
     }
     {
-        TriangleSoup soup;
-        for (int i = 0; i < 8; ++i)
-            for (float y : {0.1f, 0.9f}) {
-                const float x = 0.0625f + 0.125f * static_cast<float>(i);
-                soup.addTriangle({x, y, 0.2f}, {x + 0.05f, y, 0.8f}, {x, y + 0.05f, 0.5f});
-            }
-        soup.addTriangle({0.5f, 0.05f, 0.3f}, {0.5f, 0.05f, 0.7f}, {-6.0f, 0.95f, 0.5f});
-        const float buildBox[6] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-        const PreparedScene scene = sahTree(soup, 50, 1.0f, buildBox);
-        const float light[3] = {-10.0f, 0.1f, 0.5f};
-        std::vector<Vec3> targets;
-        for (int i = 0; i < 16 * 16; ++i) {
-            const float s = 1.0f + 0.002f * static_cast<float>(i % 16), z = 0.49f + 0.0008f * static_cast<float>(i / 16);
-            targets.push_back({light[0] + 9.0f * s / 1.5f, light[1] + 0.855f * s / 1.5f, z});
-        }
-        expectSameUnderBothSets("triangle cut by the build box", towards(light, targets, 16), scene);
+        const CutTriangleScene cut;
+        expectSameUnderBothSets("triangle cut by the build box", towards(cut.light, cut.targets, 16), cut.scene);
     }
 }
 

@@ -67,11 +67,12 @@ inline PreparedScene prepareMidpoint(const TriangleSoup& soup, int32_t depth, in
     return s;
 }
 
-// A tree from the library's surface-area-heuristic build.
-inline PreparedScene prepareSah(const TriangleSoup& soup, int32_t depth, float factor)
+// A tree from the library's surface-area-heuristic build, optionally
+// confined to a build box.
+inline PreparedScene prepareSah(const TriangleSoup& soup, int32_t depth, float factor, const float* buildBox = nullptr)
 {
     PreparedScene s = prepareRecords(soup, nullptr);
-    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, 256, nullptr};
+    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, 256, buildBox};
     EXPECT_EQ(vekrKDTreeBuildAlloc(&s.tree->root, soup.vertices.data(), soup.triangles.data(), soup.vertexCount(),
                                    soup.triangleCount(), &s.tree->size, &p),
               vekStsOk);

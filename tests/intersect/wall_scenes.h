@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "intersect/ray_blocks.h"
@@ -63,15 +64,86 @@ inline void addRoom(TriangleSoup& s, float lo, float hi, int n)
                 }
 }
 
-// An SAH tree over the soup, optionally confined to a build box.
-inline PreparedScene sahTree(const TriangleSoup& soup, int32_t depth, float factor, const float* buildBox = nullptr)
+// The closed room of the shadow and eye-ray tests: the six walls of
+// [-1, 1]^3, each cut into 4 x 4 quads.
+inline TriangleSoup closedRoom()
 {
-    PreparedScene s = prepareRecords(soup, nullptr);
-    const VekrKDTreeBuildParams p{vekrKDTreeBuildSAH, depth, factor, 256, buildBox};
-    EXPECT_EQ(vekrKDTreeBuildAlloc(&s.tree->root, soup.vertices.data(), soup.triangles.data(), soup.vertexCount(),
-                                   soup.triangleCount(), &s.tree->size, &p),
-              vekStsOk);
+    TriangleSoup s;
+    addRoom(s, -1.0f, 1.0f, 4);
     return s;
+}
+
+// Build boxes for the room: one enclosing it with room to spare, and one
+// cutting through it, where the brute force over the whole room no longer
+// applies and the paths can only be held to each other.
+inline const float kRoomEnclosingBox[6] = {-3.0f, -3.0f, -3.0f, 3.0f, 3.0f, 3.0f};
+inline const float kRoomCuttingBox[6] = {-0.5f, -2.0f, -2.0f, 2.0f, 0.25f, 2.0f};
+
+// The trees the room is built into: both ends of the split factor, shallow
+// and deep, and the two build boxes.
+struct RoomBuild {
+    int32_t depth;
+    float factor;
+    const float* box;
+
+    bool cuts() const { return box == kRoomCuttingBox; }
+    PreparedScene build(const TriangleSoup& room) const { return prepareSah(room, depth, factor, box); }
+    std::string name() const
+    {
+        return "depth " + std::to_string(depth) + " factor " + std::to_string(factor) +
+               (box ? (cuts() ? " cutting box" : " enclosing box") : "");
+    }
+};
+inline const RoomBuild kRoomBuilds[] = {{50, 1.0f, nullptr}, {4, 1.0f, nullptr},          {50, 0.0f, nullptr},
+                                        {12, 0.5f, nullptr}, {50, 1.0f, kRoomEnclosingBox}, {50, 1.0f, kRoomCuttingBox}};
+
+// n random points inside the room, the same first ones for every n.
+inline std::vector<Vec3> roomInterior(int n)
+{
+    std::vector<Vec3> targets;
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> pos(-0.95f, 0.95f);
+    for (int i = 0; i < n; ++i) targets.push_back({pos(rng), pos(rng), pos(rng)});
+    return targets;
+}
+
+// A build box [0, 1]^3 that cuts a long slanted triangle: the part inside
+// the box lies low in y, the part far outside high in y, and two layers of
+// small triangles make the builder split on y inside the box. Shadow rays
+// from a light far out past the box's face x = 0 cross the slanted
+// triangle near x = -4, well outside the box, where it lies near y = 0.67.
+struct CutTriangleScene {
+    TriangleSoup soup;
+    int32_t slanted;
+    PreparedScene scene;
+    float light[3] = {-10.0f, 0.1f, 0.5f};
+    std::vector<Vec3> targets;  // 16 x 16
+
+    CutTriangleScene()
+    {
+        for (int i = 0; i < 8; ++i)
+            for (float y : {0.1f, 0.9f}) {
+                const float x = 0.0625f + 0.125f * static_cast<float>(i);
+                soup.addTriangle({x, y, 0.2f}, {x + 0.05f, y, 0.8f}, {x, y + 0.05f, 0.5f});
+            }
+        slanted = soup.addTriangle({0.5f, 0.05f, 0.3f}, {0.5f, 0.05f, 0.7f}, {-6.0f, 0.95f, 0.5f});
+        const float buildBox[6] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+        scene = prepareSah(soup, 50, 1.0f, buildBox);
+        for (int i = 0; i < 16 * 16; ++i) {
+            const float s = 1.0f + 0.002f * static_cast<float>(i % 16), z = 0.49f + 0.0008f * static_cast<float>(i / 16);
+            targets.push_back({light[0] + 9.0f * s / 1.5f, light[1] + 0.855f * s / 1.5f, z});
+        }
+    }
+};
+
+// Points the first targets.size() rays of a block from `from` at the
+// targets (shadow rays reach them at t = 1).
+inline void aimAt(RayBlock& b, const float from[3], const std::vector<Vec3>& targets)
+{
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const float d[3] = {targets[i][0] - from[0], targets[i][1] - from[1], targets[i][2] - from[2]};
+        b.setDir(i, d);
+    }
 }
 
 // A w x h grid of targets on the plane x[axis] = at, spanning [lo, hi] on

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "shading/ray_packets.h"
@@ -86,72 +87,47 @@ constexpr int32_t n = static_cast<int32_t>(kCount);
 
 const float kPoint[3] = {0.5f, 3.0f, -1.0f};
 
+// Each call's arguments go in a braced list, which is evaluated left to
+// right: the arrays are drawn, and numbered, in the order the call takes
+// them.
 const std::pair<const char*, Call> kCalls[] = {
     {"CastReflectionRay", [](Arrays& a, int32_t count) {
-         float** in = a.planes();
-         int32_t* m = a.mask();
-         float** nrm = a.planes();
-         return vekrCastReflectionRay_32f(in, m, nrm, a.planes(), count);
+         return std::apply(vekrCastReflectionRay_32f, std::tuple{a.planes(), a.mask(), a.planes(), a.planes(), count});
      }},
     {"CastShadowSO", [](Arrays& a, int32_t count) {
-         float* side = a.floats();
-         float** nrm = a.planes();
-         float** hit = a.planes();
-         int32_t* m = a.mask();
-         float* dot = a.floats();
-         return vekrCastShadowSO_32f(kPoint, side, nrm, hit, m, dot, a.planes(), count);
+         return std::apply(vekrCastShadowSO_32f, std::tuple{kPoint, a.floats(), a.planes(), a.planes(), a.mask(),
+                                                            a.floats(), a.planes(), count});
      }},
     {"HitPoint3DEpsS0", [](Arrays& a, int32_t count) {
-         float** dir = a.planes();
-         float* dist = a.floats(0.5f, 4.0f);
-         int32_t* tri = a.mask();
-         return vekrHitPoint3DEpsS0_32f_M(kPoint, dir, dist, tri, a.planes(), count, 0.999f);
+         return std::apply(vekrHitPoint3DEpsS0_32f_M, std::tuple{kPoint, a.planes(), a.floats(0.5f, 4.0f), a.mask(),
+                                                                 a.planes(), count, 0.999f});
      }},
     {"HitPoint3DEpsM0", [](Arrays& a, int32_t count) {
-         float** org = a.planes();
-         float** dir = a.planes();
-         float* dist = a.floats(0.5f, 4.0f);
-         int32_t* tri = a.mask();
-         return vekrHitPoint3DEpsM0_32f_M(org, dir, dist, tri, a.planes(), count, 0.999f);
+         return std::apply(vekrHitPoint3DEpsM0_32f_M, std::tuple{a.planes(), a.planes(), a.floats(0.5f, 4.0f),
+                                                                 a.mask(), a.planes(), count, 0.999f});
      }},
     {"Dot", [](Arrays& a, int32_t count) {
-         float** s1 = a.planes();
-         float** s2 = a.planes();
-         int32_t* m = a.mask();
-         return vekrDot_32f_P3C1M(s1, s2, m, a.floats(), count);
+         return std::apply(vekrDot_32f_P3C1M, std::tuple{a.planes(), a.planes(), a.mask(), a.floats(), count});
      }},
     {"DotChangeNorm", [](Arrays& a, int32_t count) {
-         float** v = a.planes();
-         int32_t* m = a.mask();
-         float** nrm = a.planes();
-         return vekrDotChangeNorm_32f_IM(v, m, nrm, a.floats(), count);
+         return std::apply(vekrDotChangeNorm_32f_IM, std::tuple{a.planes(), a.mask(), a.planes(), a.floats(), count});
      }},
     {"Mul", [](Arrays& a, int32_t count) {
-         float* s = a.floats();
-         int32_t* m = a.mask();
-         return vekrMul_32f_C1IM(s, m, a.floats(), count);
+         return std::apply(vekrMul_32f_C1IM, std::tuple{a.floats(), a.mask(), a.floats(), count});
      }},
     {"MulP3", [](Arrays& a, int32_t count) {
-         float* s = a.floats();
-         int32_t* m = a.mask();
-         return vekrMul_32f_C1P3IM(s, m, a.planes(), count);
+         return std::apply(vekrMul_32f_C1P3IM, std::tuple{a.floats(), a.mask(), a.planes(), count});
      }},
     {"Div", [](Arrays& a, int32_t count) {
-         float* s = a.floats(0.5f, 2.0f);
-         int32_t* m = a.mask();
-         return vekrDiv_32f_C1IM(s, m, a.floats(), count);
+         return std::apply(vekrDiv_32f_C1IM, std::tuple{a.floats(0.5f, 2.0f), a.mask(), a.floats(), count});
      }},
     {"AddMulMul", [](Arrays& a, int32_t count) {
-         const float val[3] = {0.25f, -1.5f, 3.0f};
-         float* s1 = a.floats();
-         float** s2 = a.planes();
-         int32_t* m = a.mask();
-         return vekrAddMulMul_32f_AC1P3IM(val, s1, s2, m, a.planes(), count);
+         static const float val[3] = {0.25f, -1.5f, 3.0f};
+         return std::apply(vekrAddMulMul_32f_AC1P3IM,
+                           std::tuple{val, a.floats(), a.planes(), a.mask(), a.planes(), count});
      }},
     {"DistAttenuationSO", [](Arrays& a, int32_t count) {
-         float** s = a.planes();
-         int32_t* m = a.mask();
-         return vekrDistAttenuationSO_32f_M(kPoint, s, m, a.floats(), count);
+         return std::apply(vekrDistAttenuationSO_32f_M, std::tuple{kPoint, a.planes(), a.mask(), a.floats(), count});
      }},
 };
 

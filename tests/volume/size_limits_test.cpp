@@ -13,6 +13,7 @@
 #endif
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "support/alloc_hook.h"
@@ -121,47 +122,31 @@ TEST(SizeLimits, ResizeExportsRefuseWhatTheQueryRefuses)
     std::vector<float> src32(64, 1.0f), dst32(64, 7.0f);
     std::vector<uint16_t> src16(64, 1), dst16(64, 7);
     std::vector<uint8_t> src8(64, 1), dst8(64, 7), buffer(256, 0xAB);
-    const float* srcPlanes32[4] = {&src32[0], &src32[16], &src32[32], &src32[48]};
-    float* dstPlanes32[4] = {&dst32[0], &dst32[16], &dst32[32], &dst32[48]};
-    const uint16_t* srcPlanes16[4] = {&src16[0], &src16[16], &src16[32], &src16[48]};
-    uint16_t* dstPlanes16[4] = {&dst16[0], &dst16[16], &dst16[32], &dst16[48]};
-    const uint8_t* srcPlanes8[4] = {&src8[0], &src8[16], &src8[32], &src8[48]};
-    uint8_t* dstPlanes8[4] = {&dst8[0], &dst8[16], &dst8[32], &dst8[48]};
-    const std::vector<float> dst32Before = dst32;
-    const std::vector<uint16_t> dst16Before = dst16;
-    const std::vector<uint8_t> dst8Before = dst8, bufferBefore = buffer;
+    const std::vector<uint8_t> bufferBefore = buffer;
 
     const VekrCuboid dstVoi = region(2000, 2000, 32);  // Catmull-Rom needs 33 x 66,437,184 bytes
-    for (double shift : {-1e6, 0.0}) {
-        const VekStatus expected = vekStsNoMemErr;
-        EXPECT_EQ(vekrResize_32f_C1V(src32.data(), srcVolume, 16, 64, srcVoi, dst32.data(), 16, 64, dstVoi, 500, 500,
-                                     8, shift, 0, 0, vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-        EXPECT_EQ(vekrResize_32f_C1PV(srcPlanes32, srcVolume, 16, srcVoi, dstPlanes32, 16, dstVoi, 500, 500, 8, shift,
-                                      0, 0, vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-        EXPECT_EQ(vekrResize_16u_C1V(src16.data(), srcVolume, 8, 32, srcVoi, dst16.data(), 8, 32, dstVoi, 500, 500, 8,
-                                     shift, 0, 0, vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-        EXPECT_EQ(vekrResize_16u_C1PV(srcPlanes16, srcVolume, 8, srcVoi, dstPlanes16, 8, dstVoi, 500, 500, 8, shift, 0,
-                                      0, vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-        EXPECT_EQ(vekrResize_8u_C1V(src8.data(), srcVolume, 4, 16, srcVoi, dst8.data(), 4, 16, dstVoi, 500, 500, 8,
-                                    shift, 0, 0, vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-        EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes8, srcVolume, 4, srcVoi, dstPlanes8, 4, dstVoi, 500, 500, 8, shift, 0, 0,
-                                     vekInterCatmullRom, buffer.data()),
-                  expected)
-            << shift;
-    }
-    EXPECT_EQ(dst32, dst32Before);
-    EXPECT_EQ(dst16, dst16Before);
-    EXPECT_EQ(dst8, dst8Before);
+    // Both layouts of one voxel type, on 4 x 4 x 4 arrays of T.
+    auto refuse = [&](auto resizeV, auto resizePV, auto& src, auto& dst) {
+        using T = typename std::decay_t<decltype(dst)>::value_type;
+        const int32_t row = static_cast<int32_t>(4 * sizeof(T)), plane = 4 * row;
+        const T* srcPlanes[4] = {&src[0], &src[16], &src[32], &src[48]};
+        T* dstPlanes[4] = {&dst[0], &dst[16], &dst[32], &dst[48]};
+        const std::vector<T> dstBefore = dst;
+        for (double shift : {-1e6, 0.0}) {
+            EXPECT_EQ(resizeV(src.data(), srcVolume, row, plane, srcVoi, dst.data(), row, plane, dstVoi, 500, 500, 8,
+                              shift, 0, 0, vekInterCatmullRom, buffer.data()),
+                      vekStsNoMemErr)
+                << sizeof(T) << "-byte voxels, shift " << shift;
+            EXPECT_EQ(resizePV(srcPlanes, srcVolume, row, srcVoi, dstPlanes, row, dstVoi, 500, 500, 8, shift, 0, 0,
+                               vekInterCatmullRom, buffer.data()),
+                      vekStsNoMemErr)
+                << sizeof(T) << "-byte voxels, planes, shift " << shift;
+        }
+        EXPECT_EQ(dst, dstBefore) << sizeof(T) << "-byte voxels";
+    };
+    refuse(vekrResize_32f_C1V, vekrResize_32f_C1PV, src32, dst32);
+    refuse(vekrResize_16u_C1V, vekrResize_16u_C1PV, src16, dst16);
+    refuse(vekrResize_8u_C1V, vekrResize_8u_C1PV, src8, dst8);
     EXPECT_EQ(buffer, bufferBefore);
 
     // The argument checks still come first, and a region that fits at this
@@ -265,16 +250,14 @@ TEST(SizeLimits, RowOffsetsBeyond4GBDoNotWrap)
                                 vekInterNearest, buffer.data()),
               vekStsOk);
     EXPECT_EQ(out, 2);
-    out = 0;
-    EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
-                                 vekInterNearest, buffer.data()),
-              vekStsOk);
-    EXPECT_EQ(out, 2);
-    out = 0;
-    EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
-                                 vekInterLinear, buffer.data()),
-              vekStsOk);
-    EXPECT_EQ(out, 2);
+    for (int mode : {vekInterNearest, vekInterLinear}) {
+        out = 0;
+        EXPECT_EQ(vekrResize_8u_C1PV(srcPlanes, srcVolume, kStep, srcVoi, dstPlanes, 1, dstVoi, 1, 1, 1, 0, -kRow, 0,
+                                     mode, buffer.data()),
+                  vekStsOk)
+            << "mode " << mode;
+        EXPECT_EQ(out, 2) << "mode " << mode;
+    }
 
     // Warp (identity) and remap write destination row 65536; a zero row
     // step puts every destination row on the one byte that exists.
