@@ -102,7 +102,7 @@ void sortKeyPairs(uint32_t* keys, uint32_t* vals, int32_t count, uint32_t* tmpKe
 
 VekStatus EventLists::create(uint32_t capacity, bool axisTasks)
 {
-    if (block_ && capacity <= capacity_ && axisTasks <= axisTasks_) {
+    if (blockCount_ > 0 && capacity <= capacity_ && axisTasks <= axisTasks_) {
         // Large enough already: lists laid out for the larger capacity
         // hold fewer values as well.
         for (auto& axis : work_.list)
@@ -115,41 +115,52 @@ VekStatus EventLists::create(uint32_t capacity, bool axisTasks)
     axisTasks_ = axisTasks;
     const uint64_t cap = capacity;
     const int scratchAxes = axisTasks ? 3 : 1;
-    // Working lists (nine lists of value and fragment words), the pieces'
-    // events and ranges for both sides, the route and cut lists.
-    const uint64_t workBytes = 9 * 8 * cap;
-    const uint64_t tempBytes = scratchAxes * (2 * 8 * cap + 2 * 8 * cap) + 3 * 4 * cap;
+    // One block per array rather than one for all: vekMalloc sizes are
+    // signed 32-bit, and a single block of every array (116 bytes per
+    // fragment, 180 with scratch for three axes) would refuse scenes of
+    // 12 to 19 million triangles whose arenas fit, and refuse them on some
+    // thread counts only. Working lists (value and fragment words), the
+    // pieces' events and ranges for each side, the route and cut lists.
+    auto take = [&](uint64_t bytes) {
+        auto* b = static_cast<unsigned char*>(takeBytes(bytes));
+        if (b) blocks_[blockCount_++] = b;
+        return b;
+    };
     // The save area starts small and grows as pending nodes need it: its
     // bound (six events of 8 bytes per pending 12-byte entry) is several
     // times what a build touches, and a deep stack of small pending nodes
     // is the common case.
     saveSize_ = kFirstSaveBytes;
-    block_ = static_cast<unsigned char*>(takeBytes(workBytes + tempBytes));
-    save_ = block_ ? static_cast<unsigned char*>(takeBytes(saveSize_)) : nullptr;
-    if (!save_) {
-        destroy();
-        return vekStsNoMemErr;
-    }
-    unsigned char* p = block_;
+    save_ = static_cast<unsigned char*>(takeBytes(saveSize_));
+    bool ok = save_ != nullptr;
     for (auto& axis : work_.list)
         for (EventList& l : axis) {
+            unsigned char* p = ok ? take(8 * cap) : nullptr;
+            ok = p != nullptr;
+            if (!ok) break;
             l.value = reinterpret_cast<float*>(p);
             l.fragment = reinterpret_cast<uint32_t*>(p + 4 * cap);
             l.count = 0;
-            p += 8 * cap;
         }
     // Without axis tasks the axes take turns with one set of scratch.
-    for (int a = 0; a < 3; ++a)
+    for (int a = 0; a < 3 && ok; ++a)
         for (int side = 0; side < 2; ++side) {
             if (a >= scratchAxes) {
                 fresh_[a][side] = fresh_[0][side];
                 range_[a][side] = range_[0][side];
                 continue;
             }
+            unsigned char* p = take(16 * cap);
+            ok = p != nullptr;
+            if (!ok) break;
             fresh_[a][side] = reinterpret_cast<uint64_t*>(p);
             range_[a][side] = reinterpret_cast<float*>(p + 8 * cap);
-            p += 16 * cap;
         }
+    unsigned char* p = ok ? take(12 * cap) : nullptr;
+    if (!p) {
+        destroy();
+        return vekStsNoMemErr;
+    }
     route_ = reinterpret_cast<uint32_t*>(p);
     cutLeft_ = route_ + cap;
     cutRight_ = cutLeft_ + cap;
@@ -159,9 +170,10 @@ VekStatus EventLists::create(uint32_t capacity, bool axisTasks)
 
 void EventLists::destroy()
 {
-    if (block_) vekFree(block_);
+    for (int i = 0; i < blockCount_; ++i) vekFree(blocks_[i]);
+    blockCount_ = 0;
     if (save_) vekFree(save_);
-    block_ = save_ = nullptr;
+    save_ = nullptr;
 }
 
 void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t n)

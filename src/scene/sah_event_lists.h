@@ -118,7 +118,8 @@ private:
     int32_t partition(int axis, int kind, int32_t cutCount, unsigned char* at, size_t room);
     void pieceRanges(const Context& ctx, int axis, const Fragment* left, const Fragment* right, int32_t cutCount);
 
-    unsigned char* block_ = nullptr;
+    unsigned char* blocks_[16] = {};  // nine lists, six scratch, route and cuts
+    int blockCount_ = 0;
     uint32_t capacity_ = 0;
     NodeLists work_{};
     uint64_t* fresh_[3][2] = {};  // per axis and side: pieces' events, (key << 32) | index

@@ -468,6 +468,38 @@ TEST(SAHBuild, NonFiniteCoordinateInALargeSceneFailsAsOnOneThread)
     }
 }
 
+// A scene of 11,950,000 triangles builds on two threads as on one. With
+// scratch for three axes (as on several threads) a node's candidate lists
+// pass 2^31 bytes at 11,930,465 fragments, more than one vekMalloc size can
+// say, while the arenas still fit. The triangles lie on one line, so the
+// cell is flat in two directions and the root is a leaf.
+TEST(SAHBuild, HugeSceneBuildsOnTwoThreadsAsOnOne)
+{
+    if (sizeof(void*) < 8) GTEST_SKIP() << "needs more address space than 32 bits give";
+    constexpr int32_t n = 11950000;
+    TriangleSoup s;
+    for (int i = 0; i < 4; ++i) s.addVertex(float(i), 0, 0);
+    s.triangles.resize(4 * static_cast<size_t>(n));
+    for (int32_t t = 0; t < n; ++t) {
+        int32_t* tri = &s.triangles[4 * static_cast<size_t>(t)];
+        tri[0] = t & 3;
+        tri[1] = (t + 1) & 3;
+        tri[2] = (t + 2) & 3;
+    }
+    for (int threads : {1, 2}) {
+        ScopedThreads scoped(threads);
+        const Built b = build(s, 3, 0.5f, nullptr, 4000);
+        ASSERT_EQ(b.status, vekStsOk) << threads << " threads";
+        ASSERT_EQ(b.size, 16 + 4 * n) << threads << " threads";
+        ASSERT_EQ(b.tree->word0, -16);
+        ASSERT_EQ(b.tree->word1, n);
+        const int32_t* list = vekr::kd::leafList(b.tree);
+        int32_t wrong = 0;
+        for (int32_t i = 0; i < n; ++i) wrong += list[i] != i;
+        EXPECT_EQ(wrong, 0) << threads << " threads";
+    }
+}
+
 // A scene of this size needs one 16 MB chunk in each of the three pools.
 // After the context (204 bytes), the twelve scratch arrays (48 nT) and the
 // two 16 MB arenas, the budget must hold 3 x (16 MB + 20): one byte less
