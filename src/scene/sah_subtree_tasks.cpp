@@ -88,17 +88,21 @@ public:
 
     VekStatus take(Context& ctx, uint32_t nodeHandle, const NodeState& state, const EventLists& lists) override
     {
+        BuildNode* node = ctx.nodeAt(nodeHandle);
+        const uint64_t n = node->value;
+        const uint64_t bytes = 12 * n + lists.packedBytes() + ctx.vertices3.cursor;
+        // A subtree whose copy or arenas would not fit one vekMalloc block
+        // (its sizes are signed 32-bit) is built here: refusing it would
+        // fail a build that one thread completes.
+        if (std::max(bytes, ctx.vertices3.cursor + arenaBytes(n)) > kMaxBlockBytes) return kDeclined;
         const int index = next_.fetch_add(1);
         if (index >= kMaxTasks) return kDeclined;
-        BuildNode* node = ctx.nodeAt(nodeHandle);
         Task& t = *new (&tasks_[index]) Task();
-        t.count = static_cast<int32_t>(node->value);
+        t.count = static_cast<int32_t>(n);
         t.state = state;
         t.listBytes = lists.packedBytes();
         t.vertexBytes = ctx.vertices3.cursor;
-        const uint64_t bytes = 12 * static_cast<uint64_t>(t.count) + t.listBytes + t.vertexBytes;
-        t.seed = bytes / 4 < INT32_MAX ? static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)))
-                                       : nullptr;
+        t.seed = static_cast<unsigned char*>(malloc4(static_cast<int32_t>(bytes / 4 + 1)));
         if (!t.seed) {
             t.status = vekStsNoMemErr;
             return vekStsNoMemErr;
@@ -145,6 +149,11 @@ private:
         if (&ws == &local) local.release();
     }
 
+    // What a task of n fragments takes for its entry arena, and for its
+    // vertex arena above the vertices it copies.
+    static uint64_t arenaBytes(uint64_t n) { return 48 * n + (1u << 20); }
+    static constexpr uint64_t kMaxBlockBytes = INT32_MAX - 7;
+
     static bool ensure(unsigned char*& block, uint32_t& size, uint64_t bytes)
     {
         if (size >= bytes) return true;
@@ -165,8 +174,8 @@ private:
         // twice the fragments, more with cuts), and for the vertices cut
         // along one path; a task that needs more sends the build back to
         // one thread.
-        if (!ensure(ws.entries.base, ws.entries.size, 48 * n + (1u << 20)) ||
-            !ensure(ws.vertices.base, ws.vertices.size, t.vertexBytes + 48 * n + (1u << 20)))
+        if (!ensure(ws.entries.base, ws.entries.size, arenaBytes(n)) ||
+            !ensure(ws.vertices.base, ws.vertices.size, t.vertexBytes + arenaBytes(n)))
             return vekStsNoMemErr;
         ws.entries.cursor = ws.vertices.cursor = 0;
         VekStatus st =
