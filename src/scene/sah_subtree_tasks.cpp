@@ -204,7 +204,7 @@ private:
         start.node = t.root;
         start.entryCursor = start.vertexCursor = kNoHandle;
         st = builder.run(start);
-        if (st == vekStsOk && !t.log.ok()) st = vekStsNoMemErr;
+        if (!t.log.ok()) st = vekStsNoMemErr;  // whatever failed after the refusal
         return st;
     }
 
@@ -308,7 +308,7 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
             NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
             std::memcpy(start.box, rootBox, sizeof start.box);
             st = builder.run(start);
-            if (st == vekStsOk && !tasks.top.ok()) st = vekStsNoMemErr;
+            if (!tasks.top.ok()) st = vekStsNoMemErr;
         }
     }
 

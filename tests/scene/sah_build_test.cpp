@@ -447,24 +447,50 @@ TEST(SAHBuild, NonFiniteCoordinatesFailCleanly)
 // fragments, where the broken cube's NaN is met): on every thread count
 // the build stops with the one-thread status (the threads' build gives up
 // and runs again on one thread), writes nothing and releases everything.
+// A refused block is vekStsNoMemErr even when the threads' build meets the
+// NaN after the refusal, as it does inside a subtree task with the cube
+// moved by 2.5: the refusal comes first.
 TEST(SAHBuild, NonFiniteCoordinateInALargeSceneFailsAsOnOneThread)
 {
-    TriangleSoup s = gridQuads(0x5A4B0062u, 9000);
-    const int32_t base = s.vertexCount();
-    for (int i = 0; i < 8; ++i) s.addVertex(float(i & 1), float((i >> 1) & 1), float(i >> 2));
-    const int faces[12][3] = {{0, 1, 3}, {0, 3, 2}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
-                              {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 3, 7}, {1, 7, 5}};
-    for (const auto& f : faces) s.addTriangle(base + f[0], base + f[1], base + f[2]);
-    s.vertices[3 * base + 6] = std::numeric_limits<float>::quiet_NaN();
-    for (int threads : {1, 2, 3}) {
-        ScopedThreads scoped(threads);
-        CountingAllocator counter;
-        {
-            const Built b = build(s, 40, 0.5f);
-            EXPECT_EQ(b.status, vekStsErr) << threads << " threads";
-            EXPECT_TRUE(b.untouched());
+    const struct {
+        float offset;
+        int coordinate;
+        bool refusals;
+    } cases[] = {{0.0f, 6, false}, {2.5f, 0, true}};
+    for (const auto& c : cases) {
+        TriangleSoup s = gridQuads(0x5A4B0062u, 9000);
+        const int32_t base = s.vertexCount();
+        for (int i = 0; i < 8; ++i)
+            s.addVertex(c.offset + float(i & 1), c.offset + float((i >> 1) & 1), c.offset + float(i >> 2));
+        const int faces[12][3] = {{0, 1, 3}, {0, 3, 2}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                                  {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 3, 7}, {1, 7, 5}};
+        for (const auto& f : faces) s.addTriangle(base + f[0], base + f[1], base + f[2]);
+        s.vertices[3 * base + c.coordinate] = std::numeric_limits<float>::quiet_NaN();
+        long calls = 0;
+        for (int threads : {1, 2, 3}) {
+            ScopedThreads scoped(threads);
+            CountingAllocator counter;
+            {
+                const Built b = build(s, 40, 0.5f);
+                EXPECT_EQ(b.status, vekStsErr) << c.offset << ", " << threads << " threads";
+                EXPECT_TRUE(b.untouched());
+            }
+            EXPECT_EQ(counter.live(), 0);
+            calls = counter.calls();
         }
-        EXPECT_EQ(counter.live(), 0);
+        // Which thread takes which block varies: both thread counts.
+        for (int threads : {2, 3}) {
+            if (!c.refusals) break;
+            ScopedThreads scoped(threads);
+            for (long failAt = 1; failAt <= calls; ++failAt) {
+                CountingAllocator counter(failAt);
+                const Built f = build(s, 40, 0.5f);
+                if (counter.calls() < failAt) continue;
+                EXPECT_EQ(f.status, vekStsNoMemErr) << c.offset << ", " << threads << " threads, refused call " << failAt;
+                EXPECT_TRUE(f.untouched()) << failAt;
+                EXPECT_EQ(counter.live(), 0) << failAt;
+            }
+        }
     }
 }
 
