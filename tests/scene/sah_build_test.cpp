@@ -94,16 +94,10 @@ TriangleSoup gridQuads(uint32_t seed, int count)
     std::uniform_int_distribution<int> cell(-4, 4), axis(0, 2), size(1, 3);
     TriangleSoup s;
     for (int i = 0; i < count; ++i) {
-        const int a = axis(rng), u = (a + 1) % 3, v = (a + 2) % 3;
+        const int a = axis(rng);
         const Vec3 o = {float(cell(rng)), float(cell(rng)), float(cell(rng))};
-        Vec3 p[4] = {o, o, o, o};
         const float du = float(size(rng)), dv = float(size(rng));
-        p[1][u] += du;
-        p[2][u] += du;
-        p[2][v] += dv;
-        p[3][v] += dv;
-        s.addTriangle(p[0], p[1], p[2]);
-        s.addTriangle(p[0], p[2], p[3]);
+        s.addAxisQuad(o, a, du, dv);
     }
     return s;
 }

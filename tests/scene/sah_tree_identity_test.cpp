@@ -161,19 +161,13 @@ TriangleSoup planarQuads(uint64_t seed, int count, int extent = 4)
     Lcg r{seed};
     TriangleSoup s;
     for (int i = 0; i < count; ++i) {
-        const int a = r.range(0, 2), u = (a + 1) % 3, v = (a + 2) % 3;
+        const int a = r.range(0, 2);
         Vec3 o;
         for (float& c : o) c = static_cast<float>(r.range(-extent, extent));
         for (float& c : o)
             if (c == 0.0f && (r.next() & 1)) c = -0.0f;
-        Vec3 p[4] = {o, o, o, o};
         const float du = static_cast<float>(r.range(1, 3)), dv = static_cast<float>(r.range(1, 3));
-        p[1][u] += du;
-        p[2][u] += du;
-        p[2][v] += dv;
-        p[3][v] += dv;
-        s.addTriangle(p[0], p[1], p[2]);
-        s.addTriangle(p[0], p[2], p[3]);
+        s.addAxisQuad(o, a, du, dv);
     }
     return s;
 }

@@ -45,6 +45,19 @@ struct TriangleSoup {
     {
         return addTriangle(Vec3{a[0], a[1], a[2]}, Vec3{b[0], b[1], b[2]}, Vec3{c[0], c[1], c[2]});
     }
+    // Two triangles making the du x dv rectangle from corner o, lying flat
+    // across `axis` (spanning the next two axes in turn).
+    void addAxisQuad(const Vec3& o, int axis, float du, float dv)
+    {
+        const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+        Vec3 p[4] = {o, o, o, o};
+        p[1][u] += du;
+        p[2][u] += du;
+        p[2][v] += dv;
+        p[3][v] += dv;
+        addTriangle(p[0], p[1], p[2]);
+        addTriangle(p[0], p[2], p[3]);
+    }
     Vec3 vertex(int32_t i) const { return {vertices[3 * i], vertices[3 * i + 1], vertices[3 * i + 2]}; }
 };
 
