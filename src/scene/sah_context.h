@@ -150,7 +150,6 @@ struct Context {
 
     NodeState stack[kStackCapacity];
     int32_t stackSize;
-    int32_t taskIndex;  // of the subtree task this context serves, if any
 
     const float* vertex(VertexRef r) const
     {

@@ -176,14 +176,15 @@ void EventLists::destroy()
     save_ = nullptr;
 }
 
-void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t n)
+void EventLists::classify(const Context& ctx, const Fragment* entries, int32_t begin, int32_t end, int32_t at,
+                          int32_t m[3], int32_t np[3])
 {
     // One pass over the fragments for all three axes: their records and
     // vertices are scattered, so each is read once, and the record a few
     // entries ahead is fetched while this one is classified.
-    int32_t m[3] = {0, 0, 0}, np[3] = {0, 0, 0};
-    for (int32_t i = 0; i < n; ++i) {
-        if (i + 8 < n) __builtin_prefetch(ctx.polygonAt(entries[i + 8].polygon));
+    for (int a = 0; a < 3; ++a) m[a] = np[a] = at;
+    for (int32_t i = begin; i < end; ++i) {
+        if (i + 8 < end) __builtin_prefetch(ctx.polygonAt(entries[i + 8].polygon));
         for (int a = 0; a < 3; ++a) {
             float lo, hi;
             fragmentRange(ctx, entries[i], a, &lo, &hi);
@@ -198,6 +199,38 @@ void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t 
                 ++m[a];
             }
         }
+    }
+    for (int a = 0; a < 3; ++a) m[a] -= at, np[a] -= at;
+}
+
+void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t n)
+{
+    int32_t m[3], np[3];
+    if (axisTasks(n)) {
+        // The two halves of the fragments at once: the upper half's values
+        // are written from index n/2 on (the lower half cannot fill more)
+        // and moved down after it, so the lists come out as one pass in
+        // fragment order makes them.
+        const int32_t half = n / 2;
+        int32_t mUp[3], npUp[3];
+#pragma omp taskgroup
+        {
+#pragma omp task default(shared)
+            classify(ctx, entries, half, n, half, mUp, npUp);
+            classify(ctx, entries, 0, half, 0, m, np);
+        }
+        for (int a = 0; a < 3; ++a) {
+            const int32_t to[3] = {m[a], m[a], np[a]}, count[3] = {mUp[a], mUp[a], npUp[a]};
+            for (int kind = 0; kind < 3; ++kind) {
+                EventList& l = work_.list[a][kind];
+                std::memmove(l.value + to[kind], l.value + half, 4 * static_cast<size_t>(count[kind]));
+                std::memmove(l.fragment + to[kind], l.fragment + half, 4 * static_cast<size_t>(count[kind]));
+            }
+            m[a] += mUp[a];
+            np[a] += npUp[a];
+        }
+    } else {
+        classify(ctx, entries, 0, n, 0, m, np);
     }
     for (int a = 0; a < 3; ++a) {
         work_.list[a][kStartList].count = work_.list[a][kEndList].count = m[a];
@@ -215,11 +248,13 @@ void EventLists::buildRoot(const Context& ctx, const Fragment* entries, int32_t 
         }
     };
     if (axisTasks(n)) {
-        for (int a = 0; a < 3; ++a) {
+#pragma omp taskgroup
+        {
+            for (int a = 0; a < 3; ++a) {
 #pragma omp task default(shared) firstprivate(a)
-            sortAxis(a);
+                sortAxis(a);
+            }
         }
-#pragma omp taskwait
     } else {
         for (int a = 0; a < 3; ++a) sortAxis(a);
     }
@@ -321,15 +356,19 @@ bool EventLists::split(const Context& ctx, const Fragment* left, const Fragment*
             top += 8 * room[a][kind];
         }
     int32_t count[3][3];
-    for (int a = 0; a < 3; ++a) {
+    // Task groups, not taskwaits, here and above: a taskwait would also
+    // wait for the subtree tasks this thread has handed off.
+#pragma omp taskgroup
+    {
+        for (int a = 0; a < 3; ++a) {
 #pragma omp task default(shared) firstprivate(a)
-        {
-            pieceRanges(ctx, a, left, right, cutCount);
-            for (int kind = 0; kind < 3; ++kind)
-                count[a][kind] = partition(a, kind, cutCount, save_ + at[a][kind], room[a][kind]);
+            {
+                pieceRanges(ctx, a, left, right, cutCount);
+                for (int kind = 0; kind < 3; ++kind)
+                    count[a][kind] = partition(a, kind, cutCount, save_ + at[a][kind], room[a][kind]);
+            }
         }
     }
-#pragma omp taskwait
     for (int a = 0; a < 3; ++a)
         for (int kind = 0; kind < 3; ++kind) {
             const size_t c = static_cast<size_t>(count[a][kind]);

@@ -57,7 +57,7 @@ VekStatus NodeBuilder::run(NodeState cur)
         BuildNode* node = ctx_.nodeAt(cur.node);
         const int32_t n = static_cast<int32_t>(node->value);
 
-        if (sink_ && cur.depth < maxDepth_ && n >= handOffMinimum_ && cur.node != first) {
+        if (sink_ && cur.depth < maxDepth_ && n >= handOffMinimum_ && n <= handOffMaximum_ && cur.node != first) {
             // Built elsewhere; the log marks the place it takes in the order
             // of the one-thread build.
             const VekStatus st = sink_->take(ctx_, cur.node, cur, *events_);

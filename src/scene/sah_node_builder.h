@@ -51,11 +51,12 @@ public:
     // Large nodes' axes as OpenMP tasks (inside the build's own region).
     void useAxisTasks() { axisTasks_ = true; }
 
-    // Nodes of at least `minimum` fragments (below the depth limit), other
-    // than the first, go to the sink instead of being built here.
-    void handOff(int32_t minimum, SubtreeSink* sink)
+    // Nodes of `minimum` to `maximum` fragments (below the depth limit),
+    // other than the first, go to the sink instead of being built here.
+    void handOff(int32_t minimum, int32_t maximum, SubtreeSink* sink)
     {
         handOffMinimum_ = minimum;
+        handOffMaximum_ = maximum;
         sink_ = sink;
     }
 
@@ -77,6 +78,7 @@ private:
     uint32_t working_;
     BuildLog* log_;
     int32_t handOffMinimum_ = 0;
+    int32_t handOffMaximum_ = INT32_MAX;
     bool axisTasks_ = false;
     SubtreeSink* sink_ = nullptr;
     EventLists own_;

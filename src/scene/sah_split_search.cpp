@@ -157,12 +157,17 @@ SplitChoice findSplit(const NodeLists& lists, int32_t n, const float box[6], flo
     for (AxisResult& r : res) r = AxisResult{leafCost, 0.0f, 0, 0, 1};
     const AxisSearch search{lists, n, box};
     if (axisTasks) {
-        for (int a = 0; a < 3; ++a)
-            if (isSearched(ext, a)) {
+        // A group rather than a taskwait, which would also wait for (and
+        // run) the subtree tasks this thread handed off, stalling the top
+        // of the tree behind whole subtrees.
+#pragma omp taskgroup
+        {
+            for (int a = 0; a < 3; ++a)
+                if (isSearched(ext, a)) {
 #pragma omp task default(shared) firstprivate(a)
-                res[a] = search.run(a, leafCost);
-            }
-#pragma omp taskwait
+                    res[a] = search.run(a, leafCost);
+                }
+        }
     } else {
         for (int a = 0; a < 3; ++a)
             if (isSearched(ext, a)) res[a] = search.run(a, leafCost);

@@ -1,14 +1,22 @@
 // The SAH build on several threads.
 //
-// Every node of at least `handOffMinimum` fragments below the root becomes a
-// task of its own: its fragments, sorted candidate lists and the cut
-// vertices they use are copied out, and the node is marked as standing for
-// the task's subtree. A task builds its node, hands its large children off
-// the same way and builds the small ones itself, on a context of its own,
-// so the threads share nothing they write. A subtree's nodes depend only on
-// its own fragments and cell, so every node comes out as the one-thread
-// build makes it, and the block writer follows the marks into the tasks'
-// subtrees, which fixes the block's order whatever thread ran what.
+// The calling thread builds the top of the tree. Every node below the root
+// whose fragment count lies in a band (at most 1/32 of the root's, at
+// least 1/128) becomes a task of its own: its fragments, sorted
+// candidate lists and the cut vertices they use are copied out, and the
+// node is marked as standing for the task's subtree. A task builds its
+// whole subtree on a context of its own, so the threads share nothing they
+// write, and each fragment is copied once on its way to a task. A
+// subtree's nodes depend only on its own fragments and cell, so every node
+// comes out as the one-thread build makes it, and the block writer follows
+// the marks into the tasks' subtrees, which fixes the block's order
+// whatever thread ran what.
+//
+// The band is a trade. The top is built on one thread, but with its axes
+// as tasks, so a second thread helps there too; many small tasks then
+// balance the threads at the end better than a few large ones. Tasks
+// handing off their own children would copy every fragment again at every
+// level, which cost more on two threads than the balance it bought.
 //
 // What the threads cannot share is the memory accounting: the one-thread
 // build fails with vekStsMemAllocErr at the first request its budget,
@@ -37,9 +45,11 @@ namespace vekr::sah {
 
 namespace {
 
-// Nodes this large get tasks of their own: a few levels of them, enough to
-// keep two or more threads busy, each worth its copying.
-constexpr int32_t kTaskShare = 16;  // of the root's fragments
+// Nodes of between 1/kSmallestShare and 1/kLargestShare of the root's
+// fragments get tasks of their own: some thirty to a hundred of them,
+// enough to keep two or more threads busy, each worth its copying.
+constexpr int32_t kLargestShare = 32;
+constexpr int32_t kSmallestShare = 128;
 constexpr int32_t kMinimumTask = 4096;
 constexpr int32_t kMinimumRootCount = 16384;
 constexpr int kMaxTasks = 1024;
@@ -79,10 +89,7 @@ class TaskSet final : public SubtreeSink {
     static constexpr int kMaxThreads = 64;
 
 public:
-    TaskSet(Task* tasks, float factor, int32_t maxDepth, int32_t minimum)
-        : tasks_(tasks), factor_(factor), maxDepth_(maxDepth), minimum_(minimum)
-    {
-    }
+    TaskSet(Task* tasks, float factor, int32_t maxDepth) : tasks_(tasks), factor_(factor), maxDepth_(maxDepth) {}
 
     BuildLog top;
 
@@ -113,9 +120,8 @@ public:
         t.polygonChunkCount = ctx.polygonPool.chunkCount;
         std::copy(ctx.polygonPool.chunk, ctx.polygonPool.chunk + t.polygonChunkCount, t.polygonChunks);
         *node = BuildNode{kSubtreeKind, static_cast<uint32_t>(index), kNoHandle};
-        BuildLog& log = &ctx == main_ ? top : logOf(ctx);
-        log.record(kTaskRecord, static_cast<uint32_t>(index));
-        if (!log.ok()) return vekStsNoMemErr;
+        top.record(kTaskRecord, static_cast<uint32_t>(index));
+        if (!top.ok()) return vekStsNoMemErr;
 #pragma omp task default(shared) firstprivate(index)
         run(tasks_[index]);
         return vekStsOk;
@@ -126,12 +132,9 @@ public:
     Task& operator[](int i) { return tasks_[i]; }
 
 private:
-    BuildLog& logOf(const Context& ctx) { return tasks_[ctx.taskIndex].log; }
-
-    // Builds one task's subtree on a context of its own; its large children
-    // become tasks in turn. The arenas and lists are the thread's, reused
-    // from task to task (children are smaller than their parents), unless
-    // the thread is already busy with a task it interrupted for this one.
+    // Builds one task's subtree on a context of its own. The arenas and
+    // lists are the thread's, reused from task to task, unless the thread
+    // is already busy with a task it interrupted for this one.
     void run(Task& t)
     {
         const int thread = omp_get_thread_num();
@@ -182,7 +185,6 @@ private:
             createSubtreeContext(*main_, t.polygonChunks, t.polygonChunkCount, ws.entries, ws.vertices, &t.ctx);
         if (st != vekStsOk) return st;
         Context& ctx = *t.ctx;
-        ctx.taskIndex = static_cast<int32_t>(&t - tasks_);
         uint32_t working;
         if (!ctx.entries.take(12 * static_cast<uint32_t>(n), &working)) return vekStsMemAllocErr;
         std::memcpy(ctx.entryAt(working), t.seed, 12 * n);
@@ -199,7 +201,6 @@ private:
         builder.unpackLists(t.seed + 12 * n, t.listCounts);
         vekFree(t.seed);
         t.seed = nullptr;
-        builder.handOff(minimum_, this);
         NodeState start = t.state;
         start.node = t.root;
         start.entryCursor = start.vertexCursor = kNoHandle;
@@ -220,7 +221,6 @@ private:
     Workspace spaces_[kMaxThreads];
     float factor_;
     int32_t maxDepth_;
-    int32_t minimum_;
     const Context* main_ = nullptr;
     std::atomic<int> next_{0};
 };
@@ -293,7 +293,7 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
         vekFree(block);
         return vekStsNoMemErr;
     }
-    TaskSet& tasks = *new (tasksRaw) TaskSet(block, factor, maxDepth, std::max(n / kTaskShare, kMinimumTask));
+    TaskSet& tasks = *new (tasksRaw) TaskSet(block, factor, maxDepth);
     tasks.setMain(&ctx);
     VekStatus st = vekStsOk;
 #pragma omp parallel num_threads(threads)
@@ -304,7 +304,7 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
         st = builder.prepare(n);
         if (st == vekStsOk) {
             builder.sortLists(root);
-            builder.handOff(std::max(n / kTaskShare, kMinimumTask), &tasks);
+            builder.handOff(std::max(n / kSmallestShare, kMinimumTask), n / kLargestShare, &tasks);
             NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
             std::memcpy(start.box, rootBox, sizeof start.box);
             st = builder.run(start);
