@@ -2,15 +2,15 @@
 //
 // The calling thread builds the top of the tree. Every node below the root
 // whose fragment count lies in a band (at most 1/32 of the root's, at
-// least 1/128) becomes a task of its own: its fragments, sorted
-// candidate lists and the cut vertices they use are copied out, and the
-// node is marked as standing for the task's subtree. A task builds its
-// whole subtree on a context of its own, so the threads share nothing they
-// write, and each fragment is copied once on its way to a task. A
-// subtree's nodes depend only on its own fragments and cell, so every node
-// comes out as the one-thread build makes it, and the block writer follows
-// the marks into the tasks' subtrees, which fixes the block's order
-// whatever thread ran what.
+// least 1/128; in small scenes 4096 to 16384) becomes a task of its own:
+// its fragments, sorted candidate lists and the cut vertices they use are
+// copied out, and the node is marked as standing for the task's subtree.
+// A task builds its whole subtree on a context of its own, so the threads
+// share nothing they write, and each fragment is copied once on its way to
+// a task. A subtree's nodes depend only on its own fragments and cell, so
+// every node comes out as the one-thread build makes it, and the block
+// writer follows the marks into the tasks' subtrees, which fixes the
+// block's order whatever thread ran what.
 //
 // The band is a trade. The top is built on one thread, but with its axes
 // as tasks, so a second thread helps there too; many small tasks then
@@ -47,10 +47,23 @@ namespace {
 
 // Nodes of between 1/kSmallestShare and 1/kLargestShare of the root's
 // fragments get tasks of their own: some thirty to a hundred of them,
-// enough to keep two or more threads busy, each worth its copying.
+// enough to keep two or more threads busy, each worth its copying. No
+// task is smaller than kMinimumTask, and in scenes too small for the
+// shares the band reaches up to four times that.
 constexpr int32_t kLargestShare = 32;
 constexpr int32_t kSmallestShare = 128;
 constexpr int32_t kMinimumTask = 4096;
+
+struct HandOffBand {
+    int32_t minimum, maximum;
+};
+
+HandOffBand handOffBand(int32_t rootCount)
+{
+    const int32_t minimum = std::max(rootCount / kSmallestShare, kMinimumTask);
+    return HandOffBand{minimum, std::max(rootCount / kLargestShare, 4 * minimum)};
+}
+
 constexpr int32_t kMinimumRootCount = 16384;
 constexpr int kMaxTasks = 1024;
 
@@ -304,7 +317,8 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
         st = builder.prepare(n);
         if (st == vekStsOk) {
             builder.sortLists(root);
-            builder.handOff(std::max(n / kSmallestShare, kMinimumTask), n / kLargestShare, &tasks);
+            const HandOffBand band = handOffBand(n);
+            builder.handOff(band.minimum, band.maximum, &tasks);
             NodeState start{rootHandle, {}, 0, kNoHandle, kNoHandle};
             std::memcpy(start.box, rootBox, sizeof start.box);
             st = builder.run(start);
