@@ -111,15 +111,17 @@ public:
     void restore(const SavedLists& saved);
 
 private:
-    // Filters one list into the left child's (written at `at`, values then,
-    // `room` values on, fragments; returns its length) and the right
-    // child's (in place), merging in the pieces' values.
+    // Grows the save area to at least `bytes`, keeping what it holds; false
+    // when vekMalloc refused.
     bool makeSaveRoom(size_t bytes);
     // Classifies fragments [begin, end) into the working lists, writing
     // each list from index `at`; m and np get the counts of non-planar and
     // planar values per axis.
     void classify(const Context& ctx, const Fragment* entries, int32_t begin, int32_t end, int32_t at, int32_t m[3],
                   int32_t np[3]);
+    // Filters one list into the left child's (written at `at`, values then,
+    // `room` values on, fragments; returns its length) and the right
+    // child's (in place), merging in the pieces' values.
     int32_t partition(int axis, int kind, int32_t cutCount, unsigned char* at, size_t room);
     void pieceRanges(const Context& ctx, int axis, const Fragment* left, const Fragment* right, int32_t cutCount);
 

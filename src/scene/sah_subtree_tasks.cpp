@@ -1,6 +1,6 @@
 // The SAH build on several threads.
 //
-// The calling thread builds the top of the tree. Every node below the root
+// One thread builds the top of the tree. Every node below the root
 // whose fragment count lies in a band (at most 1/32 of the root's, at
 // least 1/128; in small scenes 4096 to 16384) becomes a task of its own:
 // its fragments, sorted candidate lists and the cut vertices they use are
@@ -12,9 +12,10 @@
 // writer follows the marks into the tasks' subtrees, which fixes the
 // block's order whatever thread ran what.
 //
-// The band is a trade. The top is built on one thread, but with its axes
-// as tasks, so a second thread helps there too; many small tasks then
-// balance the threads at the end better than a few large ones. Tasks
+// The band is a trade. The top is built on one thread, but the axes of
+// its nodes of 65536 fragments or more are searched and filtered as tasks,
+// so a second thread helps there too; many small tasks then balance the
+// threads at the end better than a few large ones. Tasks
 // handing off their own children would copy every fragment again at every
 // level, which cost more on two threads than the balance it bought.
 //
@@ -46,8 +47,9 @@ namespace vekr::sah {
 namespace {
 
 // Nodes of between 1/kSmallestShare and 1/kLargestShare of the root's
-// fragments get tasks of their own: some thirty to a hundred of them,
-// enough to keep two or more threads busy, each worth its copying. No
+// fragments get tasks of their own: in large scenes some thirty to a
+// hundred, enough to keep two or more threads busy, each worth its
+// copying. No
 // task is smaller than kMinimumTask, and in scenes too small for the
 // shares the band reaches up to four times that.
 constexpr int32_t kLargestShare = 32;
@@ -90,7 +92,6 @@ class TaskSet final : public SubtreeSink {
     struct Workspace {
         Arena entries, vertices;
         EventLists lists;
-        bool busy = false;
         void release()
         {
             if (entries.base) vekFree(entries.base);
@@ -146,22 +147,22 @@ public:
 
 private:
     // Builds one task's subtree on a context of its own. The arenas and
-    // lists are the thread's, reused from task to task, unless the thread
-    // is already busy with a task it interrupted for this one.
+    // lists are the thread's, reused from task to task: a thread never
+    // starts a subtree task inside another (the tasks are tied, and none is
+    // a descendant of another), so one workspace per thread suffices.
     void run(Task& t)
     {
         const int thread = omp_get_thread_num();
         Workspace local;
-        Workspace& ws = thread < kMaxThreads && !spaces_[thread].busy ? spaces_[thread] : local;
-        ws.busy = true;
+        Workspace& ws = thread < kMaxThreads ? spaces_[thread] : local;
         t.status = build(t, ws);
-        // The fragments, arenas and lists are done with; the polygon records
-        // stay, for the tasks handed off from here still read them.
+        // Only the nodes and leaf lists are read from here on: the arenas
+        // go back to the workspace, the polygon records are freed.
         if (t.ctx) {
             t.ctx->entries = Arena{};
             t.ctx->vertices3 = Arena{};
+            releaseFragmentMemory(*t.ctx);
         }
-        ws.busy = false;
         if (&ws == &local) local.release();
     }
 
@@ -208,7 +209,9 @@ private:
         *ctx.nodeAt(t.root) = BuildNode{kLeafKind, static_cast<uint32_t>(n), working};
 
         NodeBuilder builder(ctx, factor_, maxDepth_, working, &t.log, &ws.lists);
-        builder.useAxisTasks();
+        // Only roots of millions of fragments give tasks large enough for
+        // axis tasks; below that the scratch for three axes would be waste.
+        if (t.count >= kAxisTaskMinimum) builder.useAxisTasks();
         st = builder.prepare(t.count);
         if (st != vekStsOk) return st;
         builder.unpackLists(t.seed + 12 * n, t.listCounts);
