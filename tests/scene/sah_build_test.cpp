@@ -688,6 +688,13 @@ TEST(TreeBuildAllocation, RefusalsInsideAnApplicationsParallelRegion)
 TEST(SAHBuild, EachRefusedAllocationOnTwoThreadsFailsCleanly)
 {
     const TriangleSoup s = randomSoup(0x5A4B0061u, 17000, 12.0f, 1.0f);
+    long oneThreadCalls = 0;
+    {
+        ScopedThreads one(1);
+        CountingAllocator counter;
+        ASSERT_EQ(build(s, 30, 0.5f).status, vekStsOk);
+        oneThreadCalls = counter.calls();
+    }
     ScopedThreads threads(2);
     long calls = 0;
     {
@@ -696,6 +703,11 @@ TEST(SAHBuild, EachRefusedAllocationOnTwoThreadsFailsCleanly)
         ASSERT_EQ(ok.status, vekStsOk);
         calls = counter.calls();
     }
+    // Without subtree tasks the threads' build takes a few blocks more than
+    // one thread (task table, task set, scratch for three axes); each task
+    // takes a dozen of its own (copy, context, pools, workspace). Tasks are
+    // what this sweep, and the large scenes of the identity tests, are for.
+    ASSERT_GT(calls, 2 * oneThreadCalls) << "no subtree was handed to a task";
     // Which thread takes which block varies, and so may the number taken:
     // a build that never reached the refused one must simply succeed.
     for (long failAt = 1; failAt <= calls; ++failAt) {
