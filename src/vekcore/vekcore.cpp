@@ -14,6 +14,10 @@
 #include <cstdlib>
 #include <mutex>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 struct Allocator {
@@ -22,7 +26,27 @@ struct Allocator {
     void* user;
 };
 
+#if defined(__linux__)
+// Large blocks (the build's arenas and candidate lists, tree blocks) are
+// laid on 2 MB pages where the kernel allows it: a build first-touches
+// hundreds of megabytes, and with 4 KB pages a tenth of its time went to
+// page faults; walks over a tree block miss the TLB far less as well.
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kHugeFrom = size_t{4} << 20;
+
+void* defaultAlloc(size_t size, void*)
+{
+    if (size < kHugeFrom) return std::malloc(size);
+    void* p = nullptr;
+    if (posix_memalign(&p, kHugePage, size) != 0) return nullptr;
+    // Only advice, and only on whole 2 MB pages inside the block: a kernel
+    // without transparent huge pages keeps 4 KB ones.
+    madvise(p, size & ~(kHugePage - 1), MADV_HUGEPAGE);
+    return p;
+}
+#else
 void* defaultAlloc(size_t size, void*) { return std::malloc(size); }
+#endif
 void defaultRelease(void* p, void*) { std::free(p); }
 
 std::mutex gAllocatorMutex;
