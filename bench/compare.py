@@ -6,6 +6,10 @@ Runs, one after the other on the same machine:
     vekr_intersect_packet_bench, whose Embree rows cover every packet width
     (1, 4, 8, 16) and both BVH qualities (medium, high); Embree's figure is
     the best of all of them;
+  - the build of each scene's acceleration structure on 1 and 2 threads
+    through vekr_sah_build_bench: the SAH kd-tree against Embree's BVH at
+    high quality (its SAH build, the like-for-like figure) and, in rows of
+    their own, at medium quality (its fast build);
   - the volume workloads V1-V5 through bench/volume/peers.py and
     bench/volume/warp_filter_peers.py (scipy.ndimage, ITK, VTK, single
     thread; the fastest peer per workload);
@@ -16,7 +20,7 @@ OUT/compare.png (matplotlib), which the README shows. Run it with Debian's
 Python, which has the peers' modules:
 
     /usr/bin/python3 bench/compare.py [--build build/release] [--out build/compare]
-                  [--only rays|volumes] [--repetitions N]
+                  [--only rays|builds|volumes] [--repetitions N]
 
 Every peer is expected (scripts/setup-deps --peers installs them): a peer
 that cannot be built or run stops the script with the reason and status 1.
@@ -135,6 +139,49 @@ def ray_rows(build, repetitions):
     return rows
 
 
+# ---------------------------------------------------------------- builds
+
+def build_rows(build, repetitions):
+    bench = os.path.join(build, "bench", "scene", "vekr_sah_build_bench")
+    if not os.access(bench, os.X_OK):
+        fail("%s is missing: build the release preset with benchmarks first" % bench)
+    out = run([bench, "--benchmark_format=json", "--benchmark_repetitions=%d" % repetitions,
+               "--benchmark_report_aggregates_only=true", "--benchmark_filter=^BM_(SAH|Embree)Build/"],
+              "acceleration structure builds")
+    seconds = {}  # (builder, scene, threads) -> median wall seconds
+    triangles = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("error_occurred"):
+            fail("builds: %s failed: %s" % (b["run_name"], b.get("error_message", "")))
+        if b.get("aggregate_name") != "median":
+            continue
+        # BM_SAHBuild/<scene>_<n>thread(s)[/...] and
+        # BM_EmbreeBuild/<scene>_<n>thread(s)_<quality>[/...].
+        builder, name = b["run_name"].split("/")[:2]
+        parts = name.split("_")
+        scene, threads = parts[0], int(parts[1][0])
+        key = "vekr" if builder == "BM_SAHBuild" else "embree " + parts[2]
+        unit_s = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+        seconds[(key, scene, threads)] = b["real_time"] * unit_s
+        triangles[scene] = b["triangles"]
+    rows = []
+    for quality in ("high", "medium"):
+        for scene in ("bunny", "spheres"):
+            for threads in (1, 2):
+                vekr = seconds.get(("vekr", scene, threads))
+                peer = seconds.get(("embree " + quality, scene, threads))
+                if vekr is None or peer is None:
+                    fail("builds: no figures for %s on %d thread(s)" % (scene, threads))
+                rate = lambda s: triangles[scene] / s * 1e-6
+                label = "build %s, %d thread%s" % (scene, threads, "s" if threads > 1 else "")
+                if quality == "medium":
+                    label += " (vs fast BVH)"
+                rows.append({"workload": label, "unit": "Mtriangles/s", "vekr": rate(vekr),
+                             "vekr_setting": "SAH kd-tree, %.1f ms" % (1e3 * vekr), "peer": rate(peer),
+                             "peer_setting": "embree %s BVH, %.1f ms" % (quality, 1e3 * peer)})
+    return rows
+
+
 # ---------------------------------------------------------------- volumes
 
 def volume_rows(build, repetitions):
@@ -162,11 +209,17 @@ def volume_rows(build, repetitions):
 
 # ----------------------------------------------------------------- output
 
+def figure(v):
+    # One decimal for the large rates; three digits for the small ones (a
+    # build of a few thousand triangles is well under one Mtriangle/s).
+    return "%.1f" % v if v >= 10 else "%.3g" % v
+
+
 def table(rows, isas):
     lines = ["| Workload | vekr | setting | best peer | peer setting | vekr / peer |", "|---|---|---|---|---|---|"]
     for r in rows:
-        lines.append("| %s | %.1f %s | %s | %.1f | %s | %.2fx |" % (
-            r["workload"], r["vekr"], r["unit"], r["vekr_setting"], r["peer"], r["peer_setting"],
+        lines.append("| %s | %s %s | %s | %s | %s | %.2fx |" % (
+            r["workload"], figure(r["vekr"]), r["unit"], r["vekr_setting"], figure(r["peer"]), r["peer_setting"],
             r["vekr"] / r["peer"]))
     lines.append("")
     lines.append("vekr kernels: %s. Embree: %s. scipy, ITK and VTK: as Debian builds them. Machine: %s, %d cores." %
@@ -211,7 +264,7 @@ def main():
     p = argparse.ArgumentParser(description="Every standard workload against every peer: one table, one chart.")
     p.add_argument("--build", default=os.path.join(REPO, "build", "release"), help="release build folder")
     p.add_argument("--out", default=os.path.join(REPO, "build", "compare"), help="folder for the table and chart")
-    p.add_argument("--only", choices=["rays", "volumes"], help="run one group only")
+    p.add_argument("--only", choices=["rays", "builds", "volumes"], help="run one group only")
     p.add_argument("--repetitions", type=int, default=3, help="runs per figure (the median is kept)")
     args = p.parse_args()
     if args.repetitions < 1:
@@ -220,6 +273,8 @@ def main():
     rows = []
     if args.only in (None, "rays"):
         rows += ray_rows(args.build, args.repetitions)
+    if args.only in (None, "builds"):
+        rows += build_rows(args.build, args.repetitions)
     if args.only in (None, "volumes"):
         rows += volume_rows(args.build, args.repetitions)
     isas = {"vekr": vekr_isa(), "embree": embree_isa()}

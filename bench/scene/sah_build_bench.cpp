@@ -3,6 +3,11 @@
 // statistics and peak working memory (bytes taken from vekMalloc during the
 // build, tree block included). The baseline is a memcpy of the scene's
 // vertex and index arrays.
+//
+// The peer, when Embree 3 is installed: Embree's BVH build of the same
+// scene at medium and at high quality (its SAH build), on a device held to
+// the same thread count, timed from the vertex and index arrays to a
+// committed scene like the kd-tree.
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
@@ -13,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "scene/kdtree_node.h"
@@ -21,6 +27,10 @@
 #include "vekr.h"
 
 #include "support/bench_scenes.h"
+
+#ifdef VEKR_HAVE_EMBREE
+#include "support/embree_scene.h"
+#endif
 
 namespace {
 
@@ -175,12 +185,58 @@ void BM_CopyScene(benchmark::State& state, const Scene* (*scene)())
     }
 }
 
+#ifdef VEKR_HAVE_EMBREE
+void BM_EmbreeBuild(benchmark::State& state, const Scene* (*scene)(), int threads, RTCBuildQuality quality)
+{
+    const Scene* s = scene();
+    if (!s) {
+        state.SkipWithError("scene not available");
+        return;
+    }
+    const std::string config = "threads=" + std::to_string(threads);
+    RTCDevice device = rtcNewDevice(config.c_str());
+    if (!device) {
+        state.SkipWithError("rtcNewDevice failed");
+        return;
+    }
+    for (auto _ : state) {
+        RTCScene built = vekr_bench::newEmbreeScene(device, s->vertices.data(), s->vertexCount, s->triangles.data(),
+                                                    s->triangleCount, quality);
+        state.PauseTiming();
+        if (rtcGetDeviceError(device) != RTC_ERROR_NONE) state.SkipWithError("Embree build failed");
+        rtcReleaseScene(built);
+        state.ResumeTiming();
+    }
+    rtcReleaseDevice(device);
+    state.counters["triangles"] = static_cast<double>(s->triangleCount);
+}
+#else
+void BM_EmbreeBuild(benchmark::State& state, const Scene* (*)(), int, int)
+{
+    state.SkipWithError("Embree peer absent: install libembree-dev (scripts/setup-deps --peers) and configure again");
+}
+constexpr int RTC_BUILD_QUALITY_MEDIUM = 1, RTC_BUILD_QUALITY_HIGH = 2;
+#endif
+
 BENCHMARK_CAPTURE(BM_CopyScene, bunny, bunny)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_SAHBuild, bunny_1thread, bunny, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SAHBuild, bunny_2threads, bunny, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_CopyScene, spheres, spheres)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_SAHBuild, spheres_1thread, spheres, 1)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_SAHBuild, spheres_2threads, spheres, 2)->Unit(benchmark::kMillisecond)->Iterations(1);
+// Names: EmbreeBuild/<scene>_<threads>/<medium|high>.
+#define VEKR_EMBREE_BUILD(scene, threads, label)                                                             \
+    BENCHMARK_CAPTURE(BM_EmbreeBuild, scene##_##label##_medium, scene, threads, RTC_BUILD_QUALITY_MEDIUM)   \
+        ->Unit(benchmark::kMillisecond)                                                                      \
+        ->UseRealTime();                                                                                     \
+    BENCHMARK_CAPTURE(BM_EmbreeBuild, scene##_##label##_high, scene, threads, RTC_BUILD_QUALITY_HIGH)       \
+        ->Unit(benchmark::kMillisecond)                                                                      \
+        ->UseRealTime()
+VEKR_EMBREE_BUILD(bunny, 1, 1thread);
+VEKR_EMBREE_BUILD(bunny, 2, 2threads);
+VEKR_EMBREE_BUILD(spheres, 1, 1thread);
+VEKR_EMBREE_BUILD(spheres, 2, 2threads);
+#undef VEKR_EMBREE_BUILD
 
 }  // namespace
 
