@@ -274,9 +274,11 @@ struct LinearSampler {
 
     // Four voxels whose positions all passed the box test: the same steps as
     // the scalar sample, lane by lane, with the eight taps of each voxel
-    // gathered into vectors.
+    // gathered into vectors. Forced inline: out of line, the positions
+    // would reach it through memory, each vector load of them waiting on
+    // scalar stores it cannot be forwarded from.
     template <class P>
-    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    __attribute__((always_inline)) void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
     {
         const LinearAxis4 ax = linearAxis4(sx, src.box.x1), ay = linearAxis4(sy, src.box.y1),
                           az = linearAxis4(sz, src.box.z1);
@@ -288,6 +290,27 @@ struct LinearSampler {
         _mm_store_si128(reinterpret_cast<__m128i*>(zl), az.lower);
         _mm_store_si128(reinterpret_cast<__m128i*>(zu), az.upper);
         const auto& v = src.volume;
+        const F4 fx{ax.f}, fy{ay.f}, fz{az.f}, one{_mm_set1_ps(1.0f)};
+        if (src.box.x1 >= 1 && src.box.y1 >= 1) {
+            // Where the box reaches past index 0 on x and y, the upper taps
+            // there are the lower ones' neighbours: one pointer per voxel
+            // and plane (its lower corner) addresses all four taps of the
+            // plane, instead of a row pointer per tap row.
+            const ptrdiff_t rs = v.rowStep;
+            const T *c0[4], *c1[4];
+            for (int l = 0; l < 4; ++l) {
+                c0[l] = v.row(yl[l], zl[l]) + xl[l];
+                c1[l] = v.row(yl[l], zu[l]) + xl[l];
+            }
+            auto tap = [](const T* const* c, ptrdiff_t at) {
+                return F4{_mm_setr_ps(VoxelIO<T>::toFloat(c[0][at]), VoxelIO<T>::toFloat(c[1][at]),
+                                      VoxelIO<T>::toFloat(c[2][at]), VoxelIO<T>::toFloat(c[3][at]))};
+            };
+            const F4 r = blend(tap(c0, 0), tap(c0, 1), tap(c0, rs), tap(c0, rs + 1), tap(c1, 0), tap(c1, 1),
+                               tap(c1, rs), tap(c1, rs + 1), fx, fy, fz, one);
+            VoxelIO<T>::storeLinear4(out, r.v);
+            return;
+        }
         const T *r00[4], *r10[4], *r01[4], *r11[4];
         for (int l = 0; l < 4; ++l) {
             r00[l] = v.row(yl[l], zl[l]);
@@ -300,8 +323,7 @@ struct LinearSampler {
                                   VoxelIO<T>::toFloat(rows[2][col[2]]), VoxelIO<T>::toFloat(rows[3][col[3]]))};
         };
         const F4 r = blend(gather(r00, xl), gather(r00, xu), gather(r10, xl), gather(r10, xu), gather(r01, xl),
-                           gather(r01, xu), gather(r11, xl), gather(r11, xu), F4{ax.f}, F4{ay.f}, F4{az.f},
-                           F4{_mm_set1_ps(1.0f)});
+                           gather(r01, xu), gather(r11, xl), gather(r11, xu), fx, fy, fz, one);
         VoxelIO<T>::storeLinear4(out, r.v);
     }
 

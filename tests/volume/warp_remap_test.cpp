@@ -162,6 +162,62 @@ TEST(WarpAffine, OneVoxelThickSourcesAreCopiedWithoutReadingPastThem)
     }
 }
 
+// A source region one voxel thick at index 0 of a volume two voxels thick
+// there: linear sampling keeps the mode (the volume can feed it) but puts
+// all of the weight on that voxel, reading none past it. The volume's
+// second layer holds NaN, which even a zero weight would carry. The maps
+// hold the thin axis at 0 and move the other two off the integers, so
+// that whole groups of four take the vector path.
+TEST(Remap, LinearSamplingOfARegionOneVoxelThickAtIndexZeroReadsOnlyThatVoxel)
+{
+    for (int thin = 0; thin < 3; ++thin) {
+        int e[3] = {6, 5, 4};
+        e[thin] = 2;
+        TestVolume<float> src(e[0], e[1], e[2], 2);
+        src.fill(std::numeric_limits<float>::quiet_NaN());
+        float next = 1.0f;
+        src.fillVoxels([&] { return next += 0.5f; });
+        src.forEach([&](int x, int y, int z) {
+            const int c[3] = {x, y, z};
+            if (c[thin] == 1) src.at(x, y, z) = std::numeric_limits<float>::quiet_NaN();
+        });
+        VekrCuboid voi{0, 0, 0, e[0], e[1], e[2]};
+        (thin == 0 ? voi.width : thin == 1 ? voi.height : voi.depth) = 1;
+        const int o1 = (thin + 1) % 3, o2 = (thin + 2) % 3;
+        Maps maps(8, 3, 2);
+        double want[2][3][8];
+        for (int z = 0; z < 2; ++z)
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < 8; ++x) {
+                    float q[3];
+                    q[thin] = 0.0f;
+                    q[o1] = 0.3f + 0.125f * static_cast<float>(x + 8 * z);  // up to 2.175
+                    q[o2] = 0.6f + 0.25f * static_cast<float>(y);           // up to 1.1
+                    maps.x.at(x, y, z) = q[0];
+                    maps.y.at(x, y, z) = q[1];
+                    maps.z.at(x, y, z) = q[2];
+                    // Bilinear in the two other axes, in double.
+                    const int i1 = static_cast<int>(q[o1]), i2 = static_cast<int>(q[o2]);
+                    const double f1 = q[o1] - i1, f2 = q[o2] - i2;
+                    double sum = 0;
+                    for (int a = 0; a < 2; ++a)
+                        for (int b = 0; b < 2; ++b) {
+                            int c[3];
+                            c[thin] = 0;
+                            c[o1] = i1 + a;
+                            c[o2] = i2 + b;
+                            sum += (a ? f1 : 1 - f1) * (b ? f2 : 1 - f2) * src.at(c[0], c[1], c[2]);
+                        }
+                    want[z][y][x] = sum;
+                }
+        TestVolume<float> dst = filledWith<float>(8, 3, 2, -1.0f);
+        ASSERT_EQ(remapThrough(src, voi, maps, dst, vekInterLinear), vekStsOk);
+        dst.forEach([&](int x, int y, int z) {
+            ASSERT_NEAR(dst.at(x, y, z), want[z][y][x], 1e-4) << x << "," << y << "," << z << " thin axis " << thin;
+        });
+    }
+}
+
 // With the identity every position is an integer: interpolating modes copy
 // the overlap of the source box and the destination region (positions on
 // the box's far faces included), smoothing ones give the tabulated blend of
