@@ -191,7 +191,9 @@ TEST(Remap, LinearSamplingOfARegionOneVoxelThickAtIndexZeroReadsOnlyThatVoxel)
                 for (int x = 0; x < 8; ++x) {
                     float q[3];
                     q[thin] = 0.0f;
-                    q[o1] = 0.3f + 0.125f * static_cast<float>(x + 8 * z);  // up to 2.175
+                    // Up to 2.85; neighbouring lanes of a group fall in
+                    // different rows at times.
+                    q[o1] = 0.3f + 0.17f * static_cast<float>(x + 8 * z);
                     q[o2] = 0.6f + 0.25f * static_cast<float>(y);           // up to 1.1
                     maps.x.at(x, y, z) = q[0];
                     maps.y.at(x, y, z) = q[1];
