@@ -15,7 +15,7 @@ TEST(VekMalloc, AlignedWritableAndNullForNonPositiveSizes)
     EXPECT_EQ(vekMalloc(0), nullptr);
     EXPECT_EQ(vekMalloc(-5), nullptr);
     // Sizes on both sides of where blocks move to 2 MB pages, odd ones too.
-    for (int32_t size : {1, 7, 64, 1000, 1 << 20, (4 << 20) - 129, (4 << 20) + 4093, 9 << 20}) {
+    for (int32_t size : {1, 7, 64, 1000, 1 << 20, (4 << 20) - 129, (4 << 20) - 128, (4 << 20) + 4093, 9 << 20}) {
         void* p = vekMalloc(size);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % VEK_MALLOC_ALIGNMENT, 0u);

@@ -194,7 +194,8 @@ TEST(Remap, LinearSamplingOfARegionOneVoxelThickAtIndexZeroReadsOnlyThatVoxel)
                     // Up to 2.85; neighbouring lanes of a group fall in
                     // different rows at times.
                     q[o1] = 0.3f + 0.17f * static_cast<float>(x + 8 * z);
-                    q[o2] = 0.6f + 0.25f * static_cast<float>(y);           // up to 1.1
+                    // Up to 1.4, odd and even lanes on different rows.
+                    q[o2] = 0.6f + 0.25f * static_cast<float>(y) + 0.3f * static_cast<float>(x & 1);
                     maps.x.at(x, y, z) = q[0];
                     maps.y.at(x, y, z) = q[1];
                     maps.z.at(x, y, z) = q[2];
@@ -408,7 +409,7 @@ TYPED_TEST(ResamplingTyped, RemapCubicHalvesRoundToEvenInsideAndUpWhereTapsMove)
 TYPED_TEST(ResamplingTyped, RemapFourVoxelGroupsMatchSingleVoxels)
 {
     using T = TypeParam;
-    TestVolume<T> src(11, 10, 9);
+    TestVolume<T> src(11, 10, 9, 0, true);  // bottom-up: rows step backwards
     fillRandom(src, 61);
     const VekrCuboid voi{0, 1, 0, 11, 9, 8};
     Rng rng(62);
