@@ -143,6 +143,17 @@ TEST(WarpAffine, AxisSwapPassesTheDegenerateTest)
     dst.forEach([&](int x, int y, int z) { ASSERT_EQ(dst.at(x, y, z), src.at(y, x, z)); });
 }
 
+// Voxels 1.5, 2, 2.5, ... in a margin of two that holds NaN, which any
+// weight a kernel gave a voxel past the volume would carry.
+TestVolume<float> countingInNaN(const int e[3])
+{
+    TestVolume<float> v(e[0], e[1], e[2], 2);
+    v.fill(std::numeric_limits<float>::quiet_NaN());
+    float next = 1.0f;
+    v.fillVoxels([&] { return next += 0.5f; });
+    return v;
+}
+
 // A source one voxel thick along an axis: there the linear weights put all
 // of the voxel on its one plane, row or column, and nothing past the volume
 // is read (its margin holds NaN, which any weight would carry).
@@ -151,10 +162,7 @@ TEST(WarpAffine, OneVoxelThickSourcesAreCopiedWithoutReadingPastThem)
     for (int axis = 0; axis < 3; ++axis) {
         int e[3] = {5, 4, 3};
         e[axis] = 1;
-        TestVolume<float> src(e[0], e[1], e[2], 2);
-        src.fill(std::numeric_limits<float>::quiet_NaN());
-        float next = 1.0f;
-        src.fillVoxels([&] { return next += 0.5f; });
+        TestVolume<float> src = countingInNaN(e);
         TestVolume<float> dst = filledWith<float>(e[0], e[1], e[2], -1.0f);
         const VekrCuboid all{0, 0, 0, e[0], e[1], e[2]};
         ASSERT_EQ(warpThrough(src, all, kIdentity, dst, all, vekInterLinear), vekStsOk);
@@ -173,10 +181,7 @@ TEST(Remap, LinearSamplingOfARegionOneVoxelThickAtIndexZeroReadsOnlyThatVoxel)
     for (int thin = 0; thin < 3; ++thin) {
         int e[3] = {6, 5, 4};
         e[thin] = 2;
-        TestVolume<float> src(e[0], e[1], e[2], 2);
-        src.fill(std::numeric_limits<float>::quiet_NaN());
-        float next = 1.0f;
-        src.fillVoxels([&] { return next += 0.5f; });
+        TestVolume<float> src = countingInNaN(e);
         src.forEach([&](int x, int y, int z) {
             const int c[3] = {x, y, z};
             if (c[thin] == 1) src.at(x, y, z) = std::numeric_limits<float>::quiet_NaN();
