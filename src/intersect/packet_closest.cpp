@@ -54,9 +54,8 @@ void closestKernel(const RayBlockView& in, size_t base, int code, const Lanes<W>
 void closestTiles(const RayBlockView& in, const ClosestOutputs& out, const SceneView& scene,
                   int32_t height, bool eightRay)
 {
-    fillMinusOne(out.tri, blockEntries(in.width, height));
     runDistanceTiles(
-        in, out.dist, height, eightRay,
+        in, out.dist, TriPlanes{out.tri, 0, 1}, height, eightRay,
         [&](size_t base, int code) { closestKernel<2, Mailbox>(in, base, code, allLanes<2>(), scene, out); },
         [&](size_t base, int code, __m128 lanes) {
             closestKernel<1, NoMailbox>(in, base, code, Lanes<1>{lanes}, scene, out);

@@ -95,11 +95,10 @@ void successiveKernel(const RayBlockView& in, size_t base, int code, const Lanes
 void packetSuccessiveHits(const SuccessiveBlock& b, const SceneView& scene)
 {
     const size_t entries = blockEntries(b.width, b.height);
-    if (b.hitCount > 0) fillMinusOne(b.hit.tri, entries * static_cast<size_t>(b.hitCount));
     const RayBlockView in{{nullptr, nullptr, nullptr}, b.origin, {b.dir[0], b.dir[1], b.dir[2]}, b.width};
     const PlaneOutputs out{b.hit.dist, b.hit.u, b.hit.v, b.hit.tri, entries, b.hitCount};
     runDistanceTiles(
-        in, b.hit.dist, b.height, true,
+        in, b.hit.dist, TriPlanes{b.hit.tri, entries, b.hitCount > 0 ? b.hitCount : 0}, b.height, true,
         [&](size_t base, int code) { successiveKernel<2, Mailbox>(in, base, code, allLanes<2>(), scene, out); },
         [&](size_t base, int code, __m128 lanes) {
             successiveKernel<1, Mailbox>(in, base, code, Lanes<1>{lanes}, scene, out);

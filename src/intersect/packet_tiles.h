@@ -104,21 +104,39 @@ inline void forEachTile(int32_t width, int32_t height, Visit&& visit)
             visit(static_cast<size_t>(R) * 4 * static_cast<size_t>(width) + static_cast<size_t>(C) * 4);
 }
 
-inline void fillMinusOne(int32_t* p, size_t count)
+// The triangle-number planes of a block: planes of planeStride entries
+// each, 16-byte aligned like every plane of the packet path.
+struct TriPlanes {
+    int32_t* tri;
+    size_t planeStride;
+    int32_t planes;
+};
+
+// Writes -1 to the 16 entries of the tile at base in every plane.
+inline void clearTileTriangles(const TriPlanes& t, size_t base, int32_t width)
 {
-    for (size_t i = 0; i < count; ++i) p[i] = -1;
+    const __m128i none = _mm_set1_epi32(-1);
+    for (int32_t p = 0; p < t.planes; ++p)
+        for (int r = 0; r < 4; ++r)
+            _mm_store_si128(reinterpret_cast<__m128i*>(t.tri + p * t.planeStride + base + r * static_cast<size_t>(width)),
+                            none);
 }
 
-// Tile loop of the distance-limited searches. Tiles whose maximum
-// distances (dist) are all non-positive are skipped untouched; coherent
-// tiles go to run8(base of rows 0-1 / rows 2-3, code) when eightRay is set,
-// everything else to run4(base of the row, code, lanes of that code).
+// Tile loop of the distance-limited searches. Every triangle number of a
+// tile reads -1 before its kernels run; the tiles cover the block, so this
+// is the block-wide clear done tile by tile, while the tile's lines are in
+// cache anyway, instead of one pass over the whole output before the
+// first tile. Tiles whose maximum distances (dist) are all non-positive are
+// then skipped; coherent tiles go to run8(base of rows 0-1 / rows 2-3,
+// code) when eightRay is set, everything else to run4(base of the row,
+// code, lanes of that code).
 template <class Run8, class Run4>
-inline void runDistanceTiles(const RayBlockView& in, const float* dist, int32_t height, bool eightRay, Run8&& run8,
-                             Run4&& run4)
+inline void runDistanceTiles(const RayBlockView& in, const float* dist, const TriPlanes& tri, int32_t height,
+                             bool eightRay, Run8&& run8, Run4&& run4)
 {
     const int32_t width = in.width;
     forEachTile(width, height, [&](size_t base) {
+        clearTileTriangles(tri, base, width);
         if (!anyDistancePositive(dist, base, width)) return;
         const TileCodes tc = classifyTile(in, base);
         if (eightRay && tc.coherent) {
