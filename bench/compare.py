@@ -69,10 +69,18 @@ def cpu_flags():
 
 
 def vekr_isa():
-    """The kernel set vekr chooses here: AVX2 where the processor has it, unless VEKR_ISA holds it to SSE3."""
-    if os.environ.get("VEKR_ISA", "").lower() == "sse3":
-        return "SSE3 (held by VEKR_ISA)"
-    return "AVX2 (chosen at run time)" if "avx2" in cpu_flags() else "SSE3"
+    """The kernel set vekr chooses here: the widest of AVX-512 (F, BW, VL, DQ), AVX2 and SSE3 that the
+    processor has, unless VEKR_ISA caps it."""
+    flags = cpu_flags()
+    widest = "SSE3"
+    if "avx2" in flags:
+        widest = "AVX2"
+        if {"avx512f", "avx512bw", "avx512vl", "avx512dq"} <= flags and sys.platform != "win32":
+            widest = "AVX-512"
+    cap = os.environ.get("VEKR_ISA", "").lower()
+    if cap == "sse3" or (cap == "avx2" and widest == "AVX-512"):
+        return cap.upper() + " (held by VEKR_ISA)"
+    return widest + " (chosen at run time)" if widest != "SSE3" else widest
 
 
 def embree_isa():

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "core/kernel_table.h"
 
@@ -12,21 +13,26 @@ namespace vekr {
 
 namespace {
 
-// AVX2 needs the processor's AVX and AVX2 bits and an operating system that
-// saves the 256-bit registers on a context switch (OSXSAVE, and XCR0 with
-// the SSE and AVX state bits set).
-bool processorHasAvx2()
+// The widest set the processor and its operating system can run. AVX2
+// needs the processor's AVX and AVX2 bits and an operating system that saves
+// the 256-bit registers on a context switch (OSXSAVE, and XCR0 with the SSE
+// and AVX state bits set); AVX-512 moreover its F, DQ, BW and VL bits and
+// the saved mask and 512-bit register state (XCR0 bits 5 to 7).
+Isa processorIsa()
 {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return Isa::Sse3;
     const bool osxsave = (ecx & bit_OSXSAVE) != 0, avx = (ecx & bit_AVX) != 0;
-    if (!osxsave || !avx) return false;
+    if (!osxsave || !avx) return Isa::Sse3;
     unsigned xcr0Low = 0, xcr0High = 0;
     __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-    if ((xcr0Low & 0x6u) != 0x6u) return false;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    if ((xcr0Low & 0x6u) != 0x6u) return Isa::Sse3;
+    if (__get_cpuid_max(0, nullptr) < 7) return Isa::Sse3;
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ebx & bit_AVX2) != 0;
+    if ((ebx & bit_AVX2) == 0) return Isa::Sse3;
+    const unsigned avx512Bits = bit_AVX512F | bit_AVX512DQ | bit_AVX512BW | bit_AVX512VL;
+    if ((ebx & avx512Bits) != avx512Bits || (xcr0Low & 0xE6u) != 0xE6u) return Isa::Avx2;
+    return Isa::Avx512;
 }
 
 Isa chooseIsa()
@@ -34,7 +40,10 @@ Isa chooseIsa()
     Isa isa = widestSupportedIsa();
     // The one documented exception to "nothing read from the environment".
     if (const char* cap = std::getenv("VEKR_ISA")) {
-        if (std::strcmp(cap, "sse3") == 0) isa = Isa::Sse3;
+        Isa most = isa;
+        if (std::strcmp(cap, "sse3") == 0) most = Isa::Sse3;
+        if (std::strcmp(cap, "avx2") == 0) most = Isa::Avx2;
+        if (static_cast<int>(most) < static_cast<int>(isa)) isa = most;
     }
     return isa;
 }
@@ -43,19 +52,31 @@ Isa chooseIsa()
 
 const char* isaName(Isa isa)
 {
-    return isa == Isa::Avx2 ? "avx2" : "sse3";
+    switch (isa) {
+    case Isa::Avx512:
+        return "avx512";
+    case Isa::Avx2:
+        return "avx2";
+    case Isa::Sse3:
+        break;
+    }
+    return "sse3";
 }
 
 bool isaSupported(Isa isa)
 {
-    if (isa == Isa::Sse3) return true;
-    static const bool avx2 = processorHasAvx2();
-    return avx2;
+#if !defined(VEKR_HAVE_AVX512)
+    if (isa == Isa::Avx512) return false;
+#endif
+    static const Isa widest = processorIsa();
+    return static_cast<int>(isa) <= static_cast<int>(widest);
 }
 
 Isa widestSupportedIsa()
 {
-    return isaSupported(Isa::Avx2) ? Isa::Avx2 : Isa::Sse3;
+    for (Isa isa : {Isa::Avx512, Isa::Avx2})
+        if (isaSupported(isa)) return isa;
+    return Isa::Sse3;
 }
 
 // ------------------------------------------------------------ kernel table
@@ -69,6 +90,9 @@ std::atomic<const KernelTable*> activeTable{nullptr};
 
 const KernelTable& tableOf(Isa isa)
 {
+#if defined(VEKR_HAVE_AVX512)
+    if (isa == Isa::Avx512) return avx512KernelTable();
+#endif
     return isa == Isa::Avx2 ? avx2KernelTable() : sse3KernelTable();
 }
 

@@ -20,4 +20,14 @@ const KernelTable& avx2KernelTable()
     return table;
 }
 
+#if defined(VEKR_HAVE_AVX512)
+const KernelTable& avx512KernelTable()
+{
+    static const KernelTable table{Isa::Avx512, volume::avx512::resizeKernels, volume::avx512::samplingKernels,
+                                   volume::avx512::filterKernels, avx512::shKernels,
+                                   isect::avx512::packetKernels};
+    return table;
+}
+#endif
+
 }  // namespace vekr

@@ -29,6 +29,9 @@ const KernelTable& kernels();
 // Each set's table, assembled from the pieces its sources define.
 const KernelTable& sse3KernelTable();
 const KernelTable& avx2KernelTable();
+#if defined(VEKR_HAVE_AVX512)
+const KernelTable& avx512KernelTable();
+#endif
 
 // The pieces, one definition in each set's copy of the kernel sources.
 #define VEKR_DECLARE_KERNEL_PIECES(NS)                          \
@@ -49,6 +52,9 @@ const KernelTable& avx2KernelTable();
     }
 VEKR_DECLARE_KERNEL_PIECES(sse3)
 VEKR_DECLARE_KERNEL_PIECES(avx2)
+#if defined(VEKR_HAVE_AVX512)
+VEKR_DECLARE_KERNEL_PIECES(avx512)
+#endif
 #undef VEKR_DECLARE_KERNEL_PIECES
 
 }  // namespace vekr

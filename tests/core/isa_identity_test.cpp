@@ -1,7 +1,7 @@
 // The kernels of every instruction set give the same bits. Each case makes
-// the same export calls once with the SSE3 kernels and once with the AVX2
-// kernels (switching the process's kernel table between the two) and
-// compares hashes of everything the calls wrote. Sizes are chosen so that
+// the same export calls once with the SSE3 kernels and once with each wider
+// set the processor has (switching the process's kernel table between
+// them) and compares hashes of everything the calls wrote. Sizes are chosen so that
 // vector loops of 4, 8 and 16 lanes all leave remainders, and the regions
 // touch the volumes' faces, so the scalar edges and tails run too.
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/isa.h"
+#include "support/wider_isas.h"
 #include "vekcore.h"
 #include "vekr.h"
 
@@ -76,12 +77,12 @@ class IsaIdentity : public ::testing::Test {
 public:
     void SetUp() override
     {
-        if (!vekr::isaSupported(Isa::Avx2)) GTEST_SKIP() << "this processor has no AVX2";
+        if (wider_.empty()) GTEST_SKIP() << "this processor has no AVX2";
         before_ = vekr::activeIsa();
     }
     void TearDown() override
     {
-        if (vekr::isaSupported(Isa::Avx2)) vekr::useIsaForTesting(before_);
+        if (!wider_.empty()) vekr::useIsaForTesting(before_);
     }
 
     // run() makes the calls and returns every byte they may have written.
@@ -89,15 +90,20 @@ public:
     {
         ASSERT_TRUE(vekr::useIsaForTesting(Isa::Sse3));
         const std::vector<uint8_t> narrow = run();
-        ASSERT_TRUE(vekr::useIsaForTesting(Isa::Avx2));
-        const std::vector<uint8_t> wide = run();
-        ASSERT_EQ(narrow.size(), wide.size()) << what;
-        if (fnv1a(narrow) == fnv1a(wide)) return;
-        size_t i = 0;
-        while (i < narrow.size() && narrow[i] == wide[i]) ++i;
-        ADD_FAILURE() << what << ": sse3 and avx2 outputs differ, first at byte " << i << " of " << narrow.size();
+        const uint64_t narrowHash = fnv1a(narrow);
+        for (Isa isa : wider_) {
+            ASSERT_TRUE(vekr::useIsaForTesting(isa));
+            const std::vector<uint8_t> wide = run();
+            ASSERT_EQ(narrow.size(), wide.size()) << what;
+            if (narrowHash == fnv1a(wide)) continue;
+            size_t i = 0;
+            while (i < narrow.size() && narrow[i] == wide[i]) ++i;
+            ADD_FAILURE() << what << ": sse3 and " << vekr::isaName(isa) << " outputs differ, first at byte " << i
+                          << " of " << narrow.size();
+        }
     }
 
+    const std::vector<Isa> wider_ = widerIsas();
     Isa before_ = Isa::Sse3;
 };
 
@@ -308,15 +314,26 @@ TEST_F(IsaIdentity, RecurrenceBasisEveryOrderAndCount)
 }
 
 // The environment's cap holds: under VEKR_ISA=sse3 (the second run of the
-// suite) the process runs the SSE3 kernels, otherwise the widest it has.
+// suite) the process runs the SSE3 kernels, under VEKR_ISA=avx2 (a run of
+// this test alone) at most the AVX2 ones, otherwise the widest it has.
 TEST(Isa, ActiveSetFollowsProcessorAndEnvironment)
 {
     const char* cap = std::getenv("VEKR_ISA");
-    const bool capped = cap != nullptr && std::string(cap) == "sse3";
-    EXPECT_EQ(vekr::activeIsa(), capped ? Isa::Sse3 : vekr::widestSupportedIsa()) << (cap ? cap : "(unset)");
+    const std::string capName = cap ? cap : "";
+    Isa expected = vekr::widestSupportedIsa();
+    if (capName == "sse3") expected = Isa::Sse3;
+    if (capName == "avx2" && expected == Isa::Avx512) expected = Isa::Avx2;
+    EXPECT_EQ(vekr::activeIsa(), expected) << (cap ? cap : "(unset)");
     EXPECT_TRUE(vekr::isaSupported(Isa::Sse3));
+    // The sets are ordered: a processor that runs one runs every narrower one.
+    for (int i = 1; i < vekr::kIsaCount; ++i) {
+        if (vekr::isaSupported(static_cast<Isa>(i))) {
+            EXPECT_TRUE(vekr::isaSupported(static_cast<Isa>(i - 1))) << vekr::isaName(static_cast<Isa>(i));
+        }
+    }
     EXPECT_STREQ(vekr::isaName(Isa::Sse3), "sse3");
     EXPECT_STREQ(vekr::isaName(Isa::Avx2), "avx2");
+    EXPECT_STREQ(vekr::isaName(Isa::Avx512), "avx512");
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 #include "core/isa.h"
 #include "core/kernel_table.h"
+#include "support/wider_isas.h"
 #include "intersect/ray_blocks.h"
 #include "intersect/wall_scenes.h"
 #include "support/random_scene.h"
@@ -107,16 +108,19 @@ class IsaIdentity : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!vekr::isaSupported(Isa::Avx2)) GTEST_SKIP() << "this processor has no AVX2";
+        if (wider_.empty()) GTEST_SKIP() << "this processor has no AVX2";
         before_ = vekr::activeIsa();
-        // Both sets must really have kernels of their own, or the
-        // comparison below compares a copy with itself.
-        ASSERT_NE(vekr::sse3KernelTable().packet.closestMO, vekr::avx2KernelTable().packet.closestMO);
-        ASSERT_NE(vekr::sse3KernelTable().packet.occlusion, vekr::avx2KernelTable().packet.occlusion);
+        // Every set must really have kernels of its own, or the comparison
+        // below compares a copy with itself.
+        for (Isa isa : wider_) {
+            ASSERT_TRUE(vekr::useIsaForTesting(isa));
+            ASSERT_NE(vekr::sse3KernelTable().packet.closestMO, vekr::kernels().packet.closestMO);
+            ASSERT_NE(vekr::sse3KernelTable().packet.occlusion, vekr::kernels().packet.occlusion);
+        }
     }
     void TearDown() override
     {
-        if (vekr::isaSupported(Isa::Avx2)) vekr::useIsaForTesting(before_);
+        if (!wider_.empty()) vekr::useIsaForTesting(before_);
     }
 
     // Every call on the rays, once per set; reports the first differing
@@ -127,22 +131,25 @@ protected:
         for (Call call : kCalls) {
             ASSERT_TRUE(vekr::useIsaForTesting(Isa::Sse3));
             const std::vector<uint8_t> narrow = run(call, rays, ctx);
-            ASSERT_TRUE(vekr::useIsaForTesting(Isa::Avx2));
-            const std::vector<uint8_t> wide = run(call, rays, ctx);
-            ASSERT_EQ(narrow.size(), wide.size());
-            if (narrow == wide) continue;
-            size_t k = 0;
-            while (narrow[k] == wide[k]) ++k;
-            const size_t perPlane = rays.size() * (call == Call::Successive4 ? 4 : 1) * 4;
-            const char* planes[] = {"distance", "u", "v", "triangle", "mask"};
-            const size_t plane = k < 4 * perPlane ? k / perPlane : 4;
-            const size_t ray = (k < 4 * perPlane ? k % perPlane : k - 4 * perPlane) / 4 % rays.size();
-            ADD_FAILURE() << what << ", " << callName(call) << ": sse3 and avx2 differ first in the "
-                          << planes[plane] << " of ray " << ray << " (row " << ray / rays.width << ", column "
-                          << ray % rays.width << ")";
+            for (Isa isa : wider_) {
+                ASSERT_TRUE(vekr::useIsaForTesting(isa));
+                const std::vector<uint8_t> wide = run(call, rays, ctx);
+                ASSERT_EQ(narrow.size(), wide.size());
+                if (narrow == wide) continue;
+                size_t k = 0;
+                while (narrow[k] == wide[k]) ++k;
+                const size_t perPlane = rays.size() * (call == Call::Successive4 ? 4 : 1) * 4;
+                const char* planes[] = {"distance", "u", "v", "triangle", "mask"};
+                const size_t plane = k < 4 * perPlane ? k / perPlane : 4;
+                const size_t ray = (k < 4 * perPlane ? k % perPlane : k - 4 * perPlane) / 4 % rays.size();
+                ADD_FAILURE() << what << ", " << callName(call) << ": sse3 and " << vekr::isaName(isa)
+                              << " differ first in the " << planes[plane] << " of ray " << ray << " (row "
+                              << ray / rays.width << ", column " << ray % rays.width << ")";
+            }
         }
     }
 
+    const std::vector<Isa> wider_ = widerIsas();
     Isa before_ = Isa::Sse3;
 };
 
