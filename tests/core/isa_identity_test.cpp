@@ -252,7 +252,7 @@ TEST_F(IsaIdentity, WarpAndRemapEveryTypeAndMode)
 TEST_F(IsaIdentity, FilterEveryShapePathAndDivisorClass)
 {
     std::mt19937 rng(0x16);
-    Block<int16_t> src(43, 21, 15, 3);
+    Block<int16_t> src(67, 21, 15, 3);
     src.fill([&] { return noise<int16_t>(rng); });
     struct Case {
         VekrVolume shape;
@@ -271,10 +271,10 @@ TEST_F(IsaIdentity, FilterEveryShapePathAndDivisorClass)
         expectSameUnderBothSets("filter " + std::to_string(c.shape.width) + "x" + std::to_string(c.shape.height) +
                                     "x" + std::to_string(c.shape.depth) + " divisor " + std::to_string(c.divisor),
                                 [&] {
-                                    Block<int16_t> dst(41, 19, 13);
+                                    Block<int16_t> dst(65, 19, 13);
                                     dst.fill([] { return int16_t(-9); });
                                     EXPECT_EQ(vekrFilter_16s_C1PV(src.cplanes(), src.step(), dst.planes(),
-                                                                  dst.step(), VekrVolume{37, 19, 12}, kernel.data(),
+                                                                  dst.step(), VekrVolume{61, 19, 12}, kernel.data(),
                                                                   c.shape, c.anchor, c.divisor, nullptr),
                                               vekStsOk);
                                     return dst.bytes();
