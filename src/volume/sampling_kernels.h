@@ -469,13 +469,61 @@ struct CubicSampler {
     }
 #endif
 
+#if defined(__AVX512F__)
+    // All four planes side by side in one 512-bit register, plane c in
+    // quarter c, each quarter again running planeSum()'s operations in its
+    // order. Shuffles are spelled as masked ones of every lane: GCC 12's
+    // plain forms start from an "undefined" vector that its own warnings
+    // then flag as uninitialised.
+    static constexpr __mmask16 kEveryLane = 0xFFFF;
+
+    template <int L>
+    __attribute__((always_inline)) static __m512 broadcastLaneQuad(__m512 v)
+    {
+        return _mm512_mask_permute_ps(v, kEveryLane, v, _MM_SHUFFLE(L, L, L, L));
+    }
+
+    // Row b of planes 0 to 3.
+    template <class Rows>
+    __attribute__((always_inline)) static __m512 rowQuad(const Rows& rows, int b)
+    {
+        __m512 r = _mm512_castps128_ps512(rows(b, 0));
+        r = _mm512_mask_insertf32x4(r, kEveryLane, r, rows(b, 1), 1);
+        r = _mm512_mask_insertf32x4(r, kEveryLane, r, rows(b, 2), 2);
+        return _mm512_mask_insertf32x4(r, kEveryLane, r, rows(b, 3), 3);
+    }
+
+    template <class Rows>
+    __attribute__((always_inline)) static __m512 planeQuadSum(__m512 wx, __m512 yz, const Rows& rows)
+    {
+        __m512 acc = _mm512_mul_ps(_mm512_mul_ps(wx, broadcastLaneQuad<0>(yz)), rowQuad(rows, 0));
+        acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_mul_ps(wx, broadcastLaneQuad<1>(yz)), rowQuad(rows, 1)));
+        acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_mul_ps(wx, broadcastLaneQuad<2>(yz)), rowQuad(rows, 2)));
+        return _mm512_add_ps(acc, _mm512_mul_ps(_mm512_mul_ps(wx, broadcastLaneQuad<3>(yz)), rowQuad(rows, 3)));
+    }
+#endif
+
     // Sum over the rows; rows(b, c) gives the four voxels of row b of plane
     // c. Each plane accumulates on its own, so the four chains of additions
     // overlap; the planes are then summed as (p0 + p1) + (p2 + p3).
     template <class Rows>
     __attribute__((always_inline)) static __m128 accumulate(__m128 wx, __m128 wy, __m128 wz, const Rows& rows)
     {
-#if defined(__AVX2__)
+#if defined(__AVX512F__)
+        const __m512 none = _mm512_setzero_ps();
+        const __m512 wx4 = _mm512_mask_broadcast_f32x4(none, kEveryLane, wx);
+        const __m512 wy4 = _mm512_mask_broadcast_f32x4(none, kEveryLane, wy);
+        // wz[c] in every lane of quarter c.
+        const __m512 z0123 = _mm512_mask_permutexvar_ps(
+            none, kEveryLane, _mm512_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3),
+            _mm512_castps128_ps512(wz));
+        const __m512 p = planeQuadSum(wx4, _mm512_mul_ps(wy4, z0123), rows);
+        const __m128 quarter = _mm_setzero_ps();
+        const __m128 p0 = _mm512_mask_extractf32x4_ps(quarter, 0xF, p, 0);
+        const __m128 p1 = _mm512_mask_extractf32x4_ps(quarter, 0xF, p, 1);
+        const __m128 p2 = _mm512_mask_extractf32x4_ps(quarter, 0xF, p, 2);
+        const __m128 p3 = _mm512_mask_extractf32x4_ps(quarter, 0xF, p, 3);
+#elif defined(__AVX2__)
         const __m256 wx2 = _mm256_set_m128(wx, wx), wy2 = _mm256_set_m128(wy, wy), wz2 = _mm256_set_m128(wz, wz);
         // wz[c] in the low half, wz[c + 1] in the high.
         const __m256 z01 = _mm256_permutevar_ps(wz2, _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
