@@ -7,8 +7,8 @@
 // Every product and sum is one float operation in exactly this order, so
 // the values are reproducible bit for bit. Each direction's values depend
 // on that direction alone, so the vector kernels run the same order in four
-// (or, in the AVX2 build, eight, and in the AVX-512 build sixteen) lanes and
-// give the same bits as the scalar loop.
+// (or, in the AVX2 build, eight) lanes and give the same bits as the scalar
+// loop.
 
 #include "sh/sh_basis_recurrence.h"
 
@@ -55,8 +55,8 @@ void evaluateRecurrenceOne(float x, float y, float z, uint32_t order, const floa
 
 namespace {
 
-// Directions evaluated at once: four in a 128-bit vector, eight in a 256-bit
-// one in the AVX2 build, sixteen in a 512-bit one in the AVX-512 build. Every lane runs the scalar order of
+// Directions evaluated at once: four in a 128-bit vector, and eight in a
+// 256-bit one in the AVX2 build. Every lane runs the scalar order of
 // operations, so the width never changes a bit.
 struct Floats4 {
     using V = __m128;
@@ -80,35 +80,6 @@ struct Floats8 {
     static V sub(V a, V b) { return _mm256_sub_ps(a, b); }
     // Directions 0-3 (h = 0) or 4-7 (h = 1).
     static __m128 part(V v, int h) { return h == 0 ? _mm256_castps256_ps128(v) : _mm256_extractf128_ps(v, 1); }
-};
-#endif
-
-#if defined(__AVX512F__)
-struct Floats16 {
-    using V = __m512;
-    static constexpr int kCount = 16;
-    static V load(const float* p) { return _mm512_loadu_ps(p); }
-    static V broadcast(float v) { return _mm512_set1_ps(v); }
-    static V mul(V a, V b) { return _mm512_mul_ps(a, b); }
-    static V add(V a, V b) { return _mm512_add_ps(a, b); }
-    static V sub(V a, V b) { return _mm512_sub_ps(a, b); }
-    // Directions 4h to 4h + 3. The extracts are spelled as masked ones of
-    // every lane: GCC 12's plain form starts from an "undefined" vector that
-    // its own warnings then flag as uninitialised.
-    static __m128 part(V v, int h)
-    {
-        const __m128 none = _mm_setzero_ps();
-        switch (h) {
-        case 0:
-            return _mm512_mask_extractf32x4_ps(none, 0xF, v, 0);  // the cast is an extract in GCC 12
-        case 1:
-            return _mm512_mask_extractf32x4_ps(none, 0xF, v, 1);
-        case 2:
-            return _mm512_mask_extractf32x4_ps(none, 0xF, v, 2);
-        default:
-            return _mm512_mask_extractf32x4_ps(none, 0xF, v, 3);
-        }
-    }
 };
 #endif
 
@@ -217,15 +188,8 @@ void evaluateRecurrence(const float* x, const float* y, const float* z, int32_t 
 {
     const uint32_t n = shCoeffCount(order);
     int32_t i = 0;
-#if defined(__AVX512F__)
-    if (count >= 16) {
-        const BroadcastFactors<Floats16> factors(order, tableA, tableB);
-        for (; count - i >= 16; i += 16, dst += 16 * n)
-            evaluateRecurrenceGroups<Floats16, 1>(x + i, y + i, z + i, order, factors, dst);
-    }
-#endif
 #if defined(__AVX2__)
-    if (count - i >= 8) {
+    if (count >= 8) {
         const BroadcastFactors<Floats8> factors(order, tableA, tableB);
         for (; count - i >= 16; i += 16, dst += 16 * n)
             evaluateRecurrenceGroups<Floats8, 2>(x + i, y + i, z + i, order, factors, dst);
