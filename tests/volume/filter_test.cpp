@@ -79,9 +79,9 @@ Kernel randomKernel(int kw, int kh, int kd, int32_t lo, int32_t hi, uint32_t see
     return k;
 }
 
-// Destination rows long enough for a 16-voxel run, an 8-voxel run and a
-// scalar tail.
-constexpr int kWidth = 16 + 8 + 5;
+// Destination rows long enough for a 32-voxel run, a 16-voxel run, an
+// 8-voxel run and a scalar tail: every step width of every instruction set.
+constexpr int kWidth = 32 + 16 + 8 + 5;
 
 void expectMatchesReference(const Vol16& src, const Kernel& k, VekrPoint a, int32_t divisor, bool bottomUp = false)
 {
