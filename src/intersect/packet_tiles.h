@@ -116,10 +116,11 @@ struct TriPlanes {
 inline void clearTileTriangles(const TriPlanes& t, size_t base, int32_t width)
 {
     const __m128i none = _mm_set1_epi32(-1);
-    for (int32_t p = 0; p < t.planes; ++p)
+    for (int32_t p = 0; p < t.planes; ++p) {
+        int32_t* tile = t.tri + p * t.planeStride + base;
         for (int r = 0; r < 4; ++r)
-            _mm_store_si128(reinterpret_cast<__m128i*>(t.tri + p * t.planeStride + base + r * static_cast<size_t>(width)),
-                            none);
+            _mm_store_si128(reinterpret_cast<__m128i*>(tile + r * static_cast<size_t>(width)), none);
+    }
 }
 
 // Tile loop of the distance-limited searches. Every triangle number of a

@@ -1,9 +1,10 @@
 // The kernels of every instruction set give the same bits. Each case makes
 // the same export calls once with the SSE3 kernels and once with each wider
 // set the processor has (switching the process's kernel table between
-// them) and compares hashes of everything the calls wrote. Sizes are chosen so that
-// vector loops of 4, 8 and 16 lanes all leave remainders, and the regions
-// touch the volumes' faces, so the scalar edges and tails run too.
+// them) and compares hashes of everything the calls wrote. Sizes are chosen
+// so that vector loops of 4, 8, 16 and 32 lanes all leave remainders, and
+// the regions touch the volumes' faces, so the scalar edges and tails run
+// too.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -86,7 +87,7 @@ public:
     }
 
     // run() makes the calls and returns every byte they may have written.
-    void expectSameUnderBothSets(const std::string& what, const std::function<std::vector<uint8_t>()>& run)
+    void expectSameUnderEverySet(const std::string& what, const std::function<std::vector<uint8_t>()>& run)
     {
         ASSERT_TRUE(vekr::useIsaForTesting(Isa::Sse3));
         const std::vector<uint8_t> narrow = run();
@@ -133,7 +134,7 @@ void resizeCases(IsaIdentity& t, const char* type)
         for (int mode : kAllModes)
             for (bool planar : {true, false}) {
                 const VekrCuboid dstVoi{1, 0, 2, 67, 41, 21};
-                t.expectSameUnderBothSets(std::string("resize ") + type + (planar ? " C1PV" : " C1V") + " mode " +
+                t.expectSameUnderEverySet(std::string("resize ") + type + (planar ? " C1PV" : " C1V") + " mode " +
                                               std::to_string(mode) + " factor " + std::to_string(s.f[0]),
                                           [&] {
                                               Block<T> dst(70, 43, 24);
@@ -219,7 +220,7 @@ void samplingCases(IsaIdentity& t, const char* type)
             }
     for (int mode : kAllModes) {
         for (int k = 0; k < 2; ++k) {
-            t.expectSameUnderBothSets(std::string("warp ") + type + " mode " + std::to_string(mode) + " transform " +
+            t.expectSameUnderEverySet(std::string("warp ") + type + " mode " + std::to_string(mode) + " transform " +
                                           std::to_string(k),
                                       [&] {
                                           Block<T> dst(41, 33, 21);
@@ -230,7 +231,7 @@ void samplingCases(IsaIdentity& t, const char* type)
                                           return dst.bytes();
                                       });
         }
-        t.expectSameUnderBothSets(std::string("remap ") + type + " mode " + std::to_string(mode), [&] {
+        t.expectSameUnderEverySet(std::string("remap ") + type + " mode " + std::to_string(mode), [&] {
             Block<T> dst(37, 22, 17);
             dst.fill([] { return T(5); });
             EXPECT_EQ(remap(src, srcVoi, maps, dst, mode), vekStsOk);
@@ -268,7 +269,7 @@ TEST_F(IsaIdentity, FilterEveryShapePathAndDivisorClass)
     for (const Case& c : cases) {
         std::vector<int32_t> kernel(static_cast<size_t>(c.shape.width) * c.shape.height * c.shape.depth);
         for (int32_t& k : kernel) k = static_cast<int32_t>(rng() % (2u * c.coeffLimit + 1)) - c.coeffLimit;
-        expectSameUnderBothSets("filter " + std::to_string(c.shape.width) + "x" + std::to_string(c.shape.height) +
+        expectSameUnderEverySet("filter " + std::to_string(c.shape.width) + "x" + std::to_string(c.shape.height) +
                                     "x" + std::to_string(c.shape.depth) + " divisor " + std::to_string(c.divisor),
                                 [&] {
                                     Block<int16_t> dst(65, 19, 13);
@@ -303,7 +304,7 @@ TEST_F(IsaIdentity, RecurrenceBasisEveryOrderAndCount)
     ASSERT_EQ(vekrSHInit_32f(state, 15, 1), vekStsOk);
     for (uint32_t order = 0; order <= 15; ++order)
         for (int count : {1, 4, 7, 8, 12, 16, 23, 32, 45, 77}) {
-            expectSameUnderBothSets("SH order " + std::to_string(order) + " count " + std::to_string(count), [&] {
+            expectSameUnderEverySet("SH order " + std::to_string(order) + " count " + std::to_string(count), [&] {
                 std::vector<float> out(static_cast<size_t>(count) * (order + 1) * (order + 1), -3.0f);
                 EXPECT_EQ(vekrSH_32f(x.data(), y.data(), z.data(), count, out.data(), order, state), vekStsOk);
                 std::vector<uint8_t> b(out.size() * sizeof(float));

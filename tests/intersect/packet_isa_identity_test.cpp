@@ -25,10 +25,10 @@
 
 #include "core/isa.h"
 #include "core/kernel_table.h"
-#include "support/wider_isas.h"
 #include "intersect/ray_blocks.h"
 #include "intersect/wall_scenes.h"
 #include "support/random_scene.h"
+#include "support/wider_isas.h"
 
 #include "workloads.h"
 
@@ -125,7 +125,7 @@ protected:
 
     // Every call on the rays, once per set; reports the first differing
     // element of each call whose outputs differ.
-    void expectSameUnderBothSets(const std::string& what, const Rays& rays, const PreparedScene& scene)
+    void expectSameUnderEverySet(const std::string& what, const Rays& rays, const PreparedScene& scene)
     {
         const VekrIntersectContext ctx = scene.context();
         for (Call call : kCalls) {
@@ -219,11 +219,11 @@ TEST_F(IsaIdentity, PacketCallsOnRandomSoups)
         const PreparedScene midpoint = prepareMidpoint(soup, 12, 4);
         const std::string what = "soup " + std::to_string(c.seed);
         // From outside the scene onto its middle, and from inside it.
-        expectSameUnderBothSets(what + " sah, outside", mixedBlock(32, 32, {11.0f, 7.5f, 14.0f}, {0, 0, 0}, 8.0f, c.seed),
+        expectSameUnderEverySet(what + " sah, outside", mixedBlock(32, 32, {11.0f, 7.5f, 14.0f}, {0, 0, 0}, 8.0f, c.seed),
                                 sah);
-        expectSameUnderBothSets(what + " sah, inside", mixedBlock(24, 16, {0.5f, -0.25f, 1.0f}, {3, 2, -6}, 12.0f, c.seed + 1),
+        expectSameUnderEverySet(what + " sah, inside", mixedBlock(24, 16, {0.5f, -0.25f, 1.0f}, {3, 2, -6}, 12.0f, c.seed + 1),
                                 sah);
-        expectSameUnderBothSets(what + " midpoint", mixedBlock(32, 16, {-9.0f, 6.0f, -12.0f}, {0, 0, 0}, 6.0f, c.seed + 2),
+        expectSameUnderEverySet(what + " midpoint", mixedBlock(32, 16, {-9.0f, 6.0f, -12.0f}, {0, 0, 0}, 6.0f, c.seed + 2),
                                 midpoint);
     }
 }
@@ -249,7 +249,7 @@ TEST_F(IsaIdentity, PacketCallsOnTheBunny)
         eye.origin[i] = eye.common;
         hits.setRay(i, cam.eye, d, 1e30f);
     }
-    expectSameUnderBothSets("bunny primary rays", eye, scene);
+    expectSameUnderEverySet("bunny primary rays", eye, scene);
 
     ASSERT_EQ(hits.eye(scene.context(), cam.eye), vekStsOk);
     size_t blocked = 0;
@@ -262,8 +262,8 @@ TEST_F(IsaIdentity, PacketCallsOnTheBunny)
         blocked += hits.tri[i] >= 0;
     }
     ASSERT_GT(blocked, shadow.size() / 4) << "the window should mostly see the bunny";
-    expectSameUnderBothSets("bunny shadow rays", shadow, scene);
-    expectSameUnderBothSets("bunny mixed tiles", mixedBlock(32, 32, {8.0f, 9.0f, 15.0f}, {-0.25f, 4.7f, 0.0f}, 6.0f, 5),
+    expectSameUnderEverySet("bunny shadow rays", shadow, scene);
+    expectSameUnderEverySet("bunny mixed tiles", mixedBlock(32, 32, {8.0f, 9.0f, 15.0f}, {-0.25f, 4.7f, 0.0f}, 6.0f, 5),
                             scene);
 }
 
@@ -293,10 +293,10 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
         for (size_t t = 0; t < 4; ++t) {
             const std::string what = "room tree " + std::to_string(t);
             for (int axis = 0; axis < 3; ++axis)
-                expectSameUnderBothSets(what + " light inside, axis " + std::to_string(axis),
+                expectSameUnderEverySet(what + " light inside, axis " + std::to_string(axis),
                                         towards(inside, targetGrid(axis, 1.25f, -1.4f, 1.4f, 32, 16), 32), trees[t]);
-            expectSameUnderBothSets(what + " light outside", towards(outside, roomInterior(32 * 32), 32), trees[t]);
-            expectSameUnderBothSets(what + " mixed tiles",
+            expectSameUnderEverySet(what + " light outside", towards(outside, roomInterior(32 * 32), 32), trees[t]);
+            expectSameUnderEverySet(what + " mixed tiles",
                                     mixedBlock(32, 16, {0.1f, 0.3f, -0.2f}, {1.5f, 0.2f, 0.4f}, 3.0f, 40 + t),
                                     trees[t]);
         }
@@ -310,7 +310,7 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
         const PreparedScene scene = prepareSah(soup, seed % 2 ? 50 : 10, 1.0f);
         const float light[3] = {-12.0f, 0.3f, 0.7f};
         const std::string what = "quads " + std::to_string(seed);
-        expectSameUnderBothSets(what + " coherent", towards(light, targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32), 32),
+        expectSameUnderEverySet(what + " coherent", towards(light, targetGrid(0, 2.125f, -1.5f, 1.5f, 32, 32), 32),
                                 scene);
         // Straight along an axis from a light on the grid.
         std::vector<Vec3> axial;
@@ -321,13 +321,13 @@ TEST_F(IsaIdentity, PacketCallsOnWallScenes)
             t[i / 16 % 3] = pos(rng);
             axial.push_back(t);
         }
-        expectSameUnderBothSets(what + " axial", towards(onGrid, axial, 32), scene);
-        expectSameUnderBothSets(what + " mixed tiles", mixedBlock(32, 32, {-3.0f, 0.4f, 0.2f}, {0, 0, 0}, 4.0f, seed),
+        expectSameUnderEverySet(what + " axial", towards(onGrid, axial, 32), scene);
+        expectSameUnderEverySet(what + " mixed tiles", mixedBlock(32, 32, {-3.0f, 0.4f, 0.2f}, {0, 0, 0}, 4.0f, seed),
                                 scene);
     }
     {
         const CutTriangleScene cut;
-        expectSameUnderBothSets("triangle cut by the build box", towards(cut.light, cut.targets, 16), cut.scene);
+        expectSameUnderEverySet("triangle cut by the build box", towards(cut.light, cut.targets, 16), cut.scene);
     }
 }
 
