@@ -59,6 +59,31 @@ struct VoxelIO {
         }
     }
 
+    // Voxels a[0], a[1], b[0], b[1]: the two x taps of two voxels.
+    static __m128 loadPairs(const T* a, const T* b)
+    {
+        if constexpr (kIsFloat) {
+            double lo, hi;
+            std::memcpy(&lo, a, 8);
+            std::memcpy(&hi, b, 8);
+            return _mm_castpd_ps(_mm_setr_pd(lo, hi));
+        } else if constexpr (sizeof(T) == 1) {
+            uint16_t lo, hi;
+            std::memcpy(&lo, a, 2);
+            std::memcpy(&hi, b, 2);
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i bytes = _mm_cvtsi32_si128(static_cast<int32_t>(lo | static_cast<uint32_t>(hi) << 16));
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+        } else {
+            uint32_t lo, hi;
+            std::memcpy(&lo, a, 4);
+            std::memcpy(&hi, b, 4);
+            const __m128i words = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int32_t>(lo)),
+                                                     _mm_cvtsi32_si128(static_cast<int32_t>(hi)));
+            return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128()));
+        }
+    }
+
     // Four voxels of one row at the given columns.
     static __m128 gather4(const T* row, const int32_t col[4])
     {
@@ -177,12 +202,29 @@ struct LinearAxis4 {
     __m128 f;
 };
 
+// Four double positions of one axis held in registers, lanes 0 and 1 in lo:
+// the warp walks four rows side by side, lane r on row r, and hands the
+// positions over without a trip through memory.
+struct Double4 {
+    __m128d lo, hi;
+};
+
+inline Double4 loadDouble4(const double c[4])
+{
+    return Double4{_mm_loadu_pd(c), _mm_loadu_pd(c + 2)};
+}
+
 // The integer parts of four non-negative positions (truncation is the
 // floor) and their fractions in the positions' precision rounded to float,
 // lane by lane the conversions of the scalar samplers.
+inline __m128i truncate4(Double4 c)
+{
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(c.lo), _mm_cvttpd_epi32(c.hi));
+}
+
 inline __m128i truncate4(const double c[4])
 {
-    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_loadu_pd(c)), _mm_cvttpd_epi32(_mm_loadu_pd(c + 2)));
+    return truncate4(loadDouble4(c));
 }
 
 inline __m128i truncate4(const float c[4])
@@ -190,11 +232,15 @@ inline __m128i truncate4(const float c[4])
     return _mm_cvttps_epi32(_mm_loadu_ps(c));
 }
 
-inline __m128 fraction4(const double c[4], __m128i i)
+inline __m128 fraction4(Double4 c, __m128i i)
 {
     const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
-    return _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(_mm_loadu_pd(c), i01)),
-                         _mm_cvtpd_ps(_mm_sub_pd(_mm_loadu_pd(c + 2), i23)));
+    return _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c.lo, i01)), _mm_cvtpd_ps(_mm_sub_pd(c.hi, i23)));
+}
+
+inline __m128 fraction4(const double c[4], __m128i i)
+{
+    return fraction4(loadDouble4(c), i);
 }
 
 inline __m128 fraction4(const float c[4], __m128i i)
@@ -207,14 +253,16 @@ inline LinearAxis4 finishLinearAxis4(__m128i i, __m128 f)
     return LinearAxis4{_mm_andnot_si128(_mm_srai_epi32(i, 31), i), _mm_add_epi32(i, _mm_set1_epi32(1)), f};
 }
 
+inline LinearAxis4 linearAxis4(Double4 c, int32_t last)
+{
+    __m128i i = truncate4(c);
+    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
+    return finishLinearAxis4(i, fraction4(c, i));
+}
+
 inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
 {
-    const __m128d c01 = _mm_setr_pd(c[0], c[1]), c23 = _mm_setr_pd(c[2], c[3]);
-    __m128i i = _mm_unpacklo_epi64(_mm_cvttpd_epi32(c01), _mm_cvttpd_epi32(c23));
-    i = _mm_add_epi32(i, _mm_cmpeq_epi32(i, _mm_set1_epi32(last)));  // last becomes last - 1
-    const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
-    const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c01, i01)), _mm_cvtpd_ps(_mm_sub_pd(c23, i23)));
-    return finishLinearAxis4(i, f);
+    return linearAxis4(loadDouble4(c), last);
 }
 
 inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
@@ -247,13 +295,23 @@ struct LinearSampler {
         return Axis{i < 0 ? 0 : i, i + 1, f};
     }
 
-    // The trilinear sum in its fixed order, for one voxel or four lanes.
+    // The trilinear sum in its fixed order, for one voxel or four lanes:
+    // each tap row's x pair s0 gx + s1 fx first, then rows() over y and z.
     template <class V>
     static V blend(V s000, V s100, V s010, V s110, V s001, V s101, V s011, V s111, V fx, V fy, V fz, V one)
     {
-        const V gx = one - fx, gy = one - fy, gz = one - fz;
-        const V near = (s000 * gx + s100 * fx) * gy + (s010 * gx + s110 * fx) * fy;
-        const V far = (s001 * gx + s101 * fx) * gy + (s011 * gx + s111 * fx) * fy;
+        const V gx = one - fx;
+        return rows(s000 * gx + s100 * fx, s010 * gx + s110 * fx, s001 * gx + s101 * fx, s011 * gx + s111 * fx, fy,
+                    fz, one);
+    }
+
+    // The y and z steps over the x-interpolated rows xbc (tap row b, plane c).
+    template <class V>
+    static V rows(V x00, V x10, V x01, V x11, V fy, V fz, V one)
+    {
+        const V gy = one - fy, gz = one - fz;
+        const V near = x00 * gy + x10 * fy;
+        const V far = x01 * gy + x11 * fy;
         return near * gz + far * fz;
     }
 
@@ -276,9 +334,10 @@ struct LinearSampler {
     // the scalar sample, lane by lane, with the eight taps of each voxel
     // gathered into vectors. Forced inline: out of line, the positions
     // would reach it through memory, each vector load of them waiting on
-    // scalar stores it cannot be forwarded from.
-    template <class P>
-    __attribute__((always_inline)) void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    // scalar stores it cannot be forwarded from. The positions C come as
+    // four-element arrays (float or double) or as a Double4.
+    template <class C>
+    __attribute__((always_inline)) void four(C sx, C sy, C sz, T* out) const
     {
         const LinearAxis4 ax = linearAxis4(sx, src.box.x1), ay = linearAxis4(sy, src.box.y1),
                           az = linearAxis4(sz, src.box.z1);
@@ -302,12 +361,17 @@ struct LinearSampler {
                 c0[l] = v.row(yl[l], zl[l]) + xl[l];
                 c1[l] = v.row(yl[l], zu[l]) + xl[l];
             }
-            auto tap = [](const T* const* c, ptrdiff_t at) {
-                return F4{_mm_setr_ps(VoxelIO<T>::toFloat(c[0][at]), VoxelIO<T>::toFloat(c[1][at]),
-                                      VoxelIO<T>::toFloat(c[2][at]), VoxelIO<T>::toFloat(c[3][at]))};
+            // Both x taps of a voxel come in one load, and the x step runs
+            // on the pairs: products s0 gx and s1 fx side by side, summed
+            // by the horizontal add (the same two roundings as blend()).
+            const __m128 gx = _mm_sub_ps(one.v, fx.v);
+            const __m128 w01 = _mm_unpacklo_ps(gx, fx.v), w23 = _mm_unpackhi_ps(gx, fx.v);
+            auto xRow = [&](const T* const* c, ptrdiff_t at) {
+                const __m128 v01 = _mm_mul_ps(VoxelIO<T>::loadPairs(c[0] + at, c[1] + at), w01);
+                const __m128 v23 = _mm_mul_ps(VoxelIO<T>::loadPairs(c[2] + at, c[3] + at), w23);
+                return F4{_mm_hadd_ps(v01, v23)};
             };
-            const F4 r = blend(tap(c0, 0), tap(c0, 1), tap(c0, rs), tap(c0, rs + 1), tap(c1, 0), tap(c1, 1),
-                               tap(c1, rs), tap(c1, rs + 1), fx, fy, fz, one);
+            const F4 r = rows(xRow(c0, 0), xRow(c0, rs), xRow(c1, 0), xRow(c1, rs), fy, fz, one);
             VoxelIO<T>::storeLinear4(out, r.v);
             return;
         }
@@ -613,9 +677,10 @@ struct CubicSampler {
     // The integer splits and the tap test run four lanes at once; the
     // weights of all four come before any sum, so their table lookups
     // overlap. When all four have plain taps, their lane sums finish
-    // together and the results are stored as one vector.
-    template <class P>
-    void four(const P sx[4], const P sy[4], const P sz[4], T* out) const
+    // together and the results are stored as one vector. The positions C
+    // come as four-element arrays (float or double) or as a Double4.
+    template <class C>
+    void four(const C& sx, const C& sy, const C& sz, T* out) const
     {
         const __m128i i = truncate4(sx), j = truncate4(sy), k = truncate4(sz);
         const __m128 fx = fraction4(sx, i), fy = fraction4(sy, j), fz = fraction4(sz, k);

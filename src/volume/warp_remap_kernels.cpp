@@ -18,6 +18,89 @@ namespace {
 // (m6, m10) per plane from the box's first row and plane, and the position
 // advances by m0 (m4, m8) per voxel. A slab run by one thread is a box of
 // its own and so starts from its own first plane.
+
+// The voxel-by-voxel walk of one row, from position (sx, sy, sz) at the
+// box's first column; four-wide samplers take groups of four voxels.
+template <class T, class Sampler>
+void warpRow(const Sampler& sample, const PositionBox<double>& inside, const InclusiveBox& dstBox, const double* m,
+             T* out, double sx, double sy, double sz)
+{
+    int64_t x = dstBox.x0;
+    if constexpr (Sampler::kFourWide) {
+        // Groups of four voxels; a group wholly inside the source box
+        // is sampled together (each voxel as it would be alone).
+        // Positions advance exactly as in the voxel-by-voxel loop.
+        for (; x + 3 <= dstBox.x1; x += 4) {
+            double px[4], py[4], pz[4];
+            bool allInside = true;
+            for (int l = 0; l < 4; ++l) {
+                px[l] = sx, py[l] = sy, pz[l] = sz;
+                allInside &= inside.contains(sx, sy, sz);
+                sx += m[0];
+                sy += m[4];
+                sz += m[8];
+            }
+            if (allInside) {
+                sample.four(px, py, pz, out + x);
+                continue;
+            }
+            for (int l = 0; l < 4; ++l)
+                if (inside.contains(px[l], py[l], pz[l])) out[x + l] = sample(px[l], py[l], pz[l]);
+        }
+    }
+    for (; x <= dstBox.x1; ++x) {
+        if (inside.contains(sx, sy, sz)) out[x] = sample(sx, sy, sz);
+        sx += m[0];
+        sy += m[4];
+        sz += m[8];
+    }
+}
+
+// Four rows walked side by side, lane r of every vector on row r. Each lane
+// adds the per-voxel step to its own row's position, so every voxel gets
+// the position the row walk gives it; where all four voxels of a column are
+// inside they are sampled together, as each would be alone. A column of
+// four rows, unlike a group of four voxels along one row, needs no
+// position chain of four dependent additions, and its positions stay in
+// registers on their way to the sampler.
+template <class T, class Sampler>
+void warpFourRows(const Sampler& sample, const PositionBox<double>& inside, const InclusiveBox& dstBox,
+                  const double* m, T* const out[4], const double startX[4], const double startY[4],
+                  const double startZ[4])
+{
+    struct Axis {
+        Double4 p;
+        __m128d step, lo, hi;
+        // Lanes r (bits 0, 1 of the low half, 2, 3 of the high) inside.
+        __m128d insideLo() const { return _mm_and_pd(_mm_cmpge_pd(p.lo, lo), _mm_cmple_pd(p.lo, hi)); }
+        __m128d insideHi() const { return _mm_and_pd(_mm_cmpge_pd(p.hi, lo), _mm_cmple_pd(p.hi, hi)); }
+        void advance() { p = Double4{_mm_add_pd(p.lo, step), _mm_add_pd(p.hi, step)}; }
+    };
+    Axis ax{loadDouble4(startX), _mm_set1_pd(m[0]), _mm_set1_pd(inside.x0), _mm_set1_pd(inside.x1)};
+    Axis ay{loadDouble4(startY), _mm_set1_pd(m[4]), _mm_set1_pd(inside.y0), _mm_set1_pd(inside.y1)};
+    Axis az{loadDouble4(startZ), _mm_set1_pd(m[8]), _mm_set1_pd(inside.z0), _mm_set1_pd(inside.z1)};
+    for (int64_t x = dstBox.x0; x <= dstBox.x1; ++x) {
+        const int lanes =
+            _mm_movemask_pd(_mm_and_pd(_mm_and_pd(ax.insideLo(), ay.insideLo()), az.insideLo())) |
+            (_mm_movemask_pd(_mm_and_pd(_mm_and_pd(ax.insideHi(), ay.insideHi()), az.insideHi())) << 2);
+        if (lanes == 0xf) {
+            T v[4];
+            sample.four(ax.p, ay.p, az.p, v);
+            for (int r = 0; r < 4; ++r) out[r][x] = v[r];
+        } else if (lanes != 0) {
+            alignas(16) double px[4], py[4], pz[4];
+            _mm_store_pd(px, ax.p.lo), _mm_store_pd(px + 2, ax.p.hi);
+            _mm_store_pd(py, ay.p.lo), _mm_store_pd(py + 2, ay.p.hi);
+            _mm_store_pd(pz, az.p.lo), _mm_store_pd(pz + 2, az.p.hi);
+            for (int r = 0; r < 4; ++r)
+                if (lanes & (1 << r)) out[r][x] = sample(px[r], py[r], pz[r]);
+        }
+        ax.advance();
+        ay.advance();
+        az.advance();
+    }
+}
+
 template <class T, int Mode>
 void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, const InclusiveBox& srcBox,
                 const InclusiveBox& dstBox, const double* m)
@@ -32,39 +115,25 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
     // The counters are 64-bit: a box may end on index 2^31 - 1, past which
     // a 32-bit counter could not step to leave the loop.
     for (int64_t z = dstBox.z0; z <= dstBox.z1; ++z) {
+        const auto row = [&](int64_t y) { return dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z)); };
         double rowX = planeX, rowY = planeY, rowZ = planeZ;
-        for (int64_t y = dstBox.y0; y <= dstBox.y1; ++y) {
-            T* out = dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z));
-            double sx = startX + rowX, sy = startY + rowY, sz = startZ + rowZ;
-            int64_t x = dstBox.x0;
-            if constexpr (Sampler::kFourWide) {
-                // Groups of four voxels; a group wholly inside the source box
-                // is sampled together (each voxel as it would be alone).
-                // Positions advance exactly as in the voxel-by-voxel loop.
-                for (; x + 3 <= dstBox.x1; x += 4) {
-                    double px[4], py[4], pz[4];
-                    bool allInside = true;
-                    for (int l = 0; l < 4; ++l) {
-                        px[l] = sx, py[l] = sy, pz[l] = sz;
-                        allInside &= inside.contains(sx, sy, sz);
-                        sx += m[0];
-                        sy += m[4];
-                        sz += m[8];
-                    }
-                    if (allInside) {
-                        sample.four(px, py, pz, out + x);
-                        continue;
-                    }
-                    for (int l = 0; l < 4; ++l)
-                        if (inside.contains(px[l], py[l], pz[l])) out[x + l] = sample(px[l], py[l], pz[l]);
+        int64_t y = dstBox.y0;
+        if constexpr (Sampler::kFourWide) {
+            for (; y + 3 <= dstBox.y1; y += 4) {
+                alignas(16) double sx[4], sy[4], sz[4];
+                T* out[4];
+                for (int r = 0; r < 4; ++r) {
+                    out[r] = row(y + r);
+                    sx[r] = startX + rowX, sy[r] = startY + rowY, sz[r] = startZ + rowZ;
+                    rowX += m[1];
+                    rowY += m[5];
+                    rowZ += m[9];
                 }
+                warpFourRows(sample, inside, dstBox, m, out, sx, sy, sz);
             }
-            for (; x <= dstBox.x1; ++x) {
-                if (inside.contains(sx, sy, sz)) out[x] = sample(sx, sy, sz);
-                sx += m[0];
-                sy += m[4];
-                sz += m[8];
-            }
+        }
+        for (; y <= dstBox.y1; ++y) {
+            warpRow(sample, inside, dstBox, m, row(y), startX + rowX, startY + rowY, startZ + rowZ);
             rowX += m[1];
             rowY += m[5];
             rowZ += m[9];
