@@ -13,7 +13,7 @@
 #define VEKR_VOLUME_SAMPLING_KERNELS_H
 
 #include <pmmintrin.h>
-#if defined(__AVX2__)
+#if defined(__AVX__)
 #include <immintrin.h>
 #endif
 
@@ -202,16 +202,66 @@ struct LinearAxis4 {
     __m128 f;
 };
 
-// Four double positions of one axis held in registers, lanes 0 and 1 in lo:
-// the warp walks four rows side by side, lane r on row r, and hands the
-// positions over without a trip through memory.
+// Four double positions of one axis held in registers: the warp walks four
+// rows side by side, lane r on row r, and hands the positions over without
+// a trip through memory. One 256-bit register where AVX has them, two
+// 128-bit ones (lanes 0 and 1 in lo) otherwise; every operation below is
+// lane by lane the same either way.
 struct Double4 {
+#if defined(__AVX__)
+    __m256d v;
+#else
     __m128d lo, hi;
+#endif
 };
 
 inline Double4 loadDouble4(const double c[4])
 {
+#if defined(__AVX__)
+    return Double4{_mm256_loadu_pd(c)};
+#else
     return Double4{_mm_loadu_pd(c), _mm_loadu_pd(c + 2)};
+#endif
+}
+
+inline void storeDouble4(double c[4], Double4 d)
+{
+#if defined(__AVX__)
+    _mm256_storeu_pd(c, d.v);
+#else
+    _mm_storeu_pd(c, d.lo);
+    _mm_storeu_pd(c + 2, d.hi);
+#endif
+}
+
+inline Double4 broadcastDouble4(double c)
+{
+#if defined(__AVX__)
+    return Double4{_mm256_set1_pd(c)};
+#else
+    return Double4{_mm_set1_pd(c), _mm_set1_pd(c)};
+#endif
+}
+
+inline Double4 addDouble4(Double4 a, Double4 b)
+{
+#if defined(__AVX__)
+    return Double4{_mm256_add_pd(a.v, b.v)};
+#else
+    return Double4{_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)};
+#endif
+}
+
+// Bit r set where lo <= c <= hi in lane r; a lane that is not a number
+// fails both comparisons.
+inline int lanesWithin(Double4 c, Double4 lo, Double4 hi)
+{
+#if defined(__AVX__)
+    return _mm256_movemask_pd(_mm256_and_pd(_mm256_cmp_pd(c.v, lo.v, _CMP_GE_OQ), _mm256_cmp_pd(c.v, hi.v, _CMP_LE_OQ)));
+#else
+    return _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(c.lo, lo.lo), _mm_cmple_pd(c.lo, hi.lo))) |
+           _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(c.hi, lo.hi), _mm_cmple_pd(c.hi, hi.hi))) << 2;
+#endif
 }
 
 // The integer parts of four non-negative positions (truncation is the
@@ -219,7 +269,11 @@ inline Double4 loadDouble4(const double c[4])
 // lane by lane the conversions of the scalar samplers.
 inline __m128i truncate4(Double4 c)
 {
+#if defined(__AVX__)
+    return _mm256_cvttpd_epi32(c.v);
+#else
     return _mm_unpacklo_epi64(_mm_cvttpd_epi32(c.lo), _mm_cvttpd_epi32(c.hi));
+#endif
 }
 
 inline __m128i truncate4(const double c[4])
@@ -234,8 +288,12 @@ inline __m128i truncate4(const float c[4])
 
 inline __m128 fraction4(Double4 c, __m128i i)
 {
+#if defined(__AVX__)
+    return _mm256_cvtpd_ps(_mm256_sub_pd(c.v, _mm256_cvtepi32_pd(i)));
+#else
     const __m128d i01 = _mm_cvtepi32_pd(i), i23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(i, i));
     return _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(c.lo, i01)), _mm_cvtpd_ps(_mm_sub_pd(c.hi, i23)));
+#endif
 }
 
 inline __m128 fraction4(const double c[4], __m128i i)

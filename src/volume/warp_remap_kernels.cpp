@@ -69,29 +69,27 @@ void warpFourRows(const Sampler& sample, const PositionBox<double>& inside, cons
                   const double startZ[4])
 {
     struct Axis {
-        Double4 p;
-        __m128d step, lo, hi;
-        // Lanes r (bits 0, 1 of the low half, 2, 3 of the high) inside.
-        __m128d insideLo() const { return _mm_and_pd(_mm_cmpge_pd(p.lo, lo), _mm_cmple_pd(p.lo, hi)); }
-        __m128d insideHi() const { return _mm_and_pd(_mm_cmpge_pd(p.hi, lo), _mm_cmple_pd(p.hi, hi)); }
-        void advance() { p = Double4{_mm_add_pd(p.lo, step), _mm_add_pd(p.hi, step)}; }
+        Double4 p, step, lo, hi;
+        int inside() const { return lanesWithin(p, lo, hi); }
+        void advance() { p = addDouble4(p, step); }
     };
-    Axis ax{loadDouble4(startX), _mm_set1_pd(m[0]), _mm_set1_pd(inside.x0), _mm_set1_pd(inside.x1)};
-    Axis ay{loadDouble4(startY), _mm_set1_pd(m[4]), _mm_set1_pd(inside.y0), _mm_set1_pd(inside.y1)};
-    Axis az{loadDouble4(startZ), _mm_set1_pd(m[8]), _mm_set1_pd(inside.z0), _mm_set1_pd(inside.z1)};
+    auto axis = [](const double* start, double step, double lo, double hi) {
+        return Axis{loadDouble4(start), broadcastDouble4(step), broadcastDouble4(lo), broadcastDouble4(hi)};
+    };
+    Axis ax = axis(startX, m[0], inside.x0, inside.x1);
+    Axis ay = axis(startY, m[4], inside.y0, inside.y1);
+    Axis az = axis(startZ, m[8], inside.z0, inside.z1);
     for (int64_t x = dstBox.x0; x <= dstBox.x1; ++x) {
-        const int lanes =
-            _mm_movemask_pd(_mm_and_pd(_mm_and_pd(ax.insideLo(), ay.insideLo()), az.insideLo())) |
-            (_mm_movemask_pd(_mm_and_pd(_mm_and_pd(ax.insideHi(), ay.insideHi()), az.insideHi())) << 2);
+        const int lanes = ax.inside() & ay.inside() & az.inside();
         if (lanes == 0xf) {
             T v[4];
             sample.four(ax.p, ay.p, az.p, v);
             for (int r = 0; r < 4; ++r) out[r][x] = v[r];
         } else if (lanes != 0) {
-            alignas(16) double px[4], py[4], pz[4];
-            _mm_store_pd(px, ax.p.lo), _mm_store_pd(px + 2, ax.p.hi);
-            _mm_store_pd(py, ay.p.lo), _mm_store_pd(py + 2, ay.p.hi);
-            _mm_store_pd(pz, az.p.lo), _mm_store_pd(pz + 2, az.p.hi);
+            double px[4], py[4], pz[4];
+            storeDouble4(px, ax.p);
+            storeDouble4(py, ay.p);
+            storeDouble4(pz, az.p);
             for (int r = 0; r < 4; ++r)
                 if (lanes & (1 << r)) out[r][x] = sample(px[r], py[r], pz[r]);
         }
