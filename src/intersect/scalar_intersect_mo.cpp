@@ -49,6 +49,8 @@ private:
 // One ray of the block on its way through the tree.
 class RayInFlight {
 public:
+    static constexpr int kInFlight = NearestHitWalk<ClosestRulesMO>::kInFlight;
+
     // Sets up ray i; false when it is finished at once (it misses the box).
     bool start(const RayBlockMO& b, const SceneView& scene, size_t i)
     {

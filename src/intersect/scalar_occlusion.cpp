@@ -102,6 +102,8 @@ private:
 // Occlusion of one ray; a blocked ray gets its blocker and mask -1.
 class OcclusionRay {
 public:
+    static constexpr int kInFlight = kRaysInFlight;
+
     bool start(const OcclusionBlock& b, const SceneView& scene, size_t i)
     {
         b.tri[i] = -1;

@@ -78,6 +78,8 @@ bool startRay(const float* origin, const float* const dir[3], size_t i, const Or
 // Closest hit of one ray from the common origin.
 class ClosestRay {
 public:
+    static constexpr int kInFlight = NearestHitWalk<ClosestRules>::kInFlight;
+
     bool start(const RayBlockSO& b, const SceneView& scene, size_t i)
     {
         b.hit.tri[i] = -1;
@@ -100,6 +102,8 @@ private:
 // finds nothing.
 class SuccessiveRay {
 public:
+    static constexpr int kInFlight = NearestHitWalk<SuccessiveRules>::kInFlight;
+
     bool start(const SuccessiveBlock& b, const SceneView& scene, size_t i)
     {
         float tnear, tfar;

@@ -24,6 +24,8 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include <xmmintrin.h>
 
@@ -45,6 +47,13 @@ struct TraversalRay {
     int sign[3];   // 1 where the direction is negative: child 1 is met first
 };
 
+// Whether a visitor can prepare a leaf before its visit:
+//   bool prepareLeaf(const VekrKDTreeNode* leaf);  // true: worth a step's wait
+template <class V, class = void>
+constexpr bool kPreparesLeaves = false;
+template <class V>
+constexpr bool kPreparesLeaves<V, std::void_t<decltype(std::declval<V&>().prepareLeaf(nullptr))>> = true;
+
 // The walk of one ray, advanced a step at a time: a caller may keep several
 // walks in flight and step them in turn, so that while one waits for a node
 // or a record from memory the others go on.
@@ -54,6 +63,7 @@ public:
     {
         node_ = root;
         top_ = 0;
+        leafPrepared_ = false;
         tnear_ = _mm_set_ss(tnear);
         tfar_ = _mm_set_ss(tfar);
     }
@@ -66,6 +76,16 @@ public:
         if (!kd::isLeaf(*node_)) {
             descend(ray, _mm_set_ss(splitTolerance));
             return true;
+        }
+        if constexpr (kPreparesLeaves<Visitor>) {
+            // A leaf with triangles is visited a step later: its records
+            // are requested now and arrive while the other walks in flight
+            // take their steps.
+            if (!leafPrepared_ && visitor.prepareLeaf(node_)) {
+                leafPrepared_ = true;
+                return true;
+            }
+            leafPrepared_ = false;
         }
         const float leafTfar = _mm_cvtss_f32(tfar_);
         if (visitor.visitLeaf(node_)) return false;
@@ -119,6 +139,7 @@ private:
     // One spare slot: the far cell is written before it is known to be kept.
     Entry stack_[kTraversalStackSize + 1];
     int top_ = 0;
+    bool leafPrepared_ = false;
     const VekrKDTreeNode* node_ = nullptr;
     __m128 tnear_, tfar_;
 };

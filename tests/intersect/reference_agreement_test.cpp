@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "intersect/nearest_hit_visitor.h"
 #include "intersect/ray_blocks.h"
 #include "support/brute_force.h"
 #include "support/random_scene.h"
@@ -139,6 +140,67 @@ TEST(ReferenceAgreement, ClosestHitPerRayOriginThroughEveryTreeShape)
             for (int a = 0; a < 3; ++a) coherent.d[a][i] = d[i][a];
         runClosest(fine, coherent, references(soup, coherent), 32, "coherent");
     }
+}
+
+// The same triangles numbered from kPrepareFromTriangle on, behind as many
+// degenerate ones that no tree lists: the ray-by-ray walks then request each
+// leaf's records a step ahead of its visit, which a scene of a few hundred
+// triangles never makes them do. Both paths, per-ray and shared origins,
+// against the reference with its numbers shifted alike.
+HandTree::Node copyShifted(const HandTree& t, HandTree::Node n, int32_t shift, HandTree& out)
+{
+    if (t.isLeaf(n)) {
+        std::vector<int32_t> tris(t.leafTriangles(n), t.leafTriangles(n) + t.leafCount(n));
+        for (int32_t& j : tris) j += shift;
+        return out.leaf(std::move(tris));
+    }
+    const HandTree::Node copy = out.inner(t.axis(n), t.split(n));
+    const HandTree::Node below = copyShifted(t, t.child(n, 0), shift, out);
+    const HandTree::Node above = copyShifted(t, t.child(n, 1), shift, out);
+    out.setChildren(copy, below, above);
+    return copy;
+}
+
+TEST(ReferenceAgreement, ClosestHitWithRecordsFarIntoTheArray)
+{
+    const int32_t shift = vekr::kPrepareFromTriangle;
+    const TriangleSoup soup = randomSoup(0xFA2A4A1u, 300);
+    TriangleSoup far;
+    const int32_t point = far.addVertex(0.5f, 0.5f, 0.5f);
+    for (int32_t j = 0; j < shift; ++j) far.addTriangle(point, point, point);
+    const int32_t base = far.vertexCount();
+    for (int32_t v = 0; v < soup.vertexCount(); ++v)
+        far.addVertex(soup.vertices[3 * v], soup.vertices[3 * v + 1], soup.vertices[3 * v + 2]);
+    for (int32_t j = 0; j < soup.triangleCount(); ++j)
+        far.addTriangle(base + soup.triangles[4 * j], base + soup.triangles[4 * j + 1], base + soup.triangles[4 * j + 2]);
+
+    float box[6];
+    vekrSetBoundBox_32f(soup.vertices.data(), soup.vertexCount(), box);
+    PreparedScene scene = prepareRecords(far, box);
+    ASSERT_EQ(scene.accel[0].axes, 0) << "the fillers must be degenerate records";
+    HandTree tree;
+    copyShifted(midpointTree(soup, box, 14, 3), 0, shift, tree);
+    ASSERT_EQ(layOut(tree, *scene.tree), vekStsOk);
+    auto shifted = [&](const RaySet& rays) {
+        std::vector<ReferenceHit> refs = references(soup, rays);
+        for (ReferenceHit& r : refs)
+            if (r.tri >= 0) r.tri += shift;
+        return refs;
+    };
+
+    const RaySet mixed = randomRays(0xFA2A4A2u, 32 * 24, 6.0f);
+    runClosest(scene, mixed, shifted(mixed), 32, "far records");
+
+    const auto d = directions(0xFA2A4A3u, 24 * 16, -1);
+    RaySet fromOnePoint;
+    for (size_t i = 0; i < d.size(); ++i) {
+        for (int a = 0; a < 3; ++a) {
+            fromOnePoint.o[a].push_back(a == 0 ? 0.5f : -0.25f);
+            fromOnePoint.d[a].push_back(d[i][a]);
+        }
+        fromOnePoint.tmax.push_back(i % 4 == 1 ? 4.0f : 1e30f);
+    }
+    runClosest(scene, fromOnePoint, shifted(fromOnePoint), 24, "far records, one origin", true);
 }
 
 // Rays from one point inside the scene scatter over all octants; from a
