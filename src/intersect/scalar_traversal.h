@@ -8,11 +8,13 @@
 // small tolerance so that a segment ending just at a split still visits both
 // sides: a hit that lies on the plane is then found from either cell.
 //
-// Leaves are handed to a visitor that tests their triangles. After a leaf the
-// walk stops when nothing is left on the stack, when the visitor says the ray
-// is settled, or when the nearest hit so far lies within the part of the tree
-// already visited: every cell still on the stack starts beyond the leaf's
-// tfar, so nothing in it can be nearer.
+// Leaves are handed to a visitor that tests their triangles; a visitor may
+// first ask for a leaf's records and have it back a step later (below,
+// kPreparesLeaves). After a leaf the walk stops when nothing is left on the
+// stack, when the visitor says the ray is settled, or when the nearest hit
+// so far lies within the part of the tree already visited: every cell still
+// on the stack starts beyond the leaf's tfar, so nothing in it can be
+// nearer.
 //
 // Visitor interface:
 //   bool visitLeaf(const VekrKDTreeNode* leaf);  // true: the ray is settled
@@ -78,9 +80,9 @@ public:
             return true;
         }
         if constexpr (kPreparesLeaves<Visitor>) {
-            // A leaf with triangles is visited a step later: its records
-            // are requested now and arrive while the other walks in flight
-            // take their steps.
+            // A leaf the visitor prepares is visited a step later: its
+            // records are requested now and arrive while the other walks in
+            // flight take their steps.
             if (!leafPrepared_ && visitor.prepareLeaf(node_)) {
                 leafPrepared_ = true;
                 return true;
