@@ -62,13 +62,10 @@ public:
         int32_t buf[3], count;
         const int32_t* list = kd::leafTriangles(leaf, buf, &count);
         int32_t farthest = -1;
-        for (int32_t i = 0; i < count; ++i) {
-            const char* r = reinterpret_cast<const char*>(accel_ + list[i]);
-            __builtin_prefetch(r);
-            __builtin_prefetch(r + sizeof(VekrTriangleAccel) - 1);
-            farthest = farthest > list[i] ? farthest : list[i];
-        }
-        return farthest >= kPrepareFromTriangle;
+        for (int32_t i = 0; i < count; ++i) farthest = farthest > list[i] ? farthest : list[i];
+        if (farthest < kPrepareFromTriangle) return false;
+        requestRecords(accel_, list, count);
+        return true;
     }
 
 private:

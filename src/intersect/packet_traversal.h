@@ -236,13 +236,7 @@ inline void searchNearest(const SceneView& scene, int code, const PacketRays<W>&
     auto testLeaf = [&](const VekrKDTreeNode* leaf) {
         int32_t buf[3], count;
         const int32_t* list = kd::leafTriangles(leaf, buf, &count);
-        // Ask for every record of the leaf at once, so their fetches overlap
-        // instead of each waiting for the test before it.
-        for (int32_t i = 0; i < count; ++i) {
-            const char* record = reinterpret_cast<const char*>(scene.accel + list[i]);
-            __builtin_prefetch(record);
-            __builtin_prefetch(record + sizeof(VekrTriangleAccel) - 1);
-        }
+        requestRecords(scene.accel, list, count);
         for (int32_t i = 0; i < count; ++i) {
             const int32_t n = list[i];
             const VekrTriangleAccel& R = scene.accel[n];

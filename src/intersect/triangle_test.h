@@ -34,6 +34,17 @@ struct TriangleCrossing {
     float w2;  // det × weight of the second vertex
 };
 
+// Asks for the records of triangles list[0 .. count-1] at once, so that
+// their fetches overlap instead of each waiting for the test before it.
+inline void requestRecords(const VekrTriangleAccel* accel, const int32_t* list, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        const char* record = reinterpret_cast<const char*>(accel + list[i]);
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + sizeof(VekrTriangleAccel) - 1);
+    }
+}
+
 inline int32_t recordAxisK(int32_t axes) { return (axes >> 4) & 3; }
 inline int32_t recordAxisU(int32_t axes) { return (axes >> 2) & 3; }
 inline int32_t recordAxisV(int32_t axes) { return axes & 3; }
