@@ -224,16 +224,12 @@ void resizeNearest(const ResizeJob<Src, Dst>& job, int32_t zFirst, int32_t zCoun
         T* previous = nullptr;
         for (int32_t j = 0; j < h; ++j) {
             T* out = job.dst.voxel(plan.x.begin, plan.y.begin + j, z);
-            // The row gathered kRowsAhead rows on, unless that one is a copy
-            // of its predecessor (or its plane of the previous plane).
-            const int32_t ahead = j + kRowsAhead;
-            if (ahead < h) {
-                if (ys[ahead] != ys[ahead - 1]) prefetchSpan(job.src.row(ys[ahead], zs[k]), xs[0], xs[w - 1]);
-            } else if (ahead - h < h && k + 1 < zCount && zs[k + 1] != zs[k]) {
-                const int32_t next = ahead - h;
-                if (next == 0 || ys[next] != ys[next - 1])
-                    prefetchSpan(job.src.row(ys[next], zs[k + 1]), xs[0], xs[w - 1]);
-            }
+            // Ask for the row gathered kRowsAhead rows on (row ja of plane
+            // ka), unless it will be copied instead: a row that repeats
+            // its predecessor, or any row of a plane that repeats its own.
+            const int32_t ka = k + (j + kRowsAhead) / h, ja = (j + kRowsAhead) % h;
+            if (ka < zCount && (ka == k || zs[ka] != zs[ka - 1]) && (ja == 0 || ys[ja] != ys[ja - 1]))
+                prefetchSpan(job.src.row(ys[ja], zs[ka]), xs[0], xs[w - 1]);
             if (j > 0 && ys[j] == ys[j - 1]) {
                 std::memcpy(out, previous, static_cast<size_t>(w) * sizeof(T));
             } else {
