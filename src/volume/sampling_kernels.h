@@ -548,7 +548,16 @@ inline __m128 broadcastLane(__m128 v)
 // it is the whole cost of a cubic voxel, and left to the compiler's
 // judgement it became an out-of-line call per plane with the weights
 // spilled around it.
-template <class T>
+//
+// OnePlane is the sampler of a destination plane whose every position lies
+// on one source plane k (z fraction 0) where the mode's z weights are
+// exactly 0, 1, 0, 0 and planes k - 1, k + 1 and k + 2 hold only finite
+// values; the warp's traversal establishes that (wholePlaneWeights()) before
+// choosing it. The three outer planes then add zeros to plane k's sum, so
+// (p0 + p1) + (p2 + p3) is p1 bit for bit, except where a lane of p1 is -0
+// and a +0 would win: a float voxel with such a lane takes the full sum.
+// Integer results cannot tell the two zeros apart.
+template <class T, bool OnePlane = false>
 struct CubicSampler {
     static constexpr bool kFourWide = true;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
@@ -693,6 +702,22 @@ struct CubicSampler {
                           [&](int b, int c) { return VoxelIO<T>::load4(planes[c] + b * rowStep); });
     }
 
+    // interiorSum() of a voxel of a OnePlane sampler, reading plane k only.
+    __attribute__((always_inline)) __m128 onePlaneSum(const Split& p) const
+    {
+        const auto& v = src.volume;
+        const ptrdiff_t rowStep = v.rowStep;
+        const T* const plane = v.planes[p.k] + static_cast<ptrdiff_t>(p.j - 1) * rowStep + (p.i - 1);
+        const __m128 p1 = planeSum(p.wx, _mm_mul_ps(p.wy, broadcastLane<1>(p.wz)), [&](int b, int) {
+            return VoxelIO<T>::load4(plane + b * rowStep);
+        }, 1);
+        if constexpr (VoxelIO<T>::kIsFloat) {
+            const __m128i negativeZero = _mm_set1_epi32(INT32_MIN);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_castps_si128(p1), negativeZero)) != 0) return interiorSum(p);
+        }
+        return p1;
+    }
+
     T sample(const Split& p) const
     {
         if (hasPlainTaps(p.i, src.box.x1) && hasPlainTaps(p.j, src.box.y1) && hasPlainTaps(p.k, src.box.z1))
@@ -757,8 +782,12 @@ struct CubicSampler {
                             {ii[2], jj[2], kk[2], wx[2], wy[2], wz[2]},
                             {ii[3], jj[3], kk[3], wx[3], wy[3], wz[3]}};
         if (_mm_movemask_epi8(plain) == 0xffff) {
-            VoxelIO<T>::storeCubicInterior4(
-                out, sumLanes4(interiorSum(p[0]), interiorSum(p[1]), interiorSum(p[2]), interiorSum(p[3])));
+            if constexpr (OnePlane)
+                VoxelIO<T>::storeCubicInterior4(
+                    out, sumLanes4(onePlaneSum(p[0]), onePlaneSum(p[1]), onePlaneSum(p[2]), onePlaneSum(p[3])));
+            else
+                VoxelIO<T>::storeCubicInterior4(
+                    out, sumLanes4(interiorSum(p[0]), interiorSum(p[1]), interiorSum(p[2]), interiorSum(p[3])));
             return;
         }
         for (int l = 0; l < 4; ++l) out[l] = sample(p[l]);

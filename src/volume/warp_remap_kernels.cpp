@@ -1,6 +1,7 @@
 // The traversal kernels of the affine warp and of remap for one instruction
 // set, each a template over voxel type and interpolation mode, bound into
 // the eight-entry tables of the sampling kernel table.
+#include <cmath>
 #include <type_traits>
 
 #include "volume/sampling_kernel_table.h"
@@ -99,6 +100,83 @@ void warpFourRows(const Sampler& sample, const PositionBox<double>& inside, cons
     }
 }
 
+// Whether rows 0 to lastY, columns 0 to lastX of source plane z hold no
+// infinity and no NaN: no voxel has an exponent of all ones. Integer
+// voxels always pass.
+template <class T>
+bool planeIsFinite(const PlanarVolume<const T>& v, int32_t z, int32_t lastX, int32_t lastY)
+{
+    if constexpr (!VoxelIO<T>::kIsFloat) {
+        return true;
+    } else {
+        const __m128i exponent = _mm_set1_epi32(0x7f800000);
+        for (int32_t y = 0; y <= lastY; ++y) {
+            const float* row = v.row(y, z);
+            __m128i special = _mm_setzero_si128();
+            int32_t x = 0;
+            for (; x + 3 <= lastX; x += 4) {
+                const __m128i e = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)), exponent);
+                special = _mm_or_si128(special, _mm_cmpeq_epi32(e, exponent));
+            }
+            if (_mm_movemask_epi8(special) != 0) return false;
+            for (; x <= lastX; ++x)
+                if (!std::isfinite(row[x])) return false;
+        }
+        return true;
+    }
+}
+
+// planeIsFinite() of the last few source planes asked about. The
+// destination planes of a slab step through the source planes in order, so
+// each source plane is scanned about once per slab.
+template <class T>
+class FinitePlanes {
+public:
+    FinitePlanes(const PlanarVolume<const T>& v, const InclusiveBox& box) : volume_(v), box_(box) {}
+
+    bool operator()(int32_t z)
+    {
+        for (const Entry& e : entries_)
+            if (e.plane == z) return e.finite;
+        Entry& e = entries_[next_];
+        next_ = (next_ + 1) % kEntries;
+        e = Entry{z, planeIsFinite(volume_, z, box_.x1, box_.y1)};
+        return e.finite;
+    }
+
+private:
+    static constexpr int kEntries = 4;
+    struct Entry {
+        int32_t plane = -1;
+        bool finite = false;
+    };
+    PlanarVolume<const T> volume_;
+    InclusiveBox box_;
+    Entry entries_[kEntries];
+    int next_ = 0;
+};
+
+// Whether the destination plane whose positions start at z coordinate
+// planeZ can take the cubic sampler that reads one source plane. Rotations
+// about z, in-plane shears and scalings, and shifts by whole planes keep sz
+// at one integer over the plane; the mode must then weigh that plane 1 and
+// its neighbours 0, and the neighbours that are weighed 0 must hold finite
+// values, for a NaN or an infinity times 0 is not 0. The plane's positions
+// all have the same sz: sz = m0 X0 + planeZ plus zeros, and adding zero
+// does not move a value.
+template <class T, class Sampler>
+bool samplesOnePlane(const Sampler& cubic, const PositionBox<double>& inside, const InclusiveBox& srcBox,
+                     const double* m, double sz, FinitePlanes<T>& finite)
+{
+    if (m[8] != 0.0 || m[9] != 0.0 || !(sz >= inside.z0 && sz <= inside.z1)) return false;
+    const int32_t k = static_cast<int32_t>(sz);
+    if (!hasPlainTaps(k, srcBox.z1)) return false;
+    const __m128 w = cubicWeights4(cubic.table, static_cast<float>(sz - static_cast<double>(k)));
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), w);
+    if (_mm_movemask_ps(_mm_cmpeq_ps(magnitude, _mm_setr_ps(0.0f, 1.0f, 0.0f, 0.0f))) != 0xf) return false;
+    return finite(k - 1) && finite(k + 1) && finite(k + 2);
+}
+
 template <class T, int Mode>
 void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, const InclusiveBox& srcBox,
                 const InclusiveBox& dstBox, const double* m)
@@ -112,29 +190,41 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
     double planeZ = m[9] * dstBox.y0 + m[10] * dstBox.z0 + m[11];
     // The counters are 64-bit: a box may end on index 2^31 - 1, past which
     // a 32-bit counter could not step to leave the loop.
+    constexpr bool kCubic = Mode >= vekInterLagrange;
+    FinitePlanes<T> finite(src, srcBox);
     for (int64_t z = dstBox.z0; z <= dstBox.z1; ++z) {
         const auto row = [&](int64_t y) { return dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z)); };
-        double rowX = planeX, rowY = planeY, rowZ = planeZ;
-        int64_t y = dstBox.y0;
-        if constexpr (Sampler::kFourWide) {
-            for (; y + 3 <= dstBox.y1; y += 4) {
-                alignas(16) double sx[4], sy[4], sz[4];
-                T* out[4];
-                for (int r = 0; r < 4; ++r) {
-                    out[r] = row(y + r);
-                    sx[r] = startX + rowX, sy[r] = startY + rowY, sz[r] = startZ + rowZ;
-                    rowX += m[1];
-                    rowY += m[5];
-                    rowZ += m[9];
+        const auto walkPlane = [&](const auto& sampler) {
+            double rowX = planeX, rowY = planeY, rowZ = planeZ;
+            int64_t y = dstBox.y0;
+            if constexpr (Sampler::kFourWide) {
+                for (; y + 3 <= dstBox.y1; y += 4) {
+                    alignas(16) double sx[4], sy[4], sz[4];
+                    T* out[4];
+                    for (int r = 0; r < 4; ++r) {
+                        out[r] = row(y + r);
+                        sx[r] = startX + rowX, sy[r] = startY + rowY, sz[r] = startZ + rowZ;
+                        rowX += m[1];
+                        rowY += m[5];
+                        rowZ += m[9];
+                    }
+                    warpFourRows(sampler, inside, dstBox, m, out, sx, sy, sz);
                 }
-                warpFourRows(sample, inside, dstBox, m, out, sx, sy, sz);
             }
-        }
-        for (; y <= dstBox.y1; ++y) {
-            warpRow(sample, inside, dstBox, m, row(y), startX + rowX, startY + rowY, startZ + rowZ);
-            rowX += m[1];
-            rowY += m[5];
-            rowZ += m[9];
+            for (; y <= dstBox.y1; ++y) {
+                warpRow(sampler, inside, dstBox, m, row(y), startX + rowX, startY + rowY, startZ + rowZ);
+                rowX += m[1];
+                rowY += m[5];
+                rowZ += m[9];
+            }
+        };
+        if constexpr (kCubic) {
+            if (samplesOnePlane(sample, inside, srcBox, m, startZ + planeZ, finite))
+                walkPlane(CubicSampler<T, true>(SampledSource<T>{src, srcBox}, Mode));
+            else
+                walkPlane(sample);
+        } else {
+            walkPlane(sample);
         }
         planeX += m[2];
         planeY += m[6];
