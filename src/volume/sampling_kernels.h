@@ -323,6 +323,13 @@ inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
     return linearAxis4(loadDouble4(c), last);
 }
 
+// Whether a lane holds -0: a sum that one-plane sampling shortens may differ
+// from the full one in the sign of a zero only.
+inline bool hasNegativeZero(__m128 v)
+{
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_castps_si128(v), _mm_set1_epi32(INT32_MIN))) != 0;
+}
+
 inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
 {
     const __m128 v = _mm_loadu_ps(c);
@@ -331,10 +338,25 @@ inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
     return finishLinearAxis4(i, _mm_sub_ps(v, _mm_cvtepi32_ps(i)));
 }
 
-template <class T>
+//
+// OnePlane is the sampler of positions that all lie on one source plane k
+// below the box's last (z fraction 0, so weights 1 and 0), with plane k + 1
+// holding only finite values: onePlaneAt() tells. The far plane then adds
+// a zero, so near * 1 + far * 0 is near bit for bit, except where a lane of
+// near is -0 and a +0 would win: a float group with such a lane takes the
+// full sum.
+template <class T, bool OnePlane = false>
 struct LinearSampler {
     static constexpr bool kFourWide = true;
     explicit LinearSampler(const SampledSource<T>& s) : src(s) {}
+
+    template <class Finite>
+    bool onePlaneAt(double sz, Finite& finite) const
+    {
+        const int32_t k = static_cast<int32_t>(sz);
+        return k < src.box.z1 && static_cast<float>(sz - static_cast<double>(k)) == 0.0f && finite(k + 1);
+    }
+    LinearSampler<T, true> onePlane() const { return LinearSampler<T, true>(src); }
 
     // Lower tap on one axis. A position on the box's last voxel uses the taps
     // last - 1 and last with weight 1 on the upper one. In a box one voxel
@@ -429,6 +451,14 @@ struct LinearSampler {
                 const __m128 v23 = _mm_mul_ps(VoxelIO<T>::loadPairs(c[2] + at, c[3] + at), w23);
                 return F4{_mm_hadd_ps(v01, v23)};
             };
+            if constexpr (OnePlane) {
+                // rows()'s near plane; times gz = 1 it is itself.
+                const F4 near = xRow(c0, 0) * (one - fy) + xRow(c0, rs) * fy;
+                if (!VoxelIO<T>::kIsFloat || !hasNegativeZero(near.v)) {
+                    VoxelIO<T>::storeLinear4(out, near.v);
+                    return;
+                }
+            }
             const F4 r = rows(xRow(c0, 0), xRow(c0, rs), xRow(c1, 0), xRow(c1, rs), fy, fz, one);
             VoxelIO<T>::storeLinear4(out, r.v);
             return;
@@ -549,18 +579,33 @@ inline __m128 broadcastLane(__m128 v)
 // judgement it became an out-of-line call per plane with the weights
 // spilled around it.
 //
-// OnePlane is the sampler of a destination plane whose every position lies
-// on one source plane k (z fraction 0) where the mode's z weights are
-// exactly 0, 1, 0, 0 and planes k - 1, k + 1 and k + 2 hold only finite
-// values; the warp's traversal establishes that (wholePlaneWeights()) before
-// choosing it. The three outer planes then add zeros to plane k's sum, so
-// (p0 + p1) + (p2 + p3) is p1 bit for bit, except where a lane of p1 is -0
-// and a +0 would win: a float voxel with such a lane takes the full sum.
-// Integer results cannot tell the two zeros apart.
+// OnePlane is the sampler of positions that all lie on one source plane k
+// (z fraction 0) which the mode weighs exactly 0, 1, 0, 0, with planes
+// k - 1, k + 1 and k + 2 holding only finite values: onePlaneAt() tells.
+// Those three planes then add zeros to plane k's sum, so (p0 + p1) +
+// (p2 + p3) is p1 bit for bit, except where a lane of p1 is -0 and a +0
+// would win: a float voxel with such a lane takes the full sum. Integer
+// results cannot tell the two zeros apart.
 template <class T, bool OnePlane = false>
 struct CubicSampler {
     static constexpr bool kFourWide = true;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
+    CubicSampler(const SampledSource<T>& s, const CubicPairTable& t) : src(s), table(t) {}
+
+    // Whether positions inside the box with this sz may take the OnePlane
+    // sampler; finite(z) tells whether source plane z is free of NaN and
+    // infinity, for a NaN or an infinity times 0 is not 0.
+    template <class Finite>
+    bool onePlaneAt(double sz, Finite& finite) const
+    {
+        const int32_t k = static_cast<int32_t>(sz);
+        if (!hasPlainTaps(k, src.box.z1)) return false;
+        const __m128 w = cubicWeights4(table, static_cast<float>(sz - static_cast<double>(k)));
+        const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), w);
+        if (_mm_movemask_ps(_mm_cmpeq_ps(magnitude, _mm_setr_ps(0.0f, 1.0f, 0.0f, 0.0f))) != 0xf) return false;
+        return finite(k - 1) && finite(k + 1) && finite(k + 2);
+    }
+    CubicSampler<T, true> onePlane() const { return CubicSampler<T, true>(src, table); }
 
     // One plane's four rows in order b, with lane b of yz = wy[b] * wz[c].
     template <class Rows>
@@ -711,10 +756,8 @@ struct CubicSampler {
         const __m128 p1 = planeSum(p.wx, _mm_mul_ps(p.wy, broadcastLane<1>(p.wz)), [&](int b, int) {
             return VoxelIO<T>::load4(plane + b * rowStep);
         }, 1);
-        if constexpr (VoxelIO<T>::kIsFloat) {
-            const __m128i negativeZero = _mm_set1_epi32(INT32_MIN);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_castps_si128(p1), negativeZero)) != 0) return interiorSum(p);
-        }
+        if constexpr (VoxelIO<T>::kIsFloat)
+            if (hasNegativeZero(p1)) return interiorSum(p);
         return p1;
     }
 

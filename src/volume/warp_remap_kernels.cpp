@@ -156,27 +156,6 @@ private:
     int next_ = 0;
 };
 
-// Whether the destination plane whose positions start at z coordinate
-// planeZ can take the cubic sampler that reads one source plane. Rotations
-// about z, in-plane shears and scalings, and shifts by whole planes keep sz
-// at one integer over the plane; the mode must then weigh that plane 1 and
-// its neighbours 0, and the neighbours that are weighed 0 must hold finite
-// values, for a NaN or an infinity times 0 is not 0. The plane's positions
-// all have the same sz: sz = m0 X0 + planeZ plus zeros, and adding zero
-// does not move a value.
-template <class T, class Sampler>
-bool samplesOnePlane(const Sampler& cubic, const PositionBox<double>& inside, const InclusiveBox& srcBox,
-                     const double* m, double sz, FinitePlanes<T>& finite)
-{
-    if (m[8] != 0.0 || m[9] != 0.0 || !(sz >= inside.z0 && sz <= inside.z1)) return false;
-    const int32_t k = static_cast<int32_t>(sz);
-    if (!hasPlainTaps(k, srcBox.z1)) return false;
-    const __m128 w = cubicWeights4(cubic.table, static_cast<float>(sz - static_cast<double>(k)));
-    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), w);
-    if (_mm_movemask_ps(_mm_cmpeq_ps(magnitude, _mm_setr_ps(0.0f, 1.0f, 0.0f, 0.0f))) != 0xf) return false;
-    return finite(k - 1) && finite(k + 1) && finite(k + 2);
-}
-
 template <class T, int Mode>
 void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, const InclusiveBox& srcBox,
                 const InclusiveBox& dstBox, const double* m)
@@ -190,7 +169,6 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
     double planeZ = m[9] * dstBox.y0 + m[10] * dstBox.z0 + m[11];
     // The counters are 64-bit: a box may end on index 2^31 - 1, past which
     // a 32-bit counter could not step to leave the loop.
-    constexpr bool kCubic = Mode >= vekInterLagrange;
     FinitePlanes<T> finite(src, srcBox);
     for (int64_t z = dstBox.z0; z <= dstBox.z1; ++z) {
         const auto row = [&](int64_t y) { return dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z)); };
@@ -218,9 +196,15 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
                 rowZ += m[9];
             }
         };
-        if constexpr (kCubic) {
-            if (samplesOnePlane(sample, inside, srcBox, m, startZ + planeZ, finite))
-                walkPlane(CubicSampler<T, true>(SampledSource<T>{src, srcBox}, Mode));
+        // Rotations about z, in-plane shears and scalings, and shifts by
+        // whole planes keep sz on one value over a destination plane:
+        // sz = m8 X0 + planeZ, plus zeros, and adding zero does not move a
+        // value. Where that value lies on a source plane that the mode
+        // weighs alone, the plane is sampled from that source plane only.
+        const double sz = startZ + planeZ;
+        if constexpr (Mode != vekInterNearest) {
+            if (m[8] == 0.0 && m[9] == 0.0 && sz >= inside.z0 && sz <= inside.z1 && sample.onePlaneAt(sz, finite))
+                walkPlane(sample.onePlane());
             else
                 walkPlane(sample);
         } else {
