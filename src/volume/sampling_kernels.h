@@ -356,7 +356,7 @@ struct LinearSampler {
         const int32_t k = static_cast<int32_t>(sz);
         return k < src.box.z1 && static_cast<float>(sz - static_cast<double>(k)) == 0.0f && finite(k + 1);
     }
-    LinearSampler<T, true> onePlane() const { return LinearSampler<T, true>(src); }
+    LinearSampler<T, true> onePlane(double) const { return LinearSampler<T, true>(src); }
 
     // Lower tap on one axis. A position on the box's last voxel uses the taps
     // last - 1 and last with weight 1 on the upper one. In a box one voxel
@@ -590,7 +590,7 @@ template <class T, bool OnePlane = false>
 struct CubicSampler {
     static constexpr bool kFourWide = true;
     CubicSampler(const SampledSource<T>& s, int32_t mode) : src(s), table(cubicPairTable(mode)) {}
-    CubicSampler(const SampledSource<T>& s, const CubicPairTable& t) : src(s), table(t) {}
+    CubicSampler(const SampledSource<T>& s, const CubicPairTable& t, __m128 wz) : src(s), table(t), planeWz(wz) {}
 
     // Whether positions inside the box with this sz may take the OnePlane
     // sampler; finite(z) tells whether source plane z is free of NaN and
@@ -600,12 +600,17 @@ struct CubicSampler {
     {
         const int32_t k = static_cast<int32_t>(sz);
         if (!hasPlainTaps(k, src.box.z1)) return false;
-        const __m128 w = cubicWeights4(table, static_cast<float>(sz - static_cast<double>(k)));
-        const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), w);
+        const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), zWeights(sz));
         if (_mm_movemask_ps(_mm_cmpeq_ps(magnitude, _mm_setr_ps(0.0f, 1.0f, 0.0f, 0.0f))) != 0xf) return false;
         return finite(k - 1) && finite(k + 1) && finite(k + 2);
     }
-    CubicSampler<T, true> onePlane() const { return CubicSampler<T, true>(src, table); }
+    // The OnePlane sampler for positions with this sz, which all share
+    // its z weights.
+    CubicSampler<T, true> onePlane(double sz) const { return CubicSampler<T, true>(src, table, zWeights(sz)); }
+    __m128 zWeights(double sz) const
+    {
+        return cubicWeights4(table, static_cast<float>(sz - static_cast<double>(static_cast<int32_t>(sz))));
+    }
 
     // One plane's four rows in order b, with lane b of yz = wy[b] * wz[c].
     template <class Rows>
@@ -819,7 +824,8 @@ struct CubicSampler {
         __m128 wx[4], wy[4], wz[4];
         axisWeights4(fx, wx);
         axisWeights4(fy, wy);
-        axisWeights4(fz, wz);
+        if constexpr (OnePlane) wz[0] = wz[1] = wz[2] = wz[3] = planeWz;
+        else axisWeights4(fz, wz);
         const Split p[4] = {{ii[0], jj[0], kk[0], wx[0], wy[0], wz[0]},
                             {ii[1], jj[1], kk[1], wx[1], wy[1], wz[1]},
                             {ii[2], jj[2], kk[2], wx[2], wy[2], wz[2]},
@@ -838,6 +844,7 @@ struct CubicSampler {
 
     SampledSource<T> src;
     const CubicPairTable& table;
+    __m128 planeWz = _mm_setzero_ps();  // OnePlane: the z weights every position shares
 };
 
 // ---------------------------------------------------------------- by mode

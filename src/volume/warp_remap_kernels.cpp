@@ -204,7 +204,7 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
         const double sz = startZ + planeZ;
         if constexpr (Mode != vekInterNearest) {
             if (m[8] == 0.0 && m[9] == 0.0 && sz >= inside.z0 && sz <= inside.z1 && sample.onePlaneAt(sz, finite))
-                walkPlane(sample.onePlane());
+                walkPlane(sample.onePlane(sz));
             else
                 walkPlane(sample);
         } else {
