@@ -338,7 +338,6 @@ inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
     return finishLinearAxis4(i, _mm_sub_ps(v, _mm_cvtepi32_ps(i)));
 }
 
-//
 // OnePlane is the sampler of positions that all lie on one source plane k
 // below the box's last (z fraction 0, so weights 1 and 0), with plane k + 1
 // holding only finite values: onePlaneAt() tells. The far plane then adds

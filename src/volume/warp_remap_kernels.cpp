@@ -167,9 +167,9 @@ void warpKernel(const PlanarVolume<const T>& src, const PlanarVolume<T>& dst, co
     double planeX = m[1] * dstBox.y0 + m[2] * dstBox.z0 + m[3];
     double planeY = m[5] * dstBox.y0 + m[6] * dstBox.z0 + m[7];
     double planeZ = m[9] * dstBox.y0 + m[10] * dstBox.z0 + m[11];
+    FinitePlanes<T> finite(src, srcBox);
     // The counters are 64-bit: a box may end on index 2^31 - 1, past which
     // a 32-bit counter could not step to leave the loop.
-    FinitePlanes<T> finite(src, srcBox);
     for (int64_t z = dstBox.z0; z <= dstBox.z1; ++z) {
         const auto row = [&](int64_t y) { return dst.row(static_cast<int32_t>(y), static_cast<int32_t>(z)); };
         const auto walkPlane = [&](const auto& sampler) {
