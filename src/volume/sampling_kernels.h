@@ -502,12 +502,22 @@ __attribute__((always_inline)) inline __m128 cubicWeights4(const CubicPairTable&
     const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
     const __m128i k = _mm_cvttps_epi32(s);
     const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
-    alignas(16) int32_t idx[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(idx), k);
-    const float* p = table.pair;
-    auto pairAt = [p](int32_t i) { return reinterpret_cast<const __m64*>(p + 2 * i); };
-    const __m128 p01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[0])), pairAt(idx[1]));
-    const __m128 p23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(idx[2])), pairAt(idx[3]));
+    // The four pairs' byte offsets leave the vector two to a 64-bit move
+    // where there is one; a 32-bit build goes through memory.
+    const char* base = reinterpret_cast<const char*>(table.pair);
+    auto pairAt = [base](uint32_t offset) { return reinterpret_cast<const __m64*>(base + offset); };
+    const __m128i offsets = _mm_slli_epi32(k, 3);
+#if defined(__x86_64__)
+    const uint64_t o01 = static_cast<uint64_t>(_mm_cvtsi128_si64(offsets));
+    const uint64_t o23 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(offsets, offsets)));
+    const uint32_t o[4] = {static_cast<uint32_t>(o01), static_cast<uint32_t>(o01 >> 32), static_cast<uint32_t>(o23),
+                           static_cast<uint32_t>(o23 >> 32)};
+#else
+    alignas(16) uint32_t o[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(o), offsets);
+#endif
+    const __m128 p01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(o[0])), pairAt(o[1]));
+    const __m128 p23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(o[2])), pairAt(o[3]));
     const __m128 lo = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
     const __m128 step = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(3, 1, 3, 1));
     return _mm_add_ps(lo, _mm_mul_ps(step, r));
