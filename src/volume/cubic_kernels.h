@@ -74,8 +74,18 @@ inline float tableWeight(const VekrCubicKernelTable& table, float t)
 // that one 8-byte load fetches both values a lookup interpolates between.
 // The steps are the same single-precision differences T[k + 1] - T[k] that
 // a lookup forms, so weights come out bit for bit as tableWeight() gives.
+//
+// quad[k] holds the four lookups of a fraction f in [0, 1) with k =
+// trunc(f * 100) side by side, entries 100 + k, k, 99 - k and 199 - k (the
+// distances 1 + f, f, 1 - f, 2 - f), their values in the first four floats
+// and their steps in the last four. Rounding can move a distance's entry
+// off that pattern near a multiple of 0.01 (and 1 - f lands on 100 - k where
+// f * 100 is whole), so a lookup takes quad[k] only after checking all four
+// entries against it.
 struct CubicPairTable {
     alignas(16) float pair[2 * VEKR_CUBIC_TABLE_SIZE];
+    static constexpr int kQuads = 100;
+    alignas(32) float quad[kQuads][8];
 };
 
 // Built once from the constant tables on first use, read-only afterwards.

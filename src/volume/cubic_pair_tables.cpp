@@ -13,6 +13,13 @@ CubicPairTable pairUp(const VekrCubicKernelTable& t)
         p.pair[2 * k] = t.weight[k];
         p.pair[2 * k + 1] = next - t.weight[k];
     }
+    for (int k = 0; k < CubicPairTable::kQuads; ++k) {
+        const int entry[4] = {100 + k, k, 99 - k, 199 - k};
+        for (int l = 0; l < 4; ++l) {
+            p.quad[k][l] = p.pair[2 * entry[l]];
+            p.quad[k][4 + l] = p.pair[2 * entry[l] + 1];
+        }
+    }
     return p;
 }
 

@@ -502,6 +502,17 @@ __attribute__((always_inline)) inline __m128 cubicWeights4(const CubicPairTable&
     const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
     const __m128i k = _mm_cvttps_epi32(s);
     const __m128 r = _mm_sub_ps(s, _mm_cvtepi32_ps(k));
+    // Mostly the entries are 100 + k1, k1, 99 - k1, 199 - k1 for lane 1's
+    // k1, and one aligned record holds all four pairs: (k1, k1, ~k1, ~k1)
+    // plus (100, 0, 100, 200) is that pattern. A match also bounds k1 to
+    // 0..99, since 99 - k1 is then a lane's entry.
+    const __m128i k1 = _mm_shuffle_epi32(k, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128i expected =
+        _mm_add_epi32(_mm_xor_si128(k1, _mm_setr_epi32(0, 0, -1, -1)), _mm_setr_epi32(100, 0, 100, 200));
+    if (__builtin_expect(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(k, expected))) == 0xf, 1)) {
+        const float* q = table.quad[_mm_cvtsi128_si32(k1)];
+        return _mm_add_ps(_mm_load_ps(q), _mm_mul_ps(_mm_load_ps(q + 4), r));
+    }
     // The four pairs' byte offsets leave the vector two to a 64-bit move
     // where there is one; a 32-bit build goes through memory.
     const char* base = reinterpret_cast<const char*>(table.pair);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "volume/cubic_kernels.h"
 // The SSE3 build of the sampling helpers (every build computes the same bits).
@@ -69,14 +70,26 @@ TEST(CubicKernels, TablesHoldRoundedSamplesAndInterpolateBetweenThem)
 
 TEST(CubicWeights, FourWideLookupEqualsScalarLookup)
 {
+    // The lookup reads one record of four neighbouring pairs when the four
+    // distances land on the usual entries, and falls back to four separate
+    // pairs when rounding puts any of them elsewhere. The 16 floats either
+    // side of each multiple of 0.01 put lanes 0, 2 and 3 off the usual
+    // entries, each on its own in some of them; 1.0 (a fraction rounded up
+    // from just below 1), -0 and negative fractions fall outside the
+    // records altogether.
+    std::vector<float> fractions;
     vekr_test::Rng rng(77);
     std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
+    for (int n = 0; n < 1000; ++n) fractions.push_back(fraction(rng));
+    for (int g = 0; g <= 100; ++g) {
+        float f = g / 100.0f;
+        for (int u = 0; u < 16; ++u) f = std::nextafter(f, -1.0f);
+        for (int u = 0; u < 33; ++u, f = std::nextafter(f, 2.0f)) fractions.push_back(f);
+    }
+    for (float f : {0.0f, -0.0f, 1.0f, -0.3f, -0.995f, 1e-30f, std::nextafter(1.0f, 0.0f)}) fractions.push_back(f);
     for (int mode : kModes) {
         const VekrCubicKernelTable& table = cubicKernelTable(mode);
-        for (int n = 0; n < 2000; ++n) {
-            // Random fractions, and the 0.01 grid points with their neighbours.
-            float f = n < 1000 ? fraction(rng) : static_cast<float>((n - 1000) / 10) / 100.0f;
-            if (n >= 1000 && n % 10 == 1) f = std::nextafter(f, 1.0f);
+        for (float f : fractions) {
             alignas(16) float w[4];
             _mm_store_ps(w, cubicWeights4(cubicPairTable(mode), f));
             const float d[4] = {-f - 1.0f, -f, 1.0f - f, 2.0f - f};
