@@ -491,6 +491,22 @@ struct LinearSampler {
 
 // ---------------------------------------------------------------- cubic
 
+// The four lanes of v as integers. They leave the vector two to a 64-bit
+// move where there is one; a 32-bit build goes through memory.
+__attribute__((always_inline)) inline void lanes4(__m128i v, uint32_t out[4])
+{
+#if defined(__x86_64__)
+    const uint64_t v01 = static_cast<uint64_t>(_mm_cvtsi128_si64(v));
+    const uint64_t v23 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)));
+    out[0] = static_cast<uint32_t>(v01), out[1] = static_cast<uint32_t>(v01 >> 32);
+    out[2] = static_cast<uint32_t>(v23), out[3] = static_cast<uint32_t>(v23 >> 32);
+#else
+    alignas(16) uint32_t m[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(m), v);
+    out[0] = m[0], out[1] = m[1], out[2] = m[2], out[3] = m[3];
+#endif
+}
+
 // The four weights of a fraction f (given in every lane): the kernel at
 // distances |-f - 1|, |-f|, |1 - f|, |2 - f| looked up in the mode's table,
 // the four lookups in one vector with the same single-precision steps as
@@ -513,20 +529,10 @@ __attribute__((always_inline)) inline __m128 cubicWeights4(const CubicPairTable&
         const float* q = table.quad[_mm_cvtsi128_si32(k1)];
         return _mm_add_ps(_mm_load_ps(q), _mm_mul_ps(_mm_load_ps(q + 4), r));
     }
-    // The four pairs' byte offsets leave the vector two to a 64-bit move
-    // where there is one; a 32-bit build goes through memory.
     const char* base = reinterpret_cast<const char*>(table.pair);
     auto pairAt = [base](uint32_t offset) { return reinterpret_cast<const __m64*>(base + offset); };
-    const __m128i offsets = _mm_slli_epi32(k, 3);
-#if defined(__x86_64__)
-    const uint64_t o01 = static_cast<uint64_t>(_mm_cvtsi128_si64(offsets));
-    const uint64_t o23 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(offsets, offsets)));
-    const uint32_t o[4] = {static_cast<uint32_t>(o01), static_cast<uint32_t>(o01 >> 32), static_cast<uint32_t>(o23),
-                           static_cast<uint32_t>(o23 >> 32)};
-#else
-    alignas(16) uint32_t o[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(o), offsets);
-#endif
+    uint32_t o[4];
+    lanes4(_mm_slli_epi32(k, 3), o);
     const __m128 p01 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(o[0])), pairAt(o[1]));
     const __m128 p23 = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), pairAt(o[2])), pairAt(o[3]));
     const __m128 lo = _mm_shuffle_ps(p01, p23, _MM_SHUFFLE(2, 0, 2, 0));
@@ -537,6 +543,51 @@ __attribute__((always_inline)) inline __m128 cubicWeights4(const CubicPairTable&
 inline __m128 cubicWeights4(const CubicPairTable& table, float f)
 {
     return cubicWeights4(table, _mm_set1_ps(f));
+}
+
+template <int L>
+inline __m128 broadcastLane(__m128 v)
+{
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(L, L, L, L));
+}
+
+// cubicWeights4() of each lane of f at once: w[l] is the four weights of
+// lane l. Each distance is formed and split exactly as there, only with
+// the lanes of f across a vector and one vector per tap; the fractions
+// (r) are then transposed to one vector per lane. When all four lanes
+// land on their usual entries each takes its record; otherwise every lane
+// takes cubicWeights4() on its own.
+__attribute__((always_inline)) inline void cubicWeightsOfLanes(const CubicPairTable& table, __m128 f, __m128 w[4])
+{
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    __m128i k[4];
+    __m128 r[4];
+    const float c[4] = {-1.0f, 0.0f, 1.0f, 2.0f};
+    for (int t = 0; t < 4; ++t) {
+        const __m128 d = _mm_andnot_ps(signBit, _mm_sub_ps(_mm_set1_ps(c[t]), f));
+        const __m128 s = _mm_mul_ps(_mm_min_ps(d, _mm_set1_ps(2.0f)), _mm_set1_ps(100.0f));
+        k[t] = _mm_cvttps_epi32(s);
+        r[t] = _mm_sub_ps(s, _mm_cvtepi32_ps(k[t]));
+    }
+    const __m128i notK1 = _mm_xor_si128(k[1], _mm_set1_epi32(-1));
+    const __m128i usual = _mm_and_si128(
+        _mm_cmpeq_epi32(k[0], _mm_add_epi32(k[1], _mm_set1_epi32(100))),
+        _mm_and_si128(_mm_cmpeq_epi32(k[2], _mm_add_epi32(notK1, _mm_set1_epi32(100))),
+                      _mm_cmpeq_epi32(k[3], _mm_add_epi32(notK1, _mm_set1_epi32(200)))));
+    if (__builtin_expect(_mm_movemask_ps(_mm_castsi128_ps(usual)) != 0xf, 0)) {
+        w[0] = cubicWeights4(table, broadcastLane<0>(f));
+        w[1] = cubicWeights4(table, broadcastLane<1>(f));
+        w[2] = cubicWeights4(table, broadcastLane<2>(f));
+        w[3] = cubicWeights4(table, broadcastLane<3>(f));
+        return;
+    }
+    _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
+    uint32_t e[4];
+    lanes4(k[1], e);
+    for (int l = 0; l < 4; ++l) {
+        const float* q = table.quad[e[l]];
+        w[l] = _mm_add_ps(_mm_load_ps(q), _mm_mul_ps(_mm_load_ps(q + 4), r[l]));
+    }
 }
 
 // Cubic tap columns of one axis around i = trunc(c), for a box whose last
@@ -579,12 +630,6 @@ inline float sumLanes(__m128 v)
 inline __m128 sumLanes4(__m128 a, __m128 b, __m128 c, __m128 d)
 {
     return _mm_hadd_ps(_mm_hadd_ps(a, b), _mm_hadd_ps(c, d));
-}
-
-template <int L>
-inline __m128 broadcastLane(__m128 v)
-{
-    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(L, L, L, L));
 }
 
 // Sixty-four taps as sixteen rows of four. Row (b, c) gets the weight
@@ -814,13 +859,10 @@ struct CubicSampler {
     __attribute__((always_inline)) void axisWeights4(__m128 f, __m128 w[4]) const
     {
         const __m128 f0 = broadcastLane<0>(f);
-        w[0] = cubicWeights4(table, f0);
         if (_mm_movemask_ps(_mm_cmpeq_ps(f, f0)) == 0xf) {
-            w[1] = w[2] = w[3] = w[0];
+            w[0] = w[1] = w[2] = w[3] = cubicWeights4(table, f0);
         } else {
-            w[1] = cubicWeights4(table, broadcastLane<1>(f));
-            w[2] = cubicWeights4(table, broadcastLane<2>(f));
-            w[3] = cubicWeights4(table, broadcastLane<3>(f));
+            cubicWeightsOfLanes(table, f, w);
         }
     }
 

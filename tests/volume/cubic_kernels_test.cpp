@@ -14,6 +14,7 @@
 
 using namespace vekr::volume;
 using vekr::volume::sse3::cubicWeights4;
+using vekr::volume::sse3::cubicWeightsOfLanes;
 using vekr_test::referenceKernel;
 
 namespace {
@@ -87,15 +88,27 @@ TEST(CubicWeights, FourWideLookupEqualsScalarLookup)
         for (int u = 0; u < 33; ++u, f = std::nextafter(f, 2.0f)) fractions.push_back(f);
     }
     for (float f : {0.0f, -0.0f, 1.0f, -0.3f, -0.995f, 1e-30f, std::nextafter(1.0f, 0.0f)}) fractions.push_back(f);
+    // The four-fraction form sees them four at a time: groups all on the
+    // usual entries and groups with one or more lanes off them.
+    while (fractions.size() % 4) fractions.push_back(0.5f);
     for (int mode : kModes) {
         const VekrCubicKernelTable& table = cubicKernelTable(mode);
-        for (float f : fractions) {
-            alignas(16) float w[4];
-            _mm_store_ps(w, cubicWeights4(cubicPairTable(mode), f));
+        auto expectWeights = [&](const float w[4], float f, const char* form) {
             const float d[4] = {-f - 1.0f, -f, 1.0f - f, 2.0f - f};
             for (int t = 0; t < 4; ++t)
                 ASSERT_EQ(vekr_test::floatBits(w[t]), vekr_test::floatBits(tableWeight(table, std::fabs(d[t]))))
-                    << "mode " << mode << " f " << f << " tap " << t;
+                    << form << " mode " << mode << " f " << f << " tap " << t;
+        };
+        for (size_t n = 0; n < fractions.size(); n += 4) {
+            alignas(16) float w[4][4];
+            __m128 lanes[4];
+            cubicWeightsOfLanes(cubicPairTable(mode), _mm_loadu_ps(&fractions[n]), lanes);
+            for (int l = 0; l < 4; ++l) {
+                _mm_store_ps(w[l], cubicWeights4(cubicPairTable(mode), fractions[n + l]));
+                expectWeights(w[l], fractions[n + l], "one");
+                _mm_store_ps(w[l], lanes[l]);
+                expectWeights(w[l], fractions[n + l], "lanes");
+            }
         }
     }
 }
