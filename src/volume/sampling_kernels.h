@@ -817,18 +817,16 @@ struct CubicSampler {
                           [&](int b, int c) { return VoxelIO<T>::load4(planes[c] + b * rowStep); });
     }
 
-    // interiorSum() of a voxel of a OnePlane sampler, reading plane k only.
+    // Plane k's part of interiorSum() for a voxel of a OnePlane sampler:
+    // all of it, unless a lane is -0 (four() tells).
     __attribute__((always_inline)) __m128 onePlaneSum(const Split& p) const
     {
         const auto& v = src.volume;
         const ptrdiff_t rowStep = v.rowStep;
         const T* const plane = v.planes[p.k] + static_cast<ptrdiff_t>(p.j - 1) * rowStep + (p.i - 1);
-        const __m128 p1 = planeSum(p.wx, _mm_mul_ps(p.wy, broadcastLane<1>(p.wz)), [&](int b, int) {
+        return planeSum(p.wx, _mm_mul_ps(p.wy, broadcastLane<1>(p.wz)), [&](int b, int) {
             return VoxelIO<T>::load4(plane + b * rowStep);
         }, 1);
-        if constexpr (VoxelIO<T>::kIsFloat)
-            if (hasNegativeZero(p1)) return interiorSum(p);
-        return p1;
     }
 
     T sample(const Split& p) const
@@ -893,10 +891,21 @@ struct CubicSampler {
                             {ii[2], jj[2], kk[2], wx[2], wy[2], wz[2]},
                             {ii[3], jj[3], kk[3], wx[3], wy[3], wz[3]}};
         if (_mm_movemask_epi8(plain) == 0xffff) {
-            if constexpr (OnePlane)
-                VoxelIO<T>::storeCubicInterior4(
-                    out, sumLanes4(onePlaneSum(p[0]), onePlaneSum(p[1]), onePlaneSum(p[2]), onePlaneSum(p[3])));
-            else
+            if constexpr (OnePlane) {
+                __m128 sum[4] = {onePlaneSum(p[0]), onePlaneSum(p[1]), onePlaneSum(p[2]), onePlaneSum(p[3])};
+                // A -0 lane may be +0 in the full sum: one test for the
+                // group, then the full sum for the voxels that have one.
+                if constexpr (VoxelIO<T>::kIsFloat) {
+                    const __m128i minus0 = _mm_set1_epi32(INT32_MIN);
+                    auto isMinus0 = [&](__m128 v) { return _mm_cmpeq_epi32(_mm_castps_si128(v), minus0); };
+                    const __m128i any = _mm_or_si128(_mm_or_si128(isMinus0(sum[0]), isMinus0(sum[1])),
+                                                     _mm_or_si128(isMinus0(sum[2]), isMinus0(sum[3])));
+                    if (__builtin_expect(_mm_movemask_epi8(any) != 0, 0))
+                        for (int l = 0; l < 4; ++l)
+                            if (hasNegativeZero(sum[l])) sum[l] = interiorSum(p[l]);
+                }
+                VoxelIO<T>::storeCubicInterior4(out, sumLanes4(sum[0], sum[1], sum[2], sum[3]));
+            } else
                 VoxelIO<T>::storeCubicInterior4(
                     out, sumLanes4(interiorSum(p[0]), interiorSum(p[1]), interiorSum(p[2]), interiorSum(p[3])));
             return;

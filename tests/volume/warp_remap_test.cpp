@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "support/alloc_hook.h"
@@ -395,6 +396,18 @@ TYPED_TEST(ResamplingTyped, WarpsThatKeepWholePlanesMatchRemapBitForBit)
         src.forEach([&](int x, int y, int z) {
             if (z == 4) src.at(x, y, z) = -0.0f;
         });
+        // Single -0 voxels in plane 2, each amid a 4x4 block of negative
+        // values and over positive planes 1 and 3: at whole positions the
+        // plane-2 sum of such a voxel is -0 and the full sum +0. Under the
+        // integer shift they land on each of the four lanes of a group.
+        src.forEach([&](int x, int y, int z) {
+            if (z == 1 || z == 3) src.at(x, y, z) = std::fabs(src.at(x, y, z)) + 1.0f;
+        });
+        for (const auto& c : {std::pair{2, 1}, std::pair{9, 1}, std::pair{4, 5}, std::pair{11, 5}, std::pair{5, 9}}) {
+            for (int y = c.second - 1; y <= c.second + 2; ++y)
+                for (int x = c.first - 1; x <= c.first + 2; ++x) src.at(x, y, 2) = -1.0f;
+            src.at(c.first, c.second, 2) = -0.0f;
+        }
         src.at(6, 6, 7) = std::numeric_limits<float>::quiet_NaN();
         src.at(3, 5, 9) = std::numeric_limits<float>::infinity();
     }
