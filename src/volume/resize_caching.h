@@ -41,6 +41,10 @@ public:
             if (key_[s] == key) return s;
         return -1;
     }
+    void clear()
+    {
+        for (int s = 0; s < N; ++s) key_[s] = -1;
+    }
     // A slot for key that holds none of the needed keys; the caller fills it.
     int claim(int64_t key, const int64_t* needed, int neededCount)
     {

@@ -259,6 +259,8 @@ public:
         bool halving = true;
         for (int32_t j = interior_.begin + 1; j < interior_.end; ++j) halving = halving && first[j] == first[j - 1] + 2;
         columns_ = LinearColumns{xt_, first, w0, w1, w_, interior_, halving};
+        rowsShared_ = false;
+        for (int32_t j = 1; j < h_; ++j) rowsShared_ = rowsShared_ || yt_[j].t0 <= yt_[j - 1].t1;
     }
 
     void run()
@@ -277,6 +279,10 @@ public:
                 }
                 continue;
             }
+            if (!rowsShared_ && !planeShared(k, zt)) {
+                streamRows(z, zt, weights);
+                continue;
+            }
             const int64_t keys[2] = {zt.t0, zt.t1};
             const Inter* q0 = bilinearPlane(zt.t0, keys);
             const Inter* q1 = bilinearPlane(zt.t1, keys);
@@ -287,6 +293,37 @@ public:
     }
 
 private:
+    // Whether destination plane k shares a source plane with plane k - 1 or
+    // k + 1, which its bilinear planes would then serve twice.
+    bool planeShared(int32_t k, const LinearTaps& zt) const
+    {
+        const int32_t depth = job_.srcVolume.depth;
+        for (int32_t n : {k - 1, k + 1}) {
+            if (n < 0 || n >= zCount_) continue;
+            const LinearTap o = makeLinearTap(plan_.z, zFirst_ + n, depth);
+            if (o.t0 == zt.t0 || o.t0 == zt.t1 || o.t1 == zt.t0 || o.t1 == zt.t1) return true;
+        }
+        return false;
+    }
+
+    // Plane z when no source row or plane serves it and a neighbour both:
+    // each destination row is finished from its two bilinear rows while
+    // they are in the first-level cache, instead of through two whole
+    // bilinear planes. The operations per voxel are the same. The rows use
+    // the first rows of the plane buffers, so the plane cache starts over.
+    void streamRows(int32_t z, const LinearTaps& zt, const LinearTap& weights)
+    {
+        planeSlots_.clear();
+        for (int32_t j = 0; j < h_; ++j) {
+            const Inter* r[2];
+            rows(zt.t0, j, r);
+            Stages::combineRows(r[0], r[1], yt_[j], w_, plane_[0]);
+            rows(zt.t1, j, r);
+            Stages::combineRows(r[0], r[1], yt_[j], w_, plane_[1]);
+            Stages::combinePlanes(plane_[0], plane_[1], weights, w_, interior_, scaledRow(j), dstRow(j, z));
+        }
+    }
+
     bool scaledRow(int32_t j) const
     {
         return Stages::kScaledInterior && isInteriorLinear(yt_[j].i, job_.srcVolume.height);
@@ -353,6 +390,7 @@ private:
     LinearColumns columns_;
     SlotCache<2> rowSlots_;
     SlotCache<2> planeSlots_;
+    bool rowsShared_;  // some source row serves two destination rows
 };
 
 template <class Src, class Dst>

@@ -55,6 +55,12 @@ std::vector<Case> referenceCases()
         {kSrcExtent, kDstExtent, {2, 2, 2, 3, 3, 3}, {3, 2, 1, 10, 10, 10}, {2.2, 1.9, 2.1, 0, 1, 0}},
         // Rows wide enough for the 4-wide loops of a 2:1 reduction.
         {{42, 9, 7}, {24, 6, 5}, {0, 0, 0, 42, 9, 7}, {0, 0, 0, 24, 6, 5}, {0.5, 0.5, 0.5, 0, 0.25, 0}},
+        // Reductions whose consecutive destination rows share no source row,
+        // with fractional y and z weights: planes that share no source plane
+        // with a neighbour are finished row by row, mixed with planes (z
+        // factor 0.7) that do share one.
+        {{30, 26, 22}, {12, 10, 15}, {0, 0, 0, 30, 26, 22}, {0, 0, 0, 12, 10, 15}, {0.4, 0.4, 0.7, 0, 0.3, 0.2}},
+        {{30, 26, 22}, {12, 10, 8}, {0, 0, 0, 30, 26, 22}, {0, 0, 0, 12, 10, 8}, {0.4, 0.4, 0.4, 0, 0.3, 0.2}},
         // Enough interior voxels with irregular weights that a rounding
         // constant off by one in any fixed-point stage shows.
         {{20, 18, 16}, {46, 31, 30}, {0, 0, 0, 20, 18, 16}, {0, 0, 0, 46, 31, 30}, {2.3, 1.7, 1.9, 0.1, 0, 0}},
