@@ -306,11 +306,12 @@ private:
         return false;
     }
 
-    // Plane z when no source row or plane serves it and a neighbour both:
-    // each destination row is finished from its two bilinear rows while
-    // they are in the first-level cache, instead of through two whole
-    // bilinear planes. The operations per voxel are the same. The rows use
-    // the first rows of the plane buffers, so the plane cache starts over.
+    // Plane z, when no source row serves two destination rows and neither
+    // source plane serves a neighbouring destination plane: each
+    // destination row is finished from its two bilinear rows while they are
+    // in the first-level cache, instead of through two whole bilinear
+    // planes. The operations per voxel are the same. The rows use the first
+    // rows of the plane buffers, so the plane cache starts over.
     void streamRows(int32_t z, const LinearTaps& zt, const LinearTap& weights)
     {
         planeSlots_.clear();
