@@ -323,11 +323,16 @@ inline LinearAxis4 linearAxis4(const double c[4], int32_t last)
     return linearAxis4(loadDouble4(c), last);
 }
 
-// Whether a lane holds -0: a sum that one-plane sampling shortens may differ
-// from the full one in the sign of a zero only.
+// The lanes that hold -0 (all ones), and whether any does: a sum that
+// one-plane sampling shortens may differ from the full one in the sign of
+// a zero only.
+inline __m128i negativeZeroLanes(__m128 v)
+{
+    return _mm_cmpeq_epi32(_mm_castps_si128(v), _mm_set1_epi32(INT32_MIN));
+}
 inline bool hasNegativeZero(__m128 v)
 {
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_castps_si128(v), _mm_set1_epi32(INT32_MIN))) != 0;
+    return _mm_movemask_epi8(negativeZeroLanes(v)) != 0;
 }
 
 inline LinearAxis4 linearAxis4(const float c[4], int32_t last)
@@ -899,10 +904,9 @@ struct CubicSampler {
                 // A -0 lane may be +0 in the full sum: one test for the
                 // group, then the full sum for the voxels that have one.
                 if constexpr (VoxelIO<T>::kIsFloat) {
-                    const __m128i minus0 = _mm_set1_epi32(INT32_MIN);
-                    auto isMinus0 = [&](__m128 v) { return _mm_cmpeq_epi32(_mm_castps_si128(v), minus0); };
-                    const __m128i any = _mm_or_si128(_mm_or_si128(isMinus0(sum[0]), isMinus0(sum[1])),
-                                                     _mm_or_si128(isMinus0(sum[2]), isMinus0(sum[3])));
+                    const __m128i any =
+                        _mm_or_si128(_mm_or_si128(negativeZeroLanes(sum[0]), negativeZeroLanes(sum[1])),
+                                     _mm_or_si128(negativeZeroLanes(sum[2]), negativeZeroLanes(sum[3])));
                     if (__builtin_expect(_mm_movemask_epi8(any) != 0, 0))
                         for (int l = 0; l < 4; ++l)
                             if (hasNegativeZero(sum[l])) sum[l] = interiorSum(p[l]);
