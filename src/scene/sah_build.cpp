@@ -11,37 +11,12 @@
 #include "scene/sah_fragments.h"
 #include "scene/sah_node_builder.h"
 #include "scene/sah_subtree_tasks.h"
+#include "scene/sah_tree_view.h"
 #include "scene/tree_block_writer.h"
 
 namespace vekr {
 
 namespace sah {
-namespace {
-
-// The build tree as the block writer reads it.
-struct BuildTreeView {
-    using Node = const BuildNode*;
-    const Context& ctx;
-    uint32_t rootHandle;
-
-    Node root() const { return ctx.nodeAt(rootHandle); }
-    bool isLeaf(Node n) const { return n->kind == kLeafKind; }
-    int32_t axis(Node n) const { return n->kind; }
-    float split(Node n) const
-    {
-        float f;
-        std::memcpy(&f, &n->value, 4);
-        return f;
-    }
-    Node child(Node n, int c) const { return ctx.nodeAt(n->ref) + c; }
-    int32_t leafCount(Node n) const { return static_cast<int32_t>(n->value); }
-    const int32_t* leafTriangles(Node n) const
-    {
-        return n->ref == kNoHandle ? nullptr : reinterpret_cast<const int32_t*>(ctx.leafPool.at(n->ref));
-    }
-};
-
-}  // namespace
 
 VekStatus buildSerial(Context& ctx, float factor, int32_t maxDepth, uint32_t working, uint32_t rootHandle,
                       const float rootBox[6])

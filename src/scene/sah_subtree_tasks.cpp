@@ -40,6 +40,7 @@
 #include "core/memory.h"
 #include "scene/sah_build_log.h"
 #include "scene/sah_node_builder.h"
+#include "scene/sah_tree_view.h"
 #include "scene/tree_block_writer.h"
 
 namespace vekr::sah {
@@ -106,6 +107,9 @@ public:
     TaskSet(Task* tasks, float factor, int32_t maxDepth) : tasks_(tasks), factor_(factor), maxDepth_(maxDepth) {}
 
     BuildLog top;
+    // Where each subtree goes in the tree block.
+    SubtreeBytes bytes[kMaxTasks];
+    SubtreePlace places[kMaxTasks];
 
     VekStatus take(Context& ctx, uint32_t nodeHandle, const NodeState& state, const EventLists& lists) override
     {
@@ -163,6 +167,9 @@ private:
             t.ctx->vertices3 = Arena{};
             releaseFragmentMemory(*t.ctx);
         }
+        // Measured here, on the task's thread, so that writing the block
+        // needs only the top of the tree measured on one thread.
+        if (t.status == vekStsOk) bytes[&t - tasks_] = measureSubtree(BuildTreeView{*t.ctx, t.root});
         if (&ws == &local) local.release();
     }
 
@@ -241,41 +248,10 @@ private:
     std::atomic<int> next_{0};
 };
 
-// The build tree across the contexts of the tasks, as the block writer
-// reads it: a node marked as standing for a task's subtree reads as that
-// subtree's root.
-struct SplitTreeView {
-    struct Node {
-        const BuildNode* node;
-        const Context* ctx;
-    };
-    const Context& main;
-    uint32_t rootHandle;
-    TaskSet& tasks;
-
-    Node resolve(Node n) const
-    {
-        while (n.node->kind == kSubtreeKind) {
-            Task& t = tasks[static_cast<int>(n.node->value)];
-            n = Node{t.ctx->nodeAt(t.root), t.ctx};
-        }
-        return n;
-    }
-    Node root() const { return resolve(Node{main.nodeAt(rootHandle), &main}); }
-    bool isLeaf(Node n) const { return n.node->kind == kLeafKind; }
-    int32_t axis(Node n) const { return n.node->kind; }
-    float split(Node n) const
-    {
-        float f;
-        std::memcpy(&f, &n.node->value, 4);
-        return f;
-    }
-    Node child(Node n, int c) const { return resolve(Node{n.ctx->nodeAt(n.node->ref) + c, n.ctx}); }
-    int32_t leafCount(Node n) const { return static_cast<int32_t>(n.node->value); }
-    const int32_t* leafTriangles(Node n) const
-    {
-        return n.node->ref == kNoHandle ? nullptr : reinterpret_cast<const int32_t*>(n.ctx->leafPool.at(n.node->ref));
-    }
+// The top of the tree, where a node marked as standing for a task's
+// subtree is that subtree.
+struct TopTreeView : BuildTreeView {
+    int32_t subtree(Node n) const { return n->kind == kSubtreeKind ? static_cast<int32_t>(n->value) : -1; }
 };
 
 // The failure to report, in order of precedence: a refused vekMalloc is
@@ -341,7 +317,16 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
         // The writer reads only nodes and leaf lists.
         releaseFragmentMemory(ctx);
         for (int i = 0; i < count; ++i) releaseFragmentMemory(*tasks[i].ctx);
-        st = writeTreeBlock(SplitTreeView{ctx, rootHandle, tasks}, tree, size);
+        st = layOutTreeBlock(TopTreeView{{ctx, rootHandle}}, tasks.bytes, tasks.places, tree, size);
+    }
+    if (st == vekStsOk) {
+        // Each subtree has its own ranges of the block.
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+        for (int i = 0; i < count; ++i) {
+            writeSubtree(BuildTreeView{*tasks[i].ctx, tasks[i].root}, *tree, tasks.places[i]);
+            destroyContext(tasks[i].ctx);
+            tasks[i].ctx = nullptr;
+        }
     }
     for (int i = 0; i < count; ++i) {
         Task& t = tasks[i];

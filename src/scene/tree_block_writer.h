@@ -18,12 +18,26 @@
 // depth-first pre-order (a node's pair, then child 0's subtree, then child
 // 1's), then the lists of the list leaves in the same order. Leaves of one to
 // three triangles are stored inline when their numbers fit the packed form.
+//
+// A tree whose large subtrees were built apart can also be written in
+// parts. Each subtree's share of the block (its pairs and its lists) is
+// measured on its own (measureSubtree); the adapter of the top of the tree
+// then also gives
+//
+//       int32_t subtree(Node) const;               // >= 0: the node stands
+//                                                  // for that subtree
+//
+// and layOutTreeBlock writes the top, leaving each subtree a range of
+// pairs and a range of lists where the one-pass writer would have put
+// them, for writeSubtree to fill, in any order and on any thread.
 #ifndef VEKR_SCENE_TREE_BLOCK_WRITER_H
 #define VEKR_SCENE_TREE_BLOCK_WRITER_H
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "core/memory.h"
 #include "scene/kdtree_node.h"
@@ -67,17 +81,42 @@ inline bool encodeInlineLeaf(const int32_t* t, int32_t count, VekrKDTreeNode* ou
     }
 }
 
+// A subtree's share of the block, below its root node.
+struct SubtreeBytes {
+    int64_t pairs = 0, lists = 0;
+};
+
+// Where a subtree goes: its root node and the start of its pairs and lists.
+struct SubtreePlace {
+    int32_t at = 0, pairs = 0, lists = 0;
+};
+
 namespace detail {
+
+template <class Tree, class = void>
+constexpr bool kHasSubtrees = false;
+template <class Tree>
+constexpr bool kHasSubtrees<Tree, std::void_t<decltype(std::declval<const Tree&>().subtree(
+                                      std::declval<typename Tree::Node>()))>> = true;
 
 template <class Tree>
 struct BlockLayout {
     const Tree& tree;
+    const SubtreeBytes* subtrees = nullptr;
     int64_t nodeBytes = kd::kBlockHeaderBytes;
     int64_t listBytes = 0;
 
     void count(typename Tree::Node n, bool isRoot)
     {
         if (!isRoot) nodeBytes += kd::kNodeBytes;
+        if constexpr (kHasSubtrees<Tree>) {
+            const int32_t s = tree.subtree(n);
+            if (s >= 0) {
+                nodeBytes += subtrees[s].pairs;
+                listBytes += subtrees[s].lists;
+                return;
+            }
+        }
         if (tree.isLeaf(n)) {
             VekrKDTreeNode scratch;
             const int32_t c = tree.leafCount(n);
@@ -95,9 +134,20 @@ struct BlockWriter {
     char* block;
     int32_t pairCursor;
     int32_t listCursor;
+    const SubtreeBytes* subtrees = nullptr;
+    SubtreePlace* places = nullptr;
 
     void write(typename Tree::Node n, int32_t at)
     {
+        if constexpr (kHasSubtrees<Tree>) {
+            const int32_t s = tree.subtree(n);
+            if (s >= 0) {
+                places[s] = SubtreePlace{at, pairCursor, listCursor};
+                pairCursor += static_cast<int32_t>(subtrees[s].pairs);
+                listCursor += static_cast<int32_t>(subtrees[s].lists);
+                return;
+            }
+        }
         VekrKDTreeNode* node = reinterpret_cast<VekrKDTreeNode*>(block + at);
         if (tree.isLeaf(n)) {
             const int32_t c = tree.leafCount(n);
@@ -118,24 +168,52 @@ struct BlockWriter {
 
 }  // namespace detail
 
-// Writes the tree into a new block from vekMalloc. On success stores the
-// block and its size (node bytes + list bytes) and returns vekStsOk; when
-// the allocation fails returns vekStsNoMemErr and stores nothing.
+// The bytes of the block below the root of tree.
 template <class Tree>
-VekStatus writeTreeBlock(const Tree& tree, VekrKDTreeNode** outBlock, int32_t* outSize)
+SubtreeBytes measureSubtree(const Tree& tree)
 {
     detail::BlockLayout<Tree> layout{tree};
+    layout.count(tree.root(), true);
+    return SubtreeBytes{layout.nodeBytes - kd::kBlockHeaderBytes, layout.listBytes};
+}
+
+// Takes the block and writes the top of the tree; subtree s is left to
+// writeSubtree at places[s]. Refuses as writeTreeBlock does.
+template <class Tree>
+VekStatus layOutTreeBlock(const Tree& tree, const SubtreeBytes* subtrees, SubtreePlace* places,
+                          VekrKDTreeNode** outBlock, int32_t* outSize)
+{
+    detail::BlockLayout<Tree> layout{tree, subtrees};
     layout.count(tree.root(), true);
     const int64_t total = layout.nodeBytes + layout.listBytes;
     if (total / 8 + 1 > INT32_MAX / 8) return vekStsNoMemErr;
     char* block = static_cast<char*>(malloc8(static_cast<int32_t>(total / 8 + 1)));
     if (!block) return vekStsNoMemErr;
     std::memset(block + 8, 0, 8);
-    detail::BlockWriter<Tree> writer{tree, block, kd::kBlockHeaderBytes, static_cast<int32_t>(layout.nodeBytes)};
+    detail::BlockWriter<Tree> writer{tree, block, kd::kBlockHeaderBytes, static_cast<int32_t>(layout.nodeBytes),
+                                     subtrees, places};
     writer.write(tree.root(), 0);
     *outBlock = reinterpret_cast<VekrKDTreeNode*>(block);
     *outSize = static_cast<int32_t>(total);
     return vekStsOk;
+}
+
+// Writes the tree into a new block from vekMalloc. On success stores the
+// block and its size (node bytes + list bytes) and returns vekStsOk; when
+// the allocation fails returns vekStsNoMemErr and stores nothing.
+template <class Tree>
+VekStatus writeTreeBlock(const Tree& tree, VekrKDTreeNode** outBlock, int32_t* outSize)
+{
+    static_assert(!detail::kHasSubtrees<Tree>, "a tree with subtrees is laid out by layOutTreeBlock");
+    return layOutTreeBlock(tree, nullptr, nullptr, outBlock, outSize);
+}
+
+// Writes a subtree, from its root node on, where layOutTreeBlock placed it.
+template <class Tree>
+void writeSubtree(const Tree& tree, VekrKDTreeNode* block, const SubtreePlace& place)
+{
+    detail::BlockWriter<Tree> writer{tree, reinterpret_cast<char*>(block), place.pairs, place.lists};
+    writer.write(tree.root(), place.at);
 }
 
 }  // namespace vekr

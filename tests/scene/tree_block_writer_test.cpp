@@ -3,6 +3,7 @@
 // block is checked by the walker on every block the SAH build test makes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "scene/kdtree_node.h"
@@ -115,5 +116,73 @@ TEST(TreeBlockWriter, BlocksBeyond2GBAreRefusedBeforeAllocating)
         EXPECT_EQ(block, reinterpret_cast<VekrKDTreeNode*>(0x40));
         EXPECT_EQ(size, -7);
         EXPECT_EQ(counter.calls(), 0) << count;
+    }
+}
+
+namespace {
+
+// The tree of a HandTree from one of its nodes down.
+struct HandSubtree {
+    using Node = HandTree::Node;
+    const HandTree& tree;
+    Node top;
+    Node root() const { return top; }
+    bool isLeaf(Node n) const { return tree.isLeaf(n); }
+    int32_t axis(Node n) const { return tree.axis(n); }
+    float split(Node n) const { return tree.split(n); }
+    Node child(Node n, int c) const { return tree.child(n, c); }
+    int32_t leafCount(Node n) const { return tree.leafCount(n); }
+    const int32_t* leafTriangles(Node n) const { return tree.leafTriangles(n); }
+};
+
+// The whole HandTree, with the listed nodes standing for subtrees.
+struct HandTop : HandSubtree {
+    std::vector<Node> marked;
+    int32_t subtree(Node n) const
+    {
+        for (size_t i = 0; i < marked.size(); ++i)
+            if (marked[i] == n) return static_cast<int32_t>(i);
+        return -1;
+    }
+};
+
+}  // namespace
+
+// A block written as a top and separately measured subtrees, the subtrees
+// in reverse order, is byte for byte the block of one pass: subtrees that
+// are inner nodes with list leaves below, a list leaf, an inline leaf and
+// an empty leaf, at both sides of their parents and at several depths.
+TEST(TreeBlockWriter, BlockWrittenInPartsEqualsOnePass)
+{
+    HandTree t;
+    const auto root = t.inner(0, 1.0f);
+    const auto a = t.inner(1, 2.0f), b = t.inner(2, 3.0f);
+    t.setChildren(root, a, b);
+    const auto a0 = t.inner(0, 0.5f), a1 = t.leaf({7, 8, 9, 10});
+    t.setChildren(a, a0, a1);
+    const auto a00 = t.leaf({1, 2, 3, 4, 5}), a01 = t.leaf({6});
+    t.setChildren(a0, a00, a01);
+    const auto b0 = t.leaf({}), b1 = t.inner(1, 4.0f);
+    t.setChildren(b, b0, b1);
+    const auto b10 = t.inner(2, 5.0f), b11 = t.leaf({11, 12, 13, 14, 15, 16});
+    t.setChildren(b1, b10, b11);
+    const auto b100 = t.leaf({17, 18, 19, 20}), b101 = t.leaf({1 << 29, 1 << 29});
+    t.setChildren(b10, b100, b101);
+
+    TreeBlock whole;
+    ASSERT_EQ(vekr_test::layOut(t, whole), vekStsOk);
+
+    const std::vector<std::vector<HandTree::Node>> markings = {
+        {a0, a1, b0, b1}, {a, b11, b10}, {a01, b100}, {b101, a00, b0}, {}};
+    for (const auto& marked : markings) {
+        const HandTop top{{t, root}, marked};
+        std::vector<vekr::SubtreeBytes> bytes;
+        for (auto n : marked) bytes.push_back(vekr::measureSubtree(HandSubtree{t, n}));
+        std::vector<vekr::SubtreePlace> places(marked.size());
+        TreeBlock parts;
+        ASSERT_EQ(vekr::layOutTreeBlock(top, bytes.data(), places.data(), &parts.root, &parts.size), vekStsOk);
+        for (size_t i = marked.size(); i-- > 0;) vekr::writeSubtree(HandSubtree{t, marked[i]}, parts.root, places[i]);
+        ASSERT_EQ(parts.size, whole.size);
+        EXPECT_EQ(std::memcmp(parts.root, whole.root, static_cast<size_t>(whole.size)), 0) << marked.size();
     }
 }
