@@ -43,7 +43,7 @@ VekStatus build(Context& ctx, float factor, int32_t maxDepth, const float* build
     float rootBox[6];
     int32_t rootCount = 0;
     uint32_t working = 0;
-    VekStatus st = makeRootFragments(ctx, buildBox, rootBox, &rootCount, &working);
+    VekStatus st = makeRootFragments(ctx, buildBox, threads, rootBox, &rootCount, &working);
     if (st != vekStsOk) return st;
     st = poolTake(ctx.budget, ctx.nodePool, 2 * sizeof(BuildNode), rootHandle);
     if (st != vekStsOk) return st;

@@ -15,6 +15,10 @@ namespace vekr::sah {
 
 namespace {
 
+// Fewer whole triangles than this are made on one thread: starting a
+// team would cost more than it saves.
+constexpr int32_t kThreadedFill = 1 << 16;
+
 // Enough for any rounding pathology of clipping a triangle against three
 // slabs; a convex result never has more than nine vertices.
 constexpr int kClipCapacity = 96;
@@ -64,7 +68,17 @@ VekStatus newArenaVertex(Context& ctx, const float c[3], VertexRef* ref)
     return vekStsOk;
 }
 
-// Stores a polygon of count references as a record and fills its entry.
+// Writes a polygon of count references into the record and fills its entry.
+void fillFragment(const Context& ctx, int32_t triangle, const VertexRef* refs, const float* const* points, int count,
+                  uint32_t record, Fragment* out)
+{
+    std::memcpy(ctx.polygonAt(record), refs, 4 * static_cast<size_t>(count));
+    out->head = static_cast<int32_t>((static_cast<uint32_t>(triangle) << 5) | static_cast<uint32_t>(count));
+    out->extremes = extremeWord(points, count);
+    out->polygon = record;
+}
+
+// Stores a polygon of count references as a new record and fills its entry.
 VekStatus makeFragment(Context& ctx, int32_t triangle, const VertexRef* refs, const float* const* points, int count,
                        Fragment* out)
 {
@@ -72,14 +86,11 @@ VekStatus makeFragment(Context& ctx, int32_t triangle, const VertexRef* refs, co
     uint32_t record;
     const VekStatus st = takePolygon(ctx, count, &record);
     if (st != vekStsOk) return st;
-    std::memcpy(ctx.polygonAt(record), refs, 4 * static_cast<size_t>(count));
-    out->head = static_cast<int32_t>((static_cast<uint32_t>(triangle) << 5) | static_cast<uint32_t>(count));
-    out->extremes = extremeWord(points, count);
-    out->polygon = record;
+    fillFragment(ctx, triangle, refs, points, count, record, out);
     return vekStsOk;
 }
 
-VekStatus wholeTriangles(Context& ctx, float rootBox[6], int32_t* rootCount, uint32_t* workingArray)
+VekStatus wholeTriangles(Context& ctx, int threads, float rootBox[6], int32_t* rootCount, uint32_t* workingArray)
 {
     float lo[3], hi[3];
     for (int a = 0; a < 3; ++a) {
@@ -101,12 +112,20 @@ VekStatus wholeTriangles(Context& ctx, float rootBox[6], int32_t* rootCount, uin
     const int32_t n = ctx.triangleCount;
     if (!ctx.entries.take(12 * static_cast<uint32_t>(n), workingArray)) return vekStsMemAllocErr;
     Fragment* entries = ctx.entryAt(*workingArray);
+    // The records are taken in triangle order, which fixes where each one
+    // lives and where the pool's budget runs out; filling them in, with its
+    // scattered vertex reads, can then be shared among threads.
     for (int32_t t = 0; t < n; ++t) {
-        const int32_t* tri = ctx.triangles + 4 * static_cast<int64_t>(t);
-        const VertexRef refs[3] = {tri[0], tri[1], tri[2]};
-        const float* points[3] = {ctx.vertex(refs[0]), ctx.vertex(refs[1]), ctx.vertex(refs[2])};
-        const VekStatus st = makeFragment(ctx, t, refs, points, 3, &entries[t]);
+        const VekStatus st = takePolygon(ctx, 3, &entries[t].polygon);
         if (st != vekStsOk) return st;
+    }
+    const Context& filled = ctx;
+#pragma omp parallel for num_threads(threads) schedule(static) if (threads > 1 && n >= kThreadedFill)
+    for (int32_t t = 0; t < n; ++t) {
+        const int32_t* tri = filled.triangles + 4 * static_cast<int64_t>(t);
+        const VertexRef refs[3] = {tri[0], tri[1], tri[2]};
+        const float* points[3] = {filled.vertex(refs[0]), filled.vertex(refs[1]), filled.vertex(refs[2])};
+        fillFragment(filled, t, refs, points, 3, entries[t].polygon, &entries[t]);
     }
     *rootCount = n;
     return vekStsOk;
@@ -172,11 +191,11 @@ uint32_t extremeWord(const float* const* v, int count)
     return word;
 }
 
-VekStatus makeRootFragments(Context& ctx, const float* buildBox, float rootBox[6], int32_t* rootCount,
+VekStatus makeRootFragments(Context& ctx, const float* buildBox, int threads, float rootBox[6], int32_t* rootCount,
                             uint32_t* workingArray)
 {
     return buildBox ? clippedTriangles(ctx, buildBox, rootBox, rootCount, workingArray)
-                    : wholeTriangles(ctx, rootBox, rootCount, workingArray);
+                    : wholeTriangles(ctx, threads, rootBox, rootCount, workingArray);
 }
 
 VekStatus cutFragment(Context& ctx, const Fragment& f, int axis, float p, Fragment* lower, Fragment* upper)

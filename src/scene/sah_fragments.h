@@ -16,8 +16,9 @@ uint32_t extremeWord(const float* const* vertices, int count);
 // the bottom of the entry arena and the root cell. Without a build box every
 // triangle becomes one whole fragment and the cell is the bounds of all
 // vertices; with one, triangles are clipped to it (those left with fewer
-// than three vertices are dropped) and the cell is the box as given.
-VekStatus makeRootFragments(Context& ctx, const float* buildBox, float rootBox[6], int32_t* rootCount,
+// than three vertices are dropped) and the cell is the box as given. Whole
+// triangles are made on up to `threads` threads.
+VekStatus makeRootFragments(Context& ctx, const float* buildBox, int threads, float rootBox[6], int32_t* rootCount,
                             uint32_t* workingArray);
 
 // Cuts a fragment with lo < p < hi on the axis into the part below and the
