@@ -291,7 +291,6 @@ TEST(SameResults, VolumeResizeWarpAndFilter)
     vekSetNumThreads(0);
 }
 
-#if VEKR_HAVE_BUNNY
 TEST(SameResults, BunnySceneTreeAndHits)
 {
     TriangleSoup soup;
@@ -379,4 +378,3 @@ TEST(SameResults, BunnySceneTreeAndHits)
             expectHash("bunny shadow mask, packet", mask);
     }
 }
-#endif
