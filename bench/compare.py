@@ -100,7 +100,7 @@ def ray_rows(build, repetitions):
         fail("%s is missing: build the release preset with benchmarks first" % bench)
     out = run([bench, "--benchmark_format=json", "--benchmark_repetitions=%d" % repetitions,
                "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.5",
-               "--benchmark_filter=^W[123]/(EyeSO|AnySO|MO|embree)"], "ray workloads")
+               "--benchmark_filter=^W[123]/(EyeSO|AnySO|MO|MultipleSO_1|embree)"], "ray workloads")
     data = json.loads(out)
     if data.get("context", {}).get("embree_peer", "absent") == "absent":
         fail("the Embree peer is absent from %s (install libembree-dev with scripts/setup-deps --peers, "
@@ -122,8 +122,9 @@ def ray_rows(build, repetitions):
             setting = "vekr %s %s" % (parts[1], parts[2])
         rates.setdefault((workload, SCENES[scene]), {})[setting] = b["Mrays/s"]
 
-    # What each workload compares: vekr's fastest packet-path call on W1 and
-    # W2 against Embree's best width, and on W3 the ray-by-ray path against
+    # What each workload compares: vekr's fastest packet-path call on W1 (the
+    # closest-hit calls, and the successive-hit call asked for one hit, which
+    # answers the same query) and W2 against Embree's best width, and on W3 the ray-by-ray path against
     # single rays and the best of vekr against the best of Embree.
     plan = [("W1", "packet", None), ("W2", "packet", None), ("W3", "scalar", "rtcIntersect1"), ("W3", None, None)]
     rows = []
