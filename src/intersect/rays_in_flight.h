@@ -18,8 +18,11 @@ namespace vekr {
 constexpr int kRaysInFlight = 4;
 // Walks that request a leaf's triangle records first and visit the leaf a
 // step later (a KDTreeWalk whose visitor prepares leaves) have more waits to
-// cover; on the larger standard scene they gain up to eight.
-constexpr int kPreparingRaysInFlight = 8;
+// cover, and so do incoherent rays in a tree too large for the caches,
+// where most steps wait on a node: on the larger standard scene such rays
+// gain up to some two dozen walks in flight, while a tree that stays in
+// the caches neither gains nor loses.
+constexpr int kPreparingRaysInFlight = 24;
 
 // Runs rays 0 .. count-1 through R::kInFlight objects of type R:
 //   bool R::start(const Block&, const SceneView&, size_t i)  sets ray i up;
