@@ -65,6 +65,8 @@ TEST(TreeBlockWriter, LeavesThatDoNotFitBecomeLists)
         {1 << 29, 1 << 29},                // both too large for the shifted word
         {0, 40000, 40001},                 // mid - lo above 32767
         {0, 1, 70000},                     // hi - mid above 65535
+        // A negative number has no packed form, in any position.
+        {-1}, {3, -2}, {-2, 3}, {-3, 4, 9}, {4, -3, 9}, {4, 9, -3},
     };
     for (const auto& tris : cases) {
         HandTree t;
