@@ -314,9 +314,9 @@ VekStatus buildWithSubtreeTasks(Context& ctx, float factor, int32_t maxDepth, ui
         if (!replayFitsMemory(model, tasks.top, logs, count)) st = vekStsMemAllocErr;
     }
     if (st == vekStsOk) {
-        // The writer reads only nodes and leaf lists.
+        // The writer reads only nodes and leaf lists (each task gave its
+        // fragments' memory back as it finished).
         releaseFragmentMemory(ctx);
-        for (int i = 0; i < count; ++i) releaseFragmentMemory(*tasks[i].ctx);
         st = layOutTreeBlock(TopTreeView{{ctx, rootHandle}}, tasks.bytes, tasks.places, tree, size);
     }
     if (st == vekStsOk) {
