@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -230,6 +231,71 @@ TEST(Occlusion, CachedOccluderSettlesWholeTiles)
         for (size_t i = 0; i < b.count(); ++i) {
             EXPECT_EQ(b.tri[i], path == Path::Packet ? 1 : 0) << "ray " << i;
             EXPECT_EQ(b.mask[i], -1);
+        }
+    }
+}
+
+// The cache is handed on from tile to tile: after a coherent tile (all
+// directions positive: one code, two 8-ray packets) it holds the blocker of
+// the tile's last row, which then settles the next tile, even though a walk
+// of that tile would name a blocker listed earlier. Triangle 0 (nearer,
+// listed first) covers only the third tile; 1 covers everything. Tile 1's
+// row 3 is masked off, so the cache starts empty and tile 1 runs as 4-ray
+// packets, which leave the cache alone.
+TEST(Occlusion, CoherentTileHandsItsBlockerToTheNextTile)
+{
+    TriangleSoup soup;
+    soup.addTriangle({0.16f, -5.0f, 0.3f}, {10.0f, -5.0f, 0.3f}, {0.16f, 10.0f, 0.3f});
+    addPlane(soup, 0.6f);
+    const PreparedScene scene = inListOrder(soup);
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock b(12, 4, path);
+        fan(b, true);
+        for (size_t c = 0; c < 4; ++c) b.mask[36 + c] = -1;
+        ASSERT_EQ(b.any(scene.context(), kOrigin), vekStsOk);
+        for (size_t i = 0; i < b.count(); ++i) {
+            EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
+            if (i >= 36 && i < 40) continue;  // masked off
+            const bool thirdTile = i % 12 >= 8;
+            const int32_t expected = thirdTile && path == Path::Scalar ? 0 : 1;
+            EXPECT_EQ(b.tri[i], expected) << name(path) << " ray " << i;
+        }
+    }
+}
+
+// Blocks one ray wide or high take the ray-by-ray path of every call and
+// are traced like any other.
+TEST(IntersectCalls, BlocksOneRayWideOrHighAreTraced)
+{
+    TriangleSoup soup;
+    addPlane(soup, 4.0f);
+    const PreparedScene scene = prepare(soup, singleLeafTree(1));
+    const VekrIntersectContext ctx = scene.context();
+    for (const VekrSize size : {VekrSize{1, 1}, VekrSize{1, 3}, VekrSize{3, 1}}) {
+        RayBlock mo(size.width, size.height, Path::Scalar), eye(size.width, size.height, Path::Scalar);
+        RayBlock layers(size.width, size.height, Path::Scalar), shadow(size.width, size.height, Path::Scalar);
+        fan(eye);
+        for (size_t i = 0; i < eye.count(); ++i) {
+            const float d[3] = {eye.dir.x[i], eye.dir.y[i], 2.0f * eye.dir.z[i]};
+            mo.setRay(i, kOrigin, d, 1e30f);
+            layers.setDir(i, d);
+            const float toLight[3] = {d[0], d[1], 8.0f};  // the plane at t = 0.5
+            shadow.setDir(i, toLight);
+        }
+        ASSERT_EQ(mo.closest(ctx), vekStsOk);
+        ASSERT_EQ(eye.eye(ctx, kOrigin), vekStsOk);
+        ASSERT_EQ(layers.multiple(ctx, kOrigin), vekStsOk);
+        ASSERT_EQ(shadow.any(ctx, kOrigin), vekStsOk);
+        for (size_t i = 0; i < eye.count(); ++i) {
+            const std::string at = std::to_string(size.width) + " x " + std::to_string(size.height);
+            EXPECT_EQ(mo.tri[i], 0) << at;
+            EXPECT_EQ(mo.dist[i], 2.0f) << at;
+            EXPECT_EQ(eye.tri[i], 0) << at;
+            EXPECT_EQ(eye.dist[i], 4.0f) << at;
+            EXPECT_EQ(layers.tri[i], 0) << at;
+            EXPECT_EQ(layers.dist[i], 2.0f) << at;
+            EXPECT_EQ(shadow.mask[i], -1) << at;
+            EXPECT_EQ(shadow.tri[i], 0) << at;
         }
     }
 }
