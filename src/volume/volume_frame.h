@@ -38,12 +38,6 @@ inline bool isCubicInterpolation(int32_t mode)
     return mode >= vekInterLagrange && mode <= vekInterBlendCubic;
 }
 
-// Taps per axis: 1 for nearest, 2 for linear, 4 for the cubic modes.
-inline int32_t tapsPerAxis(int32_t mode)
-{
-    return mode == vekInterNearest ? 1 : (mode == vekInterLinear ? 2 : 4);
-}
-
 // Warp and remap lower the mode to what the whole source volume can feed: a
 // cubic neighbourhood needs 4 voxels on every axis, a linear one 2. Resize
 // never degrades (its border rule clamps taps instead).
