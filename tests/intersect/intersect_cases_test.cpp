@@ -263,6 +263,26 @@ TEST(Occlusion, CoherentTileHandsItsBlockerToTheNextTile)
     }
 }
 
+// Two blockers in two leaves, the far one listed first: every path names
+// the one in the leaf the walk reaches first (on the packet path the
+// cache's priming also finds it, as the nearer).
+TEST(Occlusion, BlockerOfTheFirstLeafReachedIsReported)
+{
+    TriangleSoup soup;
+    addFlat(soup, -0.05f, -0.05f, 0.9f, 0.6f);
+    addFlat(soup, -0.05f, -0.05f, 0.2f, 0.6f);
+    const PreparedScene scene = prepareMidpoint(soup, 1, 1);  // split at z = 0.55
+    for (Path path : {Path::Packet, Path::Scalar}) {
+        RayBlock b(4, 4, path);
+        fan(b, true);
+        ASSERT_EQ(b.any(scene.context(), kOrigin), vekStsOk);
+        for (size_t i = 0; i < b.count(); ++i) {
+            EXPECT_EQ(b.mask[i], -1) << name(path) << " ray " << i;
+            EXPECT_EQ(b.tri[i], 1) << name(path) << " ray " << i;
+        }
+    }
+}
+
 // Blocks one ray wide or high take the ray-by-ray path of every call and
 // are traced like any other.
 TEST(IntersectCalls, BlocksOneRayWideOrHighAreTraced)
