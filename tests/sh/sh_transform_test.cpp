@@ -67,6 +67,19 @@ TEST(SHTransform, ForwardAccumulatesValueTimesBasis)
     ASSERT_EQ(vekrSHTFwd_32f_C1I(d.x.data(), d.y.data(), d.z.data(), zeros.data(), 9, coeffs.data(), 4, state.get()),
               vekStsOk);
     EXPECT_TRUE(sameBits(coeffs.data(), expect.data(), n));
+
+    // Adding a zero still rounds: a coefficient of -0 becomes +0, in the
+    // vector part and the tail alike (orders 0 and 2: 1 and 9 coefficients).
+    for (int32_t order : {0, 2}) {
+        State small(order, 1);
+        std::vector<float> negativeZeros(9, -0.0f);
+        const std::vector<float> positiveZeros(9, 0.0f);
+        ASSERT_EQ(vekrSHTFwd_32f_C1I(d.x.data(), d.y.data(), d.z.data(), zeros.data(), 1, negativeZeros.data(),
+                                     order, small.get()),
+                  vekStsOk);
+        const uint32_t count = static_cast<uint32_t>((order + 1) * (order + 1));
+        EXPECT_TRUE(sameBits(negativeZeros.data(), positiveZeros.data(), count)) << "order " << order;
+    }
 }
 
 // The three-channel forms give exactly three one-channel results.
