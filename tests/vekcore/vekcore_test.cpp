@@ -73,6 +73,9 @@ TEST(VekMalloc, SafeFromSeveralThreads)
 
 TEST(NumThreads, DefaultFollowsOpenMPAndSetOverrides)
 {
+    // Nothing before this test sets a count, and it leaves the default
+    // behind: a process that never calls vekSetNumThreads follows OpenMP.
+    EXPECT_EQ(ownGetNumThreads(), omp_get_max_threads() >= 1 ? omp_get_max_threads() : 1);
     vekSetNumThreads(0);
     EXPECT_EQ(ownGetNumThreads(), omp_get_max_threads() >= 1 ? omp_get_max_threads() : 1);
     vekSetNumThreads(7);
