@@ -337,6 +337,13 @@ TEST(SAHBuild, WorkedRootSplits)
     ledge.addTriangle({0, 0, 0}, {1, 1, 0}, {0, 1, 1});
     ledge.addTriangle({1, 0, 0}, {1, 1, 0}, {1, 0, 1});
     ledge.addTriangle({1, 0, 0}, {10, 1, 0}, {10, 0, 1});
+    // Two flat triangles, at z = 0.5 and z = 9.5, in a build box 10 tall:
+    // with every fragment lying flat no empty slab is offered, and the sweep
+    // over the planes prices a cut at either plane the same (one triangle
+    // on each side); of equal costs the first offered, the lower plane, wins.
+    TriangleSoup pair;
+    for (float z : {0.5f, 9.5f}) pair.addTriangle({0, 0, z}, {1, 0, z}, {0, 1, z});
+    const float tall[6] = {0, 0, 0, 1, 1, 10};
     const float box[6] = {0, 0, 0, 10, 10, 10};
     struct Case {
         const TriangleSoup* soup;
@@ -348,7 +355,7 @@ TEST(SAHBuild, WorkedRootSplits)
         std::set<int32_t> leaf;
     };
     for (const Case& c : {Case{&squares, 10, nullptr, 0, 0.0f, 0, {0, 1}}, Case{&corner, 20, box, 2, 1.0f, 1, {}},
-                          Case{&ledge, 1, nullptr, 0, 1.0f, 0, {0, 1}}}) {
+                          Case{&ledge, 1, nullptr, 0, 1.0f, 0, {0, 1}}, Case{&pair, 1, tall, 2, 0.5f, 0, {0}}}) {
         const Built b = build(*c.soup, c.depth, 1.0f, c.box);
         ASSERT_EQ(b.status, vekStsOk);
         ASSERT_FALSE(vekr::kd::isLeaf(*b.tree));
