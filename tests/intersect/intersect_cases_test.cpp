@@ -306,8 +306,8 @@ TEST(IntersectCalls, BlocksOneRayWideOrHighAreTraced)
         ASSERT_EQ(eye.eye(ctx, kOrigin), vekStsOk);
         ASSERT_EQ(layers.multiple(ctx, kOrigin), vekStsOk);
         ASSERT_EQ(shadow.any(ctx, kOrigin), vekStsOk);
+        const std::string at = std::to_string(size.width) + " x " + std::to_string(size.height);
         for (size_t i = 0; i < eye.count(); ++i) {
-            const std::string at = std::to_string(size.width) + " x " + std::to_string(size.height);
             EXPECT_EQ(mo.tri[i], 0) << at;
             EXPECT_EQ(mo.dist[i], 2.0f) << at;
             EXPECT_EQ(eye.tri[i], 0) << at;
