@@ -219,10 +219,13 @@ TEST(Occlusion, CachedOccluderSettlesWholeTiles)
     // second. The ray-by-ray path names the first found, 0. The packet path
     // primes its cache with the nearest blocker of a row-3 ray, 1, and that
     // settles both tiles before any packet walks the tree (4-ray packets
-    // over these mixed tiles would also name 0).
+    // over these mixed tiles would also name 0). A third triangle, through
+    // the light, is crossed at t = 0 by every ray: outside the window, it
+    // must not be taken for the nearest blocker.
     TriangleSoup soup;
     addPlane(soup, 0.6f);
     addPlane(soup, 0.3f);
+    addPlane(soup, kOrigin[2]);
     const PreparedScene scene = inListOrder(soup);
     for (Path path : {Path::Packet, Path::Scalar}) {
         RayBlock b(8, 4, path);
