@@ -82,11 +82,18 @@ TEST(CubicWeights, FourWideLookupEqualsScalarLookup)
     vekr_test::Rng rng(77);
     std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
     for (int n = 0; n < 1000; ++n) fractions.push_back(fraction(rng));
+    // Each of those is also given to all four lanes at once, as a warp
+    // that moves by a constant fraction does: a group then matches or
+    // misses the record as one lane does.
+    std::vector<float> swept;
     for (int g = 0; g <= 100; ++g) {
         float f = g / 100.0f;
         for (int u = 0; u < 16; ++u) f = std::nextafter(f, -1.0f);
-        for (int u = 0; u < 33; ++u, f = std::nextafter(f, 2.0f)) fractions.push_back(f);
+        for (int u = 0; u < 33; ++u, f = std::nextafter(f, 2.0f)) swept.push_back(f);
     }
+    fractions.insert(fractions.end(), swept.begin(), swept.end());
+    while (fractions.size() % 4) fractions.push_back(0.5f);
+    for (float f : swept) fractions.insert(fractions.end(), 4, f);
     for (float f : {0.0f, -0.0f, 1.0f, -0.3f, -0.995f, 1e-30f, std::nextafter(1.0f, 0.0f)}) fractions.push_back(f);
     // The four-fraction form sees them four at a time: groups all on the
     // usual entries and groups with one or more lanes off them.

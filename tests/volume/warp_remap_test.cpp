@@ -408,8 +408,13 @@ TYPED_TEST(ResamplingTyped, WarpsThatKeepWholePlanesMatchRemapBitForBit)
                 for (int x = c.first - 1; x <= c.first + 2; ++x) src.at(x, y, 2) = -1.0f;
             src.at(c.first, c.second, 2) = -0.0f;
         }
+        // A cubic read of plane k alone weighs planes k - 1, k + 1 and
+        // k + 2 by 0. For each of the three, some k finds a non-finite
+        // voxel there and in neither of the other two: plane 2 for k = 3,
+        // plane 7 for k = 6 and k = 5.
         src.at(6, 6, 7) = std::numeric_limits<float>::quiet_NaN();
         src.at(3, 5, 9) = std::numeric_limits<float>::infinity();
+        src.at(12, 10, 2) = -std::numeric_limits<float>::infinity();
     }
     const VekrCuboid voi{0, 0, 0, 14, 13, 11};
     // Forward transforms and their inverses, all dyadic, so that float maps
